@@ -1,0 +1,99 @@
+#include "split_command.h"
+
+#include "errors.h"
+#include "file_ops.h"
+#include "queue_run.h"
+
+namespace quorvil {
+
+namespace {
+
+constexpr const char* kUsage = "Usage: quorvil-split [--no-subdir] [--delete] FILE...\n";
+
+constexpr const char* kHelp =
+    "Splits AVI files into video without sound (AVI) and the left and right audio channels (WAV).\n"
+    "\n"
+    "  --no-subdir  write FILE.noaudio.avi, FILE.A1.wav and FILE.A2.wav beside FILE\n"
+    "               (default: into a new directory FILE_processed)\n"
+    "  --delete     delete each FILE once all three outputs have been written\n"
+    "  --help       show this text\n"
+    "  --version    show the version\n"
+    "\n"
+    "The tools vdub and sox are taken from the directory of quorvil-split.\n"
+    "Exit code: 0 every file converted, 1 a file was not converted or the run stopped, 2 bad usage.\n";
+
+class PrintProgress : public RunObserver {
+public:
+    PrintProgress(std::ostream& out, int count) : out_(out), count_(std::to_string(count)) {}
+
+    void EntryFinished(int index, const std::string& path, const EntryOutcome& outcome) override
+    {
+        out_ << '[' << index + 1 << '/' << count_ << "] ";
+        if (outcome.converted)
+            out_ << "converted " << path << std::endl;
+        else
+            out_ << "not converted " << path << ": " << outcome.reason << std::endl;
+    }
+
+private:
+    std::ostream& out_;
+    std::string count_;
+};
+
+} // namespace
+
+int RunSplitCommand(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err)
+{
+    bool subdir = true;
+    bool deleteOriginal = false;
+    std::vector<std::string> files;
+    bool options = true;
+    for (const auto& argument : arguments) {
+        if (options && argument == "--") {
+            options = false;
+        } else if (options && argument == "--help") {
+            out << kUsage << kHelp;
+            return 0;
+        } else if (options && argument == "--version") {
+            out << "quorvil-split " QUORVIL_VERSION "\n";
+            return 0;
+        } else if (options && argument == "--no-subdir") {
+            subdir = false;
+        } else if (options && argument == "--delete") {
+            deleteOriginal = true;
+        } else if (options && argument.size() > 1 && argument.starts_with('-')) {
+            err << "quorvil-split: unknown option " << argument << '\n' << kUsage;
+            return 2;
+        } else {
+            files.push_back(argument);
+        }
+    }
+    if (files.empty()) {
+        err << kUsage;
+        return 2;
+    }
+
+    try {
+        // Like the window's queue: full paths, since the tools are not run in the user's directory.
+        for (auto& file : files)
+            file = FullPath(file);
+
+        PrintProgress progress(out, static_cast<int>(files.size()));
+        RunEnvironment environment = HostRunEnvironment();
+        environment.observer = &progress;
+        const QueueAccess queue{
+            [&] { return static_cast<int>(files.size()); },
+            [&](int i) -> std::optional<std::string> { return files.at(static_cast<std::size_t>(i)); },
+            [&] { return subdir; },
+            [&] { return deleteOriginal; },
+        };
+        RunQueue(queue, {}, environment);
+    } catch (const Error& e) {
+        out.flush();
+        err << e.what() << '\n';
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace quorvil

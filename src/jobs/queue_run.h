@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "launcher.h"
+#include "plan.h"
+
+namespace quorvil {
+
+// Live access to what the window holds: read at the moment the run needs it, never copied.
+struct QueueAccess {
+    std::function<int()> count;
+    // Entry i, or nothing when the queue no longer has it.
+    std::function<std::optional<std::string>(int)> entry;
+    std::function<bool()> subdir;
+    std::function<bool()> deleteOriginal;
+};
+
+struct EntryOutcome {
+    bool converted = false;
+    std::string reason; // why not, when not converted
+};
+
+// Progress for front ends that show it.
+class RunObserver {
+public:
+    virtual ~RunObserver() = default;
+    virtual void EntryStarted(int /*index*/, const std::string& /*path*/) {}
+    virtual void EntryFinished(int /*index*/, const std::string& /*path*/, const EntryOutcome& /*outcome*/) {}
+};
+
+using Launcher = std::function<std::int32_t(const ToolCommand&, const EventHook&)>;
+
+// What the host provides; tests replace parts of it.
+struct RunEnvironment {
+    std::string programDir; // empty: the directory of the running executable
+    PathRules rules;
+    Launcher launch = LaunchTool;
+    RunObserver* observer = nullptr;
+};
+
+[[nodiscard]] RunEnvironment HostRunEnvironment();
+
+// Converts every entry of the queue, in order. Throws Error when the run has to stop (an output
+// directory or the script cannot be made, an entry has gone) and, at its end, when any entry was
+// not converted: one error that lists those files and why. Their source files are never deleted.
+// A call made while a run is under way (from inside the event hook) returns at once.
+void RunQueue(const QueueAccess& queue, const EventHook& processEvents, const RunEnvironment& environment);
+
+} // namespace quorvil

@@ -1,0 +1,85 @@
+// Stands in for vdub and sox in queue-run tests; linked or copied under those names.
+//
+// Appends one record to $FAKE_TOOL_LOG: its own name and each argument, and for vdub the
+// script's bytes as they were when it started. Fields end with \x1f, records with \x1e.
+// Then, unless $FAKE_FAIL names it ("vdub", "left" or "right"), it writes its outputs:
+// vdub the WAV and video files the script names (when the source it opens exists), sox the file its second argument names
+// (after checking that its input exists, as the real one does).
+// $FAKE_SLEEP_MS makes every run last that long.
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+std::string Env(const char* name)
+{
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// The string argument of a script statement such as VirtualDub.SaveWAV("...");
+std::string ScriptString(const std::string& script, const std::string& statement)
+{
+    const auto start = script.find(statement + "(\"");
+    if (start == std::string::npos)
+        return {};
+    std::string value;
+    for (auto i = start + statement.size() + 2; i < script.size() && script[i] != '"'; ++i) {
+        if (script[i] == '\\' && i + 1 < script.size())
+            ++i;
+        value += script[i];
+    }
+    return value;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const std::string self = argv[0];
+    const std::string name = self.substr(self.find_last_of('/') + 1);
+    std::vector<std::string> args(argv + 1, argv + argc);
+
+    std::string script;
+    if (name == "vdub" && args.size() >= 2)
+        script = ReadFile(args[1]);
+
+    std::string record = name + "\x1f";
+    for (const auto& arg : args)
+        record += arg + "\x1f";
+    if (name == "vdub")
+        record += script + "\x1f";
+    std::ofstream(Env("FAKE_TOOL_LOG"), std::ios::app | std::ios::binary) << record << "\x1e";
+
+    if (const std::string ms = Env("FAKE_SLEEP_MS"); !ms.empty())
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(ms.c_str())));
+
+    const std::string role = name == "vdub" ? "vdub" : (args.size() > 3 && args[3] == "-1") ? "left" : "right";
+    if (Env("FAKE_FAIL") == role)
+        return 1;
+
+    if (name == "vdub") {
+        if (ReadFile(ScriptString(script, "VirtualDub.Open")).empty())
+            return 1;
+        std::ofstream(ScriptString(script, "VirtualDub.SaveWAV"), std::ios::binary) << "RIFF soundtrack";
+        std::ofstream(ScriptString(script, "VirtualDub.SaveCompatibleAVI"), std::ios::binary) << "RIFF video";
+        return 0;
+    }
+    if (args.size() < 2 || ReadFile(args[0]).empty())
+        return 2;
+    std::ofstream out(args[1], std::ios::binary);
+    out << "RIFF " << role;
+    return out ? 0 : 2;
+}

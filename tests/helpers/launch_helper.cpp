@@ -1,0 +1,45 @@
+// Started by the launcher tests:
+//   exit N          ends with exit code N
+//   sleep MS [FILE] sleeps, then creates FILE (when given) and ends with 0
+//   fds FILE        writes "fd target" for every open descriptor to FILE
+//   args FILE       writes each argument after "args FILE", NUL-terminated, to FILE
+//   kill            ends by a signal
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+
+int main(int argc, char** argv)
+{
+    const std::string mode = argc > 1 ? argv[1] : "";
+    if (mode == "exit" && argc > 2)
+        return std::atoi(argv[2]);
+    if (mode == "sleep" && argc > 2) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(argv[2])));
+        if (argc > 3)
+            std::ofstream(argv[3]) << "done";
+        return 0;
+    }
+    if (mode == "fds" && argc > 2) {
+        std::string listing;
+        for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+            std::error_code ignored;
+            listing += entry.path().filename().string() + " " +
+                       std::filesystem::read_symlink(entry.path(), ignored).string() + "\n";
+        }
+        std::ofstream(argv[2]) << listing;
+        return 0;
+    }
+    if (mode == "args" && argc > 2) {
+        std::ofstream out(argv[2], std::ios::binary);
+        for (int i = 3; i < argc; ++i)
+            out << argv[i] << '\0';
+        return 0;
+    }
+    if (mode == "kill")
+        std::raise(SIGKILL);
+    return 99;
+}

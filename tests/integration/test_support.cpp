@@ -1,0 +1,68 @@
+#include "test_support.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+namespace quorvil::test {
+
+TempDir::TempDir()
+{
+    std::string pattern = (std::filesystem::temp_directory_path() / "quorvil-test-XXXXXX").string();
+    if (!::mkdtemp(pattern.data()))
+        throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+}
+
+TempDir::~TempDir()
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
+
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void WriteFile(const std::string& path, const std::string& bytes)
+{
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::vector<ToolRun> ReadToolLog(const std::string& path)
+{
+    std::vector<ToolRun> runs;
+    const std::string log = ReadFile(path);
+    std::size_t start = 0;
+    for (std::size_t end; (end = log.find('\x1e', start)) != std::string::npos; start = end + 1) {
+        std::vector<std::string> fields;
+        std::size_t f = start;
+        for (std::size_t e; (e = log.find('\x1f', f)) < end; f = e + 1)
+            fields.push_back(log.substr(f, e - f));
+        ToolRun run{fields.at(0), {fields.begin() + 1, fields.end()}, {}};
+        if (run.tool == "vdub" && !run.args.empty()) {
+            run.script = run.args.back();
+            run.args.pop_back();
+        }
+        runs.push_back(std::move(run));
+    }
+    return runs;
+}
+
+void InstallFakeTools(const TempDir& dir)
+{
+    std::filesystem::create_symlink(FAKE_TOOL, dir / "vdub");
+    std::filesystem::create_symlink(FAKE_TOOL, dir / "sox");
+}
+
+ScopedEnv::ScopedEnv(const char* name, const std::string& value) : name_(name)
+{
+    ::setenv(name, value.c_str(), 1);
+}
+
+ScopedEnv::~ScopedEnv() { ::unsetenv(name_.c_str()); }
+
+} // namespace quorvil::test
