@@ -1,0 +1,257 @@
+// quorvil-split with our vdub and the system's SoX on real files, made here by the ffmpeg tool,
+// checked the way a user's other tools read them.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <sys/wait.h>
+
+#include <gtest/gtest.h>
+
+#include "command_line.h"
+#include "test_support.h"
+
+namespace quorvil {
+namespace {
+
+using test::ReadFile;
+using test::TempDir;
+namespace fs = std::filesystem;
+
+std::string Q(const std::string& s)
+{
+    std::string quoted = "'";
+    for (char c : s)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+// Runs a shell command; its standard output, and its exit code in `code`.
+std::string Capture(const std::string& command, int* code = nullptr)
+{
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(command.c_str(), "r"), ::pclose);
+    std::string out;
+    char buffer[4096];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe.get())) > 0)
+        out.append(buffer, n);
+    const int status = ::pclose(pipe.release());
+    if (code)
+        *code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return out;
+}
+
+const std::string kStereo = "aevalsrc=0.5*sin(440*2*PI*t)|0.5*sin(1000*2*PI*t)";
+
+// An AVI with MJPEG video and the given audio, two seconds long.
+void MakeAvi(const std::string& path, const std::string& audioSource, const std::string& audioCodec)
+{
+    std::string command = "ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=160x120:rate=25 ";
+    if (!audioSource.empty())
+        command += "-f lavfi -i " + Q(audioSource) + " ";
+    command += "-t 2 -c:v mjpeg " + (audioSource.empty() ? "" : "-c:a " + audioCodec + " ") + "-f avi " + Q(path);
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+}
+
+std::string Probe(const std::string& path, const std::string& entries)
+{
+    return Capture("ffprobe -v error -show_entries " + entries + " -of csv=p=0 " + Q(path));
+}
+
+// The stream's packets as ffmpeg's framemd5 sees them in a stream copy, without the header
+// (which names the library that wrote the file).
+std::string PacketHashes(const std::string& path, const std::string& stream)
+{
+    const std::string all = Capture("ffmpeg -nostdin -v error -i " + Q(path) + " -map 0:" + stream +
+                                    " -c copy -f framemd5 -");
+    std::string hashes;
+    std::size_t pos = 0;
+    while (pos < all.size()) {
+        std::size_t end = all.find('\n', pos);
+        if (end == std::string::npos)
+            end = all.size();
+        if (all[pos] != '#')
+            hashes += all.substr(pos, end - pos) + "\n";
+        pos = end + 1;
+    }
+    return hashes;
+}
+
+// The audio stream's raw sample bytes, as stored.
+std::string RawAudio(const std::string& path)
+{
+    return Capture("ffmpeg -nostdin -v error -i " + Q(path) + " -map 0:a:0 -c copy -f data -");
+}
+
+// One channel of interleaved samples.
+std::string Channel(const std::string& raw, int channels, int bytesPerSample, int channel)
+{
+    std::string out;
+    const std::size_t frame = static_cast<std::size_t>(channels * bytesPerSample);
+    for (std::size_t i = 0; i + frame <= raw.size(); i += frame)
+        out.append(raw, i + static_cast<std::size_t>(channel * bytesPerSample), static_cast<std::size_t>(bytesPerSample));
+    return out;
+}
+
+// The main frequency of a WAV file's 16-bit samples, from its zero crossings.
+double Frequency(const std::string& wav)
+{
+    const std::string raw = Capture("ffmpeg -nostdin -v error -i " + Q(wav) + " -f s16le -c:a pcm_s16le -");
+    const auto* samples = reinterpret_cast<const std::int16_t*>(raw.data());
+    const std::size_t count = raw.size() / 2;
+    // Only swings past a margin count, so that codec noise around silence does not.
+    std::size_t crossings = 0;
+    int side = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        const int now = samples[i] > 2000 ? 1 : samples[i] < -2000 ? -1 : side;
+        crossings += side != 0 && now != side;
+        side = now;
+    }
+    const double rate = std::stod(Probe(wav, "stream=sample_rate"));
+    return static_cast<double>(crossings) / 2.0 / (static_cast<double>(count) / rate);
+}
+
+// A folder holding quorvil-split and vdub (copies: each finds its tools by its own path) and the sox link.
+class ConversionTest : public ::testing::Test {
+protected:
+    ConversionTest()
+    {
+        for (const char* program : {QUORVIL_SPLIT, VDUB})
+            fs::copy_file(program, app / fs::path(program).filename().string());
+        fs::create_symlink(fs::read_symlink(SOX_LINK), app / "sox");
+    }
+
+    int Split(const std::string& arguments)
+    {
+        int code = -1;
+        output = Capture("cd " + Q(clips.path().string()) + " && " + Q(app / "quorvil-split") + " " + arguments +
+                             " 2>&1",
+                         &code);
+        return code;
+    }
+
+    // Nothing but the sources and the outputs is left behind.
+    void ExpectNoLeftovers()
+    {
+        EXPECT_FALSE(fs::exists(app / "temp.vdf"));
+        for (const auto& entry : fs::recursive_directory_iterator(clips.path())) {
+            const std::string name = entry.path().filename().string();
+            EXPECT_EQ(name.find(".part"), std::string::npos) << name;
+            if (!entry.path().parent_path().string().ends_with("_processed") && name.ends_with(".wav")) {
+                EXPECT_TRUE(name.ends_with(".A1.wav") || name.ends_with(".A2.wav")) << name;
+            }
+        }
+    }
+
+    TempDir app;
+    TempDir clips;
+    std::string output;
+};
+
+struct PcmRow {
+    const char* name;
+    const char* audio;
+    const char* codec;
+    int channels;
+    int bytesPerSample;
+};
+
+TEST_F(ConversionTest, PcmSourcesAreSplitSampleForSample)
+{
+    const PcmRow rows[] = {
+        {"s16 stereo", kStereo.c_str(), "pcm_s16le", 2, 2},
+        {"u8 stereo", kStereo.c_str(), "pcm_u8", 2, 1},
+        {"s24 stereo", kStereo.c_str(), "pcm_s24le", 2, 3},
+        {"s32 stereo", kStereo.c_str(), "pcm_s32le", 2, 4},
+        {"s16 5.1", "aevalsrc=0.1*sin(300*2*PI*t)|0.2*sin(500*2*PI*t)|0.3*sin(700*2*PI*t)|0.1|0.2|0.3:c=5.1",
+         "pcm_s16le", 6, 2},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string source = clips / (std::string(row.name) + ".avi");
+        MakeAvi(source, std::string(row.audio) + ":s=44100", row.codec);
+        ASSERT_EQ(Split(Q(source)), 0) << output;
+        const std::string out = source + "_processed/" + row.name + ".avi";
+
+        // The video: one stream, no sound, every packet as it was.
+        EXPECT_EQ(Probe(out, "stream=codec_type"), "video\n");
+        const std::string hashes = PacketHashes(source, "v");
+        EXPECT_EQ(std::count(hashes.begin(), hashes.end(), '\n'), 50);
+        EXPECT_EQ(PacketHashes(out, "v"), hashes);
+        EXPECT_EQ(Probe(out, "stream=r_frame_rate"), "25/1\n");
+
+        // The channels: mono files holding the source's first and second channel, bit for bit.
+        const std::string raw = RawAudio(source);
+        ASSERT_FALSE(raw.empty());
+        for (int channel = 0; channel < 2; ++channel) {
+            const std::string wav = out + (channel == 0 ? ".A1.wav" : ".A2.wav");
+            EXPECT_EQ(Probe(wav, "stream=channels,codec_name"), std::string(row.codec) + ",1\n");
+            EXPECT_TRUE(RawAudio(wav) == Channel(raw, row.channels, row.bytesPerSample, channel))
+                << "channel " << channel + 1 << " differs";
+        }
+        EXPECT_TRUE(fs::exists(source));
+    }
+    ExpectNoLeftovers();
+}
+
+TEST_F(ConversionTest, CompressedAudioIsDecoded)
+{
+    const struct {
+        const char* codec;
+        int rate;
+    } rows[] = {{"libmp3lame", 44100}, {"ac3", 48000}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.codec);
+        const std::string source = clips / (std::string(row.codec) + ".avi");
+        MakeAvi(source, kStereo + ":s=" + std::to_string(row.rate), row.codec);
+        ASSERT_EQ(Split("--no-subdir --delete " + Q(source)), 0) << output;
+        EXPECT_EQ(PacketHashes(source + ".noaudio.avi", "v").size() > 0, true);
+        EXPECT_EQ(Probe(source + ".noaudio.avi", "stream=codec_type"), "video\n");
+        EXPECT_EQ(Probe(source + ".A1.wav", "stream=channels,codec_name"), "pcm_s16le,1\n");
+        EXPECT_NEAR(Frequency(source + ".A1.wav"), 440, 15);
+        EXPECT_NEAR(Frequency(source + ".A2.wav"), 1000, 25);
+        EXPECT_FALSE(fs::exists(source));
+    }
+    ExpectNoLeftovers();
+}
+
+TEST_F(ConversionTest, SourcesThatCannotBeSplitAreReportedAndKept)
+{
+    const std::string mono = clips / "mono.avi";
+    MakeAvi(mono, "sine=440:sample_rate=44100", "pcm_s16le");
+    const std::string silent = clips / "silent.avi";
+    MakeAvi(silent, "", "");
+    const std::string broken = clips / "broken.avi";
+    test::WriteFile(broken, "RIFF\x10\0\0\0AVI not really");
+    const std::string good = clips / "good.avi";
+    MakeAvi(good, kStereo + ":s=22050", "pcm_s16le");
+
+    EXPECT_EQ(Split("--no-subdir --delete mono.avi silent.avi broken.avi good.avi"), 1);
+    EXPECT_NE(output.find("3 files were not converted, and their source files were kept:\n" + mono +
+                          ": sox for the right channel ended with exit code 2\n" + silent +
+                          ": vdub ended with exit code 1\n" + broken + ": vdub ended with exit code 1\n"),
+              std::string::npos)
+        << output;
+    for (const auto& kept : {mono, silent, broken})
+        EXPECT_TRUE(fs::exists(kept)) << kept;
+    EXPECT_FALSE(fs::exists(good));
+    EXPECT_FALSE(fs::exists(silent + ".noaudio.avi")); // vdub leaves nothing half-done
+    ExpectNoLeftovers();
+}
+
+TEST_F(ConversionTest, HostileFileNames)
+{
+    for (const std::string name : {"a b \"quoted\" \\ back.avi", "caf\xc3\xa9 $(id) 'x'.avi", "-dash.avi"}) {
+        SCOPED_TRACE(name);
+        const std::string source = clips / name;
+        MakeAvi(source, kStereo + ":s=22050", "pcm_s16le");
+        ASSERT_EQ(Split("-- " + Q(name)), 0) << output;
+        const std::string out = source + "_processed/" + name;
+        EXPECT_EQ(PacketHashes(out, "v"), PacketHashes(source, "v"));
+        EXPECT_EQ(Probe(out + ".A2.wav", "stream=channels"), "1\n");
+    }
+    ExpectNoLeftovers();
+}
+
+} // namespace
+} // namespace quorvil
