@@ -10,15 +10,17 @@ public:
     void RunStarted() { ++runs_; }
     void RunEnded() { --runs_; }
 
-    // Asks for the end; true when the application may end now, false when it ends after the run.
-    [[nodiscard]] bool RequestEnd()
-    {
-        endRequested_ = true;
-        return runs_ == 0;
-    }
+    // Asks for the end of the application: now, or when the run under way has returned.
+    void RequestEnd() { endRequested_ = true; }
 
-    // After a run's command: whether an end asked for meanwhile is now due.
-    [[nodiscard]] bool EndDue() const { return endRequested_ && runs_ == 0; }
+    // Whether the end asked for is due now (no run under way); true once, then forgotten.
+    [[nodiscard]] bool TakeEndDue()
+    {
+        if (!endRequested_ || runs_ > 0)
+            return false;
+        endRequested_ = false;
+        return true;
+    }
 
     [[nodiscard]] bool RunUnderWay() const { return runs_ > 0; }
 

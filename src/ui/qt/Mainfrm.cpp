@@ -344,7 +344,7 @@ void TForm1::LayOut()
 void TForm1::Command(const std::function<void()>& command)
 {
     Guarded(command);
-    if (quitGate_.EndDue())
+    if (quitGate_.TakeEndDue())
         services_.endApplication();
 }
 
@@ -395,20 +395,22 @@ void TForm1::About1Click()
 
 void TForm1::Quit1Click()
 {
-    if (quitGate_.RequestEnd())
+    quitGate_.RequestEnd();
+    if (quitGate_.TakeEndDue())
         services_.endApplication();
 }
 
 void TForm1::closeEvent(QCloseEvent* event)
 {
     // During a run the window stays until the whole queue is converted; then the application ends.
+    quitGate_.RequestEnd();
     if (quitGate_.RunUnderWay()) {
         event->ignore();
-        (void)quitGate_.RequestEnd();
         return;
     }
     event->accept();
-    services_.endApplication();
+    if (quitGate_.TakeEndDue())
+        services_.endApplication();
 }
 
 } // namespace quorvil
