@@ -1,7 +1,8 @@
 // Stands in for vdub and sox in queue-run tests; linked or copied under those names.
 //
-// Appends one record to $FAKE_TOOL_LOG: its own name and each argument, and for vdub the
-// script's bytes as they were when it started. Fields end with \x1f, records with \x1e.
+// Appends one record to $FAKE_TOOL_LOG: its own name, its command line as the system gave it
+// (Windows only), each argument, and for vdub the script's bytes as they were when it started.
+// Fields end with \x1f, records with \x1e.
 // Then, unless $FAKE_FAIL names it ("vdub", "left" or "right"), it writes its outputs:
 // vdub the WAV and video files the script names (when the source it opens exists), sox the file its second argument names
 // (after checking that its input exists, as the real one does).
@@ -14,6 +15,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "raw_command_line.h"
 
 namespace {
 
@@ -48,15 +51,17 @@ std::string ScriptString(const std::string& script, const std::string& statement
 
 int main(int argc, char** argv)
 {
-    const std::string self = argv[0];
-    const std::string name = self.substr(self.find_last_of('/') + 1);
+    std::string name = argv[0];
+    name = name.substr(name.find_last_of("/\\") + 1);
+    if (name.size() > 4 && name.ends_with(".exe"))
+        name.resize(name.size() - 4);
     std::vector<std::string> args(argv + 1, argv + argc);
 
     std::string script;
     if (name == "vdub" && args.size() >= 2)
         script = ReadFile(args[1]);
 
-    std::string record = name + "\x1f";
+    std::string record = name + "\x1f" + RawCommandLine() + "\x1f";
     for (const auto& arg : args)
         record += arg + "\x1f";
     if (name == "vdub")

@@ -159,7 +159,7 @@ TEST_F(QueueRunTest, AFailingToolKeepsTheSourceTheRunGoesOnAndTheFailureIsListed
         int launches = 0;
         launch = [&](const ToolCommand& command, const EventHook& hook) {
             if (launches++ == 3)
-                ::unsetenv("FAKE_FAIL");
+                test::UnsetEnv("FAKE_FAIL");
             return LaunchTool(command, hook);
         };
         EXPECT_EQ(Run(), "1 file was not converted, and its source file was kept:\n" + bad + ": " + row.reason);

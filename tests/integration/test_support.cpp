@@ -3,16 +3,20 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
 
 namespace quorvil::test {
 
 TempDir::TempDir()
 {
-    std::string pattern = (std::filesystem::temp_directory_path() / "quorvil-test-XXXXXX").string();
-    if (!::mkdtemp(pattern.data()))
-        throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
+    static std::mt19937_64 random{std::random_device{}()};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        path_ = std::filesystem::temp_directory_path() / ("quorvil-test-" + std::to_string(random()));
+        if (std::filesystem::create_directory(path_))
+            return;
+    }
+    throw std::runtime_error("cannot make a temporary directory");
 }
 
 TempDir::~TempDir()
@@ -42,7 +46,7 @@ std::vector<ToolRun> ReadToolLog(const std::string& path)
         std::size_t f = start;
         for (std::size_t e; (e = log.find('\x1f', f)) < end; f = e + 1)
             fields.push_back(log.substr(f, e - f));
-        ToolRun run{fields.at(0), {fields.begin() + 1, fields.end()}, {}};
+        ToolRun run{fields.at(0), fields.at(1), {fields.begin() + 2, fields.end()}, {}};
         if (run.tool == "vdub" && !run.args.empty()) {
             run.script = run.args.back();
             run.args.pop_back();
@@ -52,17 +56,17 @@ std::vector<ToolRun> ReadToolLog(const std::string& path)
     return runs;
 }
 
-void InstallFakeTools(const TempDir& dir)
+void InstallFakeTools(const TempDir& dir, const std::string& fakeTool)
 {
-    std::filesystem::create_symlink(FAKE_TOOL, dir / "vdub");
-    std::filesystem::create_symlink(FAKE_TOOL, dir / "sox");
+    const std::string suffix = std::filesystem::path(fakeTool).extension().string();
+    std::filesystem::copy_file(fakeTool, dir / ("vdub" + suffix));
+    std::filesystem::copy_file(fakeTool, dir / ("sox" + suffix));
 }
 
-ScopedEnv::ScopedEnv(const char* name, const std::string& value) : name_(name)
-{
-    ::setenv(name, value.c_str(), 1);
-}
+void InstallFakeTools(const TempDir& dir) { InstallFakeTools(dir, FAKE_TOOL); }
 
-ScopedEnv::~ScopedEnv() { ::unsetenv(name_.c_str()); }
+ScopedEnv::ScopedEnv(const char* name, const std::string& value) : name_(name) { SetEnv(name, value); }
+
+ScopedEnv::~ScopedEnv() { UnsetEnv(name_.c_str()); }
 
 } // namespace quorvil::test

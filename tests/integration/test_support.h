@@ -16,7 +16,7 @@ public:
 
     [[nodiscard]] const std::filesystem::path& path() const { return path_; }
     // The path with a trailing separator, as a program directory is given.
-    [[nodiscard]] std::string dir() const { return path_.string() + "/"; }
+    [[nodiscard]] std::string dir() const { return (path_ / "").string(); }
     [[nodiscard]] std::string operator/(const std::string& name) const { return (path_ / name).string(); }
 
 private:
@@ -26,16 +26,23 @@ private:
 [[nodiscard]] std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& bytes);
 
-// One run of the fake tool: its name, its arguments and, for vdub, the script it was given.
+// One run of the fake tool: its name, its command line (Windows), its arguments and, for vdub,
+// the script it was given.
 struct ToolRun {
     std::string tool;
+    std::string commandLine;
     std::vector<std::string> args;
     std::string script;
 };
 [[nodiscard]] std::vector<ToolRun> ReadToolLog(const std::string& path);
 
-// Links the fake tool into dir under the names vdub and sox.
+// Copies the fake tool (by default the one this build made) into dir under the names vdub and
+// sox, with the tool's own suffix.
 void InstallFakeTools(const TempDir& dir);
+void InstallFakeTools(const TempDir& dir, const std::string& fakeTool);
+
+void SetEnv(const char* name, const std::string& value);
+void UnsetEnv(const char* name);
 
 // Sets an environment variable for the life of the object.
 class ScopedEnv {

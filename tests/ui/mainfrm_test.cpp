@@ -98,7 +98,7 @@ private slots:
         log_.reset();
         clips_.reset();
         tools_.reset();
-        ::unsetenv("FAKE_SLEEP_MS");
+        test::UnsetEnv("FAKE_SLEEP_MS");
     }
 
     void startsWithTheDefaults()
@@ -237,7 +237,7 @@ private slots:
         QCOMPARE(shown_, QStringList{"I/O error 183."});
 
         // An entry removed while a tool runs: the last index is gone when the run comes to it.
-        ::setenv("FAKE_SLEEP_MS", "300", 1);
+        test::SetEnv("FAKE_SLEEP_MS", "300");
         form1_->CheckBox2->setChecked(false);
         form1_->AppendFiles({Clip("b.avi")});
         At(100, [this] { delete form1_->ListBox1->takeItem(0); });
@@ -256,7 +256,7 @@ private slots:
     void quitDuringARunWaitsForTheWholeQueue()
     {
         QFETCH(bool, byClosing);
-        ::setenv("FAKE_SLEEP_MS", "200", 1);
+        test::SetEnv("FAKE_SLEEP_MS", "200");
         form1_->AppendFiles({Clip("a.avi"), Clip("b.avi")});
         int endsDuringRun = -1;
         At(100, [&] {
@@ -282,7 +282,7 @@ private slots:
     void whatHappensDuringARun()
     {
         // A second "Process Queue" does nothing; an entry added is not converted by this run.
-        ::setenv("FAKE_SLEEP_MS", "200", 1);
+        test::SetEnv("FAKE_SLEEP_MS", "200");
         form1_->CheckBox2->setChecked(false);
         form1_->AppendFiles({Clip("a.avi")});
         At(100, [this] {

@@ -1,0 +1,6 @@
+#pragma once
+
+#include <string>
+
+// The process's command line as the system handed it over; empty where arguments come as a vector.
+std::string RawCommandLine();

@@ -1,0 +1,3 @@
+#include "raw_command_line.h"
+
+std::string RawCommandLine() { return {}; }

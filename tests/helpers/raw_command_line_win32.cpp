@@ -1,0 +1,5 @@
+#include "raw_command_line.h"
+
+#include <windows.h>
+
+std::string RawCommandLine() { return GetCommandLineA(); }
