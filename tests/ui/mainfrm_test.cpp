@@ -1,6 +1,8 @@
 // The desktop windows, headless (QT_QPA_PLATFORM=offscreen), with fake tools for the runs.
 #include <QAction>
 #include <QCheckBox>
+#include <QFileDialog>
+#include <QLineEdit>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QListWidget>
@@ -324,6 +326,44 @@ private slots:
         QCOMPARE(form1_->ListBox1->currentRow(), 3);
         QTest::keyClick(form1_->ListBox1, Qt::Key_Delete); // no action
         QCOMPARE(form1_->ListBox1->count(), 4);
+    }
+
+    void openDialogTakesTypedNamesAndRemembersItsChoice()
+    {
+        OpenDialogChooser chooser;
+        const QString dir = QString::fromStdString(clips_->path().string());
+        QString title;
+        QStringList filters;
+        At(200, [&] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            title = dialog->windowTitle();
+            filters = dialog->nameFilters();
+            dialog->setDirectory(dir);
+            dialog->selectNameFilter(filters.value(1));
+            auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+            QVERIFY(name);
+            name->setText("not there yet.avi");
+            QTest::keyClick(name, Qt::Key_Return);
+        });
+        const auto chosen = chooser.Choose(form1_.get());
+        QCOMPARE(title, QString("Choose avi files"));
+        QCOMPARE(filters, (QStringList{"AVI Files (*.avi)", "All files (*.*)"}));
+        QVERIFY(chosen);
+        QCOMPARE(*chosen, QStringList{dir + "/not there yet.avi"});
+
+        QString filter;
+        QStringList preselected;
+        At(200, [&] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            filter = dialog->selectedNameFilter();
+            preselected = dialog->selectedFiles();
+            dialog->reject();
+        });
+        QVERIFY(!chooser.Choose(form1_.get()));
+        QCOMPARE(filter, QString("All files (*.*)"));
+        QCOMPARE(preselected, QStringList{dir + "/not there yet.avi"});
     }
 
     void droppedFilesAreAppended()

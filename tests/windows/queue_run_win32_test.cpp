@@ -2,6 +2,8 @@
 // tools started through ShellExecuteExA, deletions through DeleteFileA.
 #include <filesystem>
 
+#include <windows.h>
+
 #include <gtest/gtest.h>
 
 #include "errors.h"
@@ -82,6 +84,9 @@ TEST_F(QueueRunWin32Test, HostPaths)
     EXPECT_TRUE(ProgramDirectory().ends_with("\\"));
     EXPECT_EQ(FullPath(ProgramDirectory() + "x.avi"), ProgramDirectory() + "x.avi");
     EXPECT_EQ(HostPathRules().style, PathStyle::windows);
+    // The manifest linked into the program asks for the UTF-8 code page: no double-byte lead bytes.
+    EXPECT_EQ(GetACP(), 65001u);
+    EXPECT_FALSE(HostPathRules().isLeadByte(0x95));
 }
 
 TEST_F(QueueRunWin32Test, ConvertsWithTheScriptAndCommandsAsPlanned)

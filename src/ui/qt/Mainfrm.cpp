@@ -8,6 +8,7 @@
 #include <QContextMenuEvent>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFontMetrics>
 #include <QKeyEvent>
 #include <QListWidget>
@@ -59,6 +60,7 @@ public:
         setWordWrap(false);
         setAcceptDrops(true);
         setDragDropMode(QAbstractItemView::DropOnly);
+        setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored); // the window has no size limits
     }
 
     QMenu* contextMenu = nullptr;
@@ -175,6 +177,22 @@ private:
     std::vector<Anchor> anchored_;
 };
 
+// A file dialog that takes typed names of files that do not exist, as the queue allows them; only
+// a typed directory is still entered instead of chosen.
+class ChooseFilesDialog : public QFileDialog {
+public:
+    using QFileDialog::QFileDialog;
+
+    void accept() override
+    {
+        const QStringList files = selectedFiles();
+        if (files.isEmpty() || (files.size() == 1 && QFileInfo(files.first()).isDir()))
+            QFileDialog::accept();
+        else
+            QDialog::accept();
+    }
+};
+
 TApplication* application = nullptr;
 
 } // namespace
@@ -183,8 +201,8 @@ TApplication* application = nullptr;
 
 std::optional<QStringList> OpenDialogChooser::Choose(QWidget* parent)
 {
-    QFileDialog dialog(parent, "Choose avi files");
-    dialog.setFileMode(QFileDialog::ExistingFiles);
+    ChooseFilesDialog dialog(parent, "Choose avi files");
+    dialog.setFileMode(QFileDialog::ExistingFiles); // several at once; the existence check is ours to skip
     dialog.setNameFilters({"AVI Files (*.avi)", "All files (*.*)"});
     if (!lastFilter_.isEmpty())
         dialog.selectNameFilter(lastFilter_);
