@@ -1,5 +1,7 @@
 #include "test_support.h"
 
+#include "file_ops.h"
+
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -56,14 +58,23 @@ std::vector<ToolRun> ReadToolLog(const std::string& path)
     return runs;
 }
 
-void InstallFakeTools(const TempDir& dir, const std::string& fakeTool)
+namespace {
+
+std::string ProgramSuffix() { return HostPathRules().style == PathStyle::windows ? ".exe" : ""; }
+
+} // namespace
+
+std::string TestHelper(const std::string& name)
 {
-    const std::string suffix = std::filesystem::path(fakeTool).extension().string();
-    std::filesystem::copy_file(fakeTool, dir / ("vdub" + suffix));
-    std::filesystem::copy_file(fakeTool, dir / ("sox" + suffix));
+    return (std::filesystem::path(ProgramDirectory()) / "helpers" / (name + ProgramSuffix())).string();
 }
 
-void InstallFakeTools(const TempDir& dir) { InstallFakeTools(dir, FAKE_TOOL); }
+void InstallFakeTools(const TempDir& dir)
+{
+    const std::string fakeTool = TestHelper("fake_tool");
+    std::filesystem::copy_file(fakeTool, dir / ("vdub" + ProgramSuffix()));
+    std::filesystem::copy_file(fakeTool, dir / ("sox" + ProgramSuffix()));
+}
 
 ScopedEnv::ScopedEnv(const char* name, const std::string& value) : name_(name) { SetEnv(name, value); }
 

@@ -36,10 +36,11 @@ struct ToolRun {
 };
 [[nodiscard]] std::vector<ToolRun> ReadToolLog(const std::string& path);
 
-// Copies the fake tool (by default the one this build made) into dir under the names vdub and
-// sox, with the tool's own suffix.
+// The path of a helper program of the tests (tests/helpers/), beside the running test program.
+[[nodiscard]] std::string TestHelper(const std::string& name);
+
+// Copies the fake tool into dir under the names vdub and sox (vdub.exe and sox.exe on Windows).
 void InstallFakeTools(const TempDir& dir);
-void InstallFakeTools(const TempDir& dir, const std::string& fakeTool);
 
 void SetEnv(const char* name, const std::string& value);
 void UnsetEnv(const char* name);

@@ -22,7 +22,7 @@ class QueueRunWin32Test : public ::testing::Test {
 protected:
     QueueRunWin32Test() : log_("FAKE_TOOL_LOG", clips / "tools.log")
     {
-        test::InstallFakeTools(tools, ProgramDirectory() + "helpers\\fake_tool.exe");
+        test::InstallFakeTools(tools);
     }
 
     std::string Clip(const std::string& name)

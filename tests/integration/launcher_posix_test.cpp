@@ -1,0 +1,73 @@
+// What only the POSIX launcher has to show: reaping, signals, descriptors.
+#include <fcntl.h>
+#include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "command_line.h"
+#include "launcher.h"
+#include "test_support.h"
+
+namespace quorvil {
+namespace {
+
+using test::ReadFile;
+using test::TempDir;
+
+ToolCommand Helper(const std::string& parameters, std::uint16_t show = SW_SHOWNORMAL_VALUE)
+{
+    return {"Open", test::TestHelper("launch_helper"), parameters, "", show, true};
+}
+
+// No child of this process is left over, running or as a zombie.
+bool NoChildrenLeft()
+{
+    siginfo_t info{};
+    return ::waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) < 0 && errno == ECHILD;
+}
+
+TEST(LauncherPosix, ReapsItsChild)
+{
+    EXPECT_EQ(LaunchTool(Helper("exit 3"), [] {}), 3);
+    EXPECT_EQ(LaunchTool(Helper("sleep 150"), [] {}), 0);
+    EXPECT_TRUE(NoChildrenLeft());
+}
+
+TEST(LauncherPosix, ToolEndedBySignalGivesMinusOne)
+{
+    EXPECT_EQ(LaunchTool(Helper("kill"), {}), -1);
+    EXPECT_TRUE(NoChildrenLeft());
+}
+
+TEST(LauncherPosix, NoDescriptorLeaksAndHiddenOutputGoesNowhere)
+{
+    const TempDir dir;
+    // A descriptor without close-on-exec, as a careless library might leave one.
+    const int leaky = ::open("/dev/zero", O_RDONLY);
+    ASSERT_GE(leaky, 3);
+
+    const std::string hiddenList = dir / "hidden";
+    EXPECT_EQ(LaunchTool(Helper("fds " + QuoteArgument(hiddenList), SW_HIDE_VALUE), {}), 0);
+    const std::string normalList = dir / "normal";
+    EXPECT_EQ(LaunchTool(Helper("fds " + QuoteArgument(normalList)), {}), 0);
+    ::close(leaky);
+
+    // The helper lists its own directory descriptor too, which is the only extra one allowed.
+    for (const auto& list : {ReadFile(hiddenList), ReadFile(normalList)}) {
+        std::istringstream lines(list);
+        std::string fd;
+        std::string target;
+        while (lines >> fd >> target) {
+            if (std::stoi(fd) > 2) {
+                EXPECT_TRUE(target.starts_with("/proc/")) << fd << " " << target;
+            }
+        }
+    }
+    EXPECT_NE(ReadFile(hiddenList).find("1 /dev/null"), std::string::npos);
+    EXPECT_NE(ReadFile(hiddenList).find("2 /dev/null"), std::string::npos);
+}
+
+} // namespace
+} // namespace quorvil
