@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
 #include <QStatusBar>
@@ -16,6 +17,7 @@
 
 #include "Mainfrm.h"
 #include "Unit2.h"
+#include "errors.h"
 #include "file_ops.h"
 #include "layout.h"
 #include "test_support.h"
@@ -72,7 +74,38 @@ private:
     // Presses "Process Queue" after `delayMs` from inside a run's wait (or at once).
     void At(int delayMs, const std::function<void()>& action) { QTimer::singleShot(delayMs, form1_.get(), action); }
 
+    std::function<void(const QString&)> realErrorBox_;
+
 private slots:
+    void initTestCase() { realErrorBox_ = TApplication::Instance()->showError; }
+
+    void theErrorBox()
+    {
+        QString title;
+        QString text;
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
+        QList<QAbstractButton*> buttons;
+        Qt::WindowModality modality = Qt::NonModal;
+        At(200, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            QVERIFY(box);
+            title = box->windowTitle();
+            text = box->text();
+            icon = box->icon();
+            buttons = box->buttons();
+            modality = box->windowModality();
+            box->button(QMessageBox::Ok)->click();
+        });
+        TApplication::Instance()->showError = realErrorBox_;
+        Guarded([] { throw Error(IoErrorMessage(183)); });
+        QCOMPARE(title, QString("Quorvil"));
+        QCOMPARE(text, QString("I/O error 183."));
+        QCOMPARE(icon, QMessageBox::Critical);
+        QCOMPARE(buttons.size(), 1);
+        QCOMPARE(modality, Qt::ApplicationModal);
+        QVERIFY(form1_->isVisible());
+    }
+
     void init()
     {
         tools_ = std::make_unique<test::TempDir>();
