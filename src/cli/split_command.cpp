@@ -79,7 +79,7 @@ int RunSplitCommand(const std::vector<std::string>& arguments, std::ostream& out
             file = FullPath(file);
 
         PrintProgress progress(out, static_cast<int>(files.size()));
-        RunEnvironment environment = HostRunEnvironment();
+        RunEnvironment environment;
         environment.observer = &progress;
         const QueueAccess queue{
             [&] { return static_cast<int>(files.size()); },

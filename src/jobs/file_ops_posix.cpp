@@ -54,7 +54,10 @@ bool WriteAll(int fd, const std::string& bytes)
 
 } // namespace
 
-PathRules HostPathRules() { return {PathStyle::posix, NoLeadBytes}; }
+PathRules HostPathRules()
+{
+    return {PathStyle::posix, NoLeadBytes};
+}
 
 std::string ProgramDirectory()
 {
@@ -102,7 +105,10 @@ void WriteScriptFile(const std::string& path, const std::vector<std::string>& li
     }
 }
 
-void DeleteFileQuietly(const std::string& path) { (void)::unlink(path.c_str()); }
+void DeleteFileQuietly(const std::string& path)
+{
+    (void)::unlink(path.c_str());
+}
 
 bool FileHasContent(const std::string& path)
 {

@@ -10,7 +10,10 @@ namespace quorvil {
 
 namespace {
 
-bool IsAnsiLeadByte(unsigned char c) { return IsDBCSLeadByte(c) != 0; }
+bool IsAnsiLeadByte(unsigned char c)
+{
+    return IsDBCSLeadByte(c) != 0;
+}
 
 struct HandleCloser {
     void operator()(HANDLE handle) const { CloseHandle(handle); }
@@ -25,9 +28,9 @@ struct LocalFreer {
 std::string SystemText(DWORD code)
 {
     char* buffer = nullptr;
-    const DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                            FORMAT_MESSAGE_IGNORE_INSERTS,
-                                        nullptr, code, 0, reinterpret_cast<char*>(&buffer), 0, nullptr);
+    const DWORD length =
+        FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, code, 0, reinterpret_cast<char*>(&buffer), 0, nullptr);
     const std::unique_ptr<char, LocalFreer> owned(buffer);
     if (length == 0 || !buffer)
         return "System error " + std::to_string(code);
@@ -36,7 +39,10 @@ std::string SystemText(DWORD code)
 
 } // namespace
 
-PathRules HostPathRules() { return {PathStyle::windows, IsAnsiLeadByte}; }
+PathRules HostPathRules()
+{
+    return {PathStyle::windows, IsAnsiLeadByte};
+}
 
 std::string ProgramDirectory()
 {
@@ -95,7 +101,10 @@ void WriteScriptFile(const std::string& path, const std::vector<std::string>& li
     }
 }
 
-void DeleteFileQuietly(const std::string& path) { (void)DeleteFileA(path.c_str()); }
+void DeleteFileQuietly(const std::string& path)
+{
+    (void)DeleteFileA(path.c_str());
+}
 
 bool FileHasContent(const std::string& path)
 {

@@ -1,6 +1,8 @@
 #include "launcher.h"
 
 #include <windows.h>
+
+// After windows.h, whose types it uses.
 #include <shellapi.h>
 
 namespace quorvil {

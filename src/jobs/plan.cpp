@@ -11,11 +11,20 @@ bool IsSeparator(char c, PathStyle style)
     return style == PathStyle::windows ? (c == '\\' || c == ':') : c == '/';
 }
 
-std::string_view Separator(PathStyle style) { return style == PathStyle::windows ? "\\" : "/"; }
+std::string_view Separator(PathStyle style)
+{
+    return style == PathStyle::windows ? "\\" : "/";
+}
 
-std::string_view VideoTool(PathStyle style) { return style == PathStyle::windows ? "vdub.exe" : "vdub"; }
+std::string_view VideoTool(PathStyle style)
+{
+    return style == PathStyle::windows ? "vdub.exe" : "vdub";
+}
 
-std::string_view AudioTool(PathStyle style) { return style == PathStyle::windows ? "sox.exe" : "sox"; }
+std::string_view AudioTool(PathStyle style)
+{
+    return style == PathStyle::windows ? "sox.exe" : "sox";
+}
 
 // The position just after the last separator, or 0.
 std::size_t NameStart(std::string_view path, const PathRules& rules)
@@ -44,8 +53,8 @@ std::string ScriptString(std::string_view text, const PathRules& rules)
     return '"' + EscapeScriptPath(text, rules.isLeadByte) + '"';
 }
 
-ToolCommand AudioCommand(std::string_view path, std::string_view dir, std::string_view output,
-                         std::string_view channel, const PathRules& rules)
+ToolCommand AudioCommand(std::string_view path, std::string_view dir, std::string_view output, std::string_view channel,
+                         const PathRules& rules)
 {
     return {"Open",
             Cat({dir, AudioTool(rules.style)}),
@@ -109,11 +118,20 @@ std::string DirectoryPart(std::string_view path, const PathRules& rules)
     return std::string(path.substr(0, NameStart(path, rules)));
 }
 
-std::string OutputDirectory(std::string_view path) { return Cat({path, "_processed"}); }
+std::string OutputDirectory(std::string_view path)
+{
+    return Cat({path, "_processed"});
+}
 
-std::string ScriptFile(std::string_view dir) { return Cat({dir, "temp.vdf"}); }
+std::string ScriptFile(std::string_view dir)
+{
+    return Cat({dir, "temp.vdf"});
+}
 
-std::string SoundtrackFile(std::string_view path) { return Cat({path, ".wav"}); }
+std::string SoundtrackFile(std::string_view path)
+{
+    return Cat({path, ".wav"});
+}
 
 OutputFiles OutputFilesFor(std::string_view path, bool subdir, const PathRules& rules)
 {

@@ -46,17 +46,15 @@ EntryOutcome Assess(const std::array<ToolCommand, 3>& commands, const std::array
 
 std::string FailureList(const std::vector<Failure>& failures)
 {
-    std::string text = failures.size() == 1
-                           ? "1 file was not converted, and its source file was kept:"
-                           : std::to_string(failures.size()) + " files were not converted, and their source files were kept:";
+    std::string text = failures.size() == 1 ? "1 file was not converted, and its source file was kept:"
+                                            : std::to_string(failures.size()) +
+                                                  " files were not converted, and their source files were kept:";
     for (const auto& failure : failures)
         text += "\n" + failure.path + ": " + failure.reason;
     return text;
 }
 
 } // namespace
-
-RunEnvironment HostRunEnvironment() { return {ProgramDirectory(), HostPathRules(), LaunchTool, nullptr}; }
 
 void RunQueue(const QueueAccess& queue, const EventHook& processEvents, const RunEnvironment& environment)
 {

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "file_ops.h"
 #include "launcher.h"
 #include "plan.h"
 
@@ -34,15 +35,13 @@ public:
 
 using Launcher = std::function<std::int32_t(const ToolCommand&, const EventHook&)>;
 
-// What the host provides; tests replace parts of it.
+// What the host provides, by default the running program's own; tests replace parts of it.
 struct RunEnvironment {
     std::string programDir; // empty: the directory of the running executable
-    PathRules rules;
+    PathRules rules = HostPathRules();
     Launcher launch = LaunchTool;
     RunObserver* observer = nullptr;
 };
-
-[[nodiscard]] RunEnvironment HostRunEnvironment();
 
 // Converts every entry of the queue, in order. Throws Error when the run has to stop (an output
 // directory or the script cannot be made, an entry has gone) and, at its end, when any entry was

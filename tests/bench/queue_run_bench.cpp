@@ -71,7 +71,8 @@ int main(int argc, char** argv)
     for (int round = 0; round <= rounds; ++round) { // round 0 warms up
         auto start = Clock::now();
         try {
-            quorvil::RunQueue(access, [] {}, environment);
+            quorvil::RunQueue(
+                access, [] {}, environment);
         } catch (const quorvil::Error& e) {
             std::fprintf(stderr, "run failed: %s\n", e.what());
             return 1;

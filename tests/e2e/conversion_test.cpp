@@ -62,8 +62,8 @@ std::string Probe(const std::string& path, const std::string& entries)
 // (which names the library that wrote the file).
 std::string PacketHashes(const std::string& path, const std::string& stream)
 {
-    const std::string all = Capture("ffmpeg -nostdin -v error -i " + Q(path) + " -map 0:" + stream +
-                                    " -c copy -f framemd5 -");
+    const std::string all =
+        Capture("ffmpeg -nostdin -v error -i " + Q(path) + " -map 0:" + stream + " -c copy -f framemd5 -");
     std::string hashes;
     std::size_t pos = 0;
     while (pos < all.size()) {
@@ -89,7 +89,8 @@ std::string Channel(const std::string& raw, int channels, int bytesPerSample, in
     std::string out;
     const std::size_t frame = static_cast<std::size_t>(channels * bytesPerSample);
     for (std::size_t i = 0; i + frame <= raw.size(); i += frame)
-        out.append(raw, i + static_cast<std::size_t>(channel * bytesPerSample), static_cast<std::size_t>(bytesPerSample));
+        out.append(raw, i + static_cast<std::size_t>(channel * bytesPerSample),
+                   static_cast<std::size_t>(bytesPerSample));
     return out;
 }
 
@@ -124,9 +125,8 @@ protected:
     int Split(const std::string& arguments)
     {
         int code = -1;
-        output = Capture("cd " + Q(clips.path().string()) + " && " + Q(app / "quorvil-split") + " " + arguments +
-                             " 2>&1",
-                         &code);
+        output = Capture(
+            "cd " + Q(clips.path().string()) + " && " + Q(app / "quorvil-split") + " " + arguments + " 2>&1", &code);
         return code;
     }
 

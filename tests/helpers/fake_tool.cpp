@@ -4,9 +4,8 @@
 // (Windows only), each argument, and for vdub the script's bytes as they were when it started.
 // Fields end with \x1f, records with \x1e.
 // Then, unless $FAKE_FAIL names it ("vdub", "left" or "right"), it writes its outputs:
-// vdub the WAV and video files the script names (when the source it opens exists), sox the file its second argument names
-// (after checking that its input exists, as the real one does).
-// $FAKE_SLEEP_MS makes every run last that long.
+// vdub the WAV and video files the script names (when the source it opens exists), sox the file its second argument
+// names (after checking that its input exists, as the real one does). $FAKE_SLEEP_MS makes every run last that long.
 #include <chrono>
 #include <cstdlib>
 #include <fstream>

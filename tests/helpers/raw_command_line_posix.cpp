@@ -1,3 +1,6 @@
 #include "raw_command_line.h"
 
-std::string RawCommandLine() { return {}; }
+std::string RawCommandLine()
+{
+    return {};
+}

@@ -2,4 +2,7 @@
 
 #include <windows.h>
 
-std::string RawCommandLine() { return GetCommandLineA(); }
+std::string RawCommandLine()
+{
+    return GetCommandLineA();
+}

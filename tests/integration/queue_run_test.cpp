@@ -99,11 +99,17 @@ TEST_F(QueueRunTest, ConvertsEveryEntryInOrderIntoSubdirectories)
         EXPECT_EQ(runs[3 * i + 1].args, (std::vector<std::string>{path + ".wav", out + ".A1.wav", "remix", "-1"}));
         EXPECT_EQ(runs[3 * i + 2].args, (std::vector<std::string>{path + ".wav", out + ".A2.wav", "remix", "2"}));
         EXPECT_EQ(runs[3 * i].script, "VirtualDub.video.SetMode(0);\r\n"
-                                      "VirtualDub.Open(\"" + path + "\",0,0);\r\n"
-                                      "VirtualDub.SaveWAV(\"" + path + ".wav\");\r\n"
-                                      "VirtualDub.audio.SetSource(0);\r\n"
-                                      "VirtualDub.SaveCompatibleAVI(\"" + out + "\");\r\n"
-                                      "VirtualDub.Close();\r\n");
+                                      "VirtualDub.Open(\"" +
+                                          path +
+                                          "\",0,0);\r\n"
+                                          "VirtualDub.SaveWAV(\"" +
+                                          path +
+                                          ".wav\");\r\n"
+                                          "VirtualDub.audio.SetSource(0);\r\n"
+                                          "VirtualDub.SaveCompatibleAVI(\"" +
+                                          out +
+                                          "\");\r\n"
+                                          "VirtualDub.Close();\r\n");
         EXPECT_EQ(ReadFile(out), "RIFF video");
         EXPECT_EQ(ReadFile(out + ".A1.wav"), "RIFF left");
         EXPECT_EQ(ReadFile(out + ".A2.wav"), "RIFF right");

@@ -60,7 +60,10 @@ std::vector<ToolRun> ReadToolLog(const std::string& path)
 
 namespace {
 
-std::string ProgramSuffix() { return HostPathRules().style == PathStyle::windows ? ".exe" : ""; }
+std::string ProgramSuffix()
+{
+    return HostPathRules().style == PathStyle::windows ? ".exe" : "";
+}
 
 } // namespace
 
@@ -76,8 +79,14 @@ void InstallFakeTools(const TempDir& dir)
     std::filesystem::copy_file(fakeTool, dir / ("sox" + ProgramSuffix()));
 }
 
-ScopedEnv::ScopedEnv(const char* name, const std::string& value) : name_(name) { SetEnv(name, value); }
+ScopedEnv::ScopedEnv(const char* name, const std::string& value) : name_(name)
+{
+    SetEnv(name, value);
+}
 
-ScopedEnv::~ScopedEnv() { UnsetEnv(name_.c_str()); }
+ScopedEnv::~ScopedEnv()
+{
+    UnsetEnv(name_.c_str());
+}
 
 } // namespace quorvil::test

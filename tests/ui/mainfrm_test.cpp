@@ -2,9 +2,9 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QFileDialog>
-#include <QLineEdit>
 #include <QFontMetrics>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
@@ -114,8 +114,8 @@ private slots:
         log_ = std::make_unique<test::ScopedEnv>("FAKE_TOOL_LOG", *clips_ / "tools.log");
         auto chooser = std::make_unique<FakeChooser>();
         chooser_ = chooser.get();
-        TForm1::Services services{std::move(chooser), {tools_->dir(), HostPathRules(), LaunchTool, nullptr},
-                                  [this] { ++ends_; }};
+        TForm1::Services services{
+            std::move(chooser), {tools_->dir(), HostPathRules(), LaunchTool, nullptr}, [this] { ++ends_; }};
         form1_ = std::make_unique<TForm1>(std::move(services));
         form2_ = std::make_unique<TForm2>(form1_.get());
         form1_->SetAboutForm(form2_.get());
@@ -156,7 +156,7 @@ private slots:
 
     void tabOrder()
     {
-        const QList<QWidget*> order{form1_->ListBox1, form1_->Button1, form1_->Button2,
+        const QList<QWidget*> order{form1_->ListBox1,  form1_->Button1, form1_->Button2,
                                     form1_->CheckBox1, form1_->Button3, form1_->CheckBox2};
         // The next widget Tab reaches: the next one in the chain that takes focus by Tab.
         const auto nextTabStop = [](QWidget* w) {
@@ -403,7 +403,8 @@ private slots:
     {
         form1_->AppendFiles({"/x/first.avi"});
         QMimeData data;
-        data.setUrls({QUrl::fromLocalFile("/d/one.avi"), QUrl("https://example.org/x.avi"), QUrl::fromLocalFile("/d/two.avi")});
+        data.setUrls(
+            {QUrl::fromLocalFile("/d/one.avi"), QUrl("https://example.org/x.avi"), QUrl::fromLocalFile("/d/two.avi")});
         QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, {});
         QApplication::sendEvent(form1_->ListBox1->viewport(), &enter);
         QVERIFY(enter.isAccepted());

@@ -9,7 +9,10 @@ namespace {
 
 using Args = std::vector<std::string>;
 
-bool Cp932Lead(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+bool Cp932Lead(unsigned char c)
+{
+    return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+}
 
 TEST(CommandLine, SplitsAsTheWindowsRuntime)
 {
@@ -24,11 +27,11 @@ TEST(CommandLine, SplitsAsTheWindowsRuntime)
         {"", {}},
         {"\"\"", {""}},
         {"\"a b\"c d", {"a bc", "d"}},
-        {"a\\\\b", {"a\\\\b"}},            // backslashes not before a quote stay
-        {"a\\\"b", {"a\"b"}},              // \" is a quote
-        {"a\\\\\"b c\"", {"a\\b c"}},      // \\" is a backslash and a quote mark
-        {"a\\\\\\\"b", {"a\\\"b"}},        // \\\" is a backslash and a quote
-        {"\"a\"\"b\"", {"a\"b"}},          // "" inside quotes is a quote, and the quotes go on
+        {"a\\\\b", {"a\\\\b"}},       // backslashes not before a quote stay
+        {"a\\\"b", {"a\"b"}},         // \" is a quote
+        {"a\\\\\"b c\"", {"a\\b c"}}, // \\" is a backslash and a quote mark
+        {"a\\\\\\\"b", {"a\\\"b"}},   // \\\" is a backslash and a quote
+        {"\"a\"\"b\"", {"a\"b"}},     // "" inside quotes is a quote, and the quotes go on
         {"\"a\"\"b c\"", {"a\"b c"}},
         {"\"unterminated arg", {"unterminated arg"}},
         {"trailing\\", {"trailing\\"}},

@@ -11,9 +11,9 @@ TEST(Errors, IoErrorMessages)
         int code;
         const char* text;
     } rows[] = {
-        {2, "File not found"},       {3, "Invalid filename"},   {4, "Too many open files"},
-        {5, "File access denied"},   {100, "Read beyond end of file"}, {101, "Disk full"},
-        {106, "Invalid numeric input"}, {183, "I/O error 183"},  {0, "I/O error 0"},
+        {2, "File not found"},          {3, "Invalid filename"},          {4, "Too many open files"},
+        {5, "File access denied"},      {100, "Read beyond end of file"}, {101, "Disk full"},
+        {106, "Invalid numeric input"}, {183, "I/O error 183"},           {0, "I/O error 0"},
         {112, "I/O error 112"},
     };
     for (const auto& row : rows)
@@ -29,7 +29,10 @@ TEST(Errors, CannotCreateFileTrimsTheSystemText)
     EXPECT_EQ(CannotCreateFileMessage("f", " . \t"), "Cannot create file \"f\". ");
 }
 
-TEST(Errors, ListIndex) { EXPECT_EQ(ListIndexOutOfBoundsMessage(1), "List index out of bounds (1)"); }
+TEST(Errors, ListIndex)
+{
+    EXPECT_EQ(ListIndexOutOfBoundsMessage(1), "List index out of bounds (1)");
+}
 
 } // namespace
 } // namespace quorvil

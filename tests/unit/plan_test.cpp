@@ -10,7 +10,10 @@ const PathRules posix{PathStyle::posix, NoLeadBytes};
 
 // Code page 932 (Shift-JIS): 0x81-0x9F and 0xE0-0xFC open a two-byte character, whose second
 // byte may be 0x5C.
-bool Cp932Lead(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+bool Cp932Lead(unsigned char c)
+{
+    return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+}
 const PathRules windows932{PathStyle::windows, Cp932Lead};
 
 std::string Lines(const std::vector<std::string>& lines)
@@ -84,7 +87,8 @@ TEST(Plan, NamesAndOutputs)
          "\\\\server\\share\\a.avi_processed\\a.avi"},
         {"take1.avi", windows, "take1.avi", "take1.avi_processed", "take1.avi_processed\\take1.avi"},
         {"D:clip.mpg", windows, "clip.mpg", "D:clip.mpg_processed", "D:clip.mpg_processed\\clip.mpg"},
-        {"C:\\a b\\clip.mov", windows, "clip.mov", "C:\\a b\\clip.mov_processed", "C:\\a b\\clip.mov_processed\\clip.mov"},
+        {"C:\\a b\\clip.mov", windows, "clip.mov", "C:\\a b\\clip.mov_processed",
+         "C:\\a b\\clip.mov_processed\\clip.mov"},
         {"/v/c:d\\e.avi", posix, "c:d\\e.avi", "/v/c:d\\e.avi_processed", "/v/c:d\\e.avi_processed/c:d\\e.avi"},
         {"clip", posix, "clip", "clip_processed", "clip_processed/clip"},
     };
@@ -141,9 +145,8 @@ TEST(Plan, DoubleByteTrailBackslashIsNeitherSeparatorNorDoubled)
     const std::string path = "C:\\" + dbcs + "\\" + dbcs + ".avi";
     EXPECT_EQ(EscapeScriptPath(path, Cp932Lead), "C:\\\\" + dbcs + "\\\\" + dbcs + ".avi");
     EXPECT_EQ(FileNamePart(path, windows932), dbcs + ".avi");
-    EXPECT_EQ(BuildScriptLines(path, true, windows932)[4],
-              "VirtualDub.SaveCompatibleAVI(\"C:\\\\" + dbcs + "\\\\" + dbcs + ".avi_processed\\\\" + dbcs +
-                  ".avi\");");
+    EXPECT_EQ(BuildScriptLines(path, true, windows932)[4], "VirtualDub.SaveCompatibleAVI(\"C:\\\\" + dbcs + "\\\\" +
+                                                               dbcs + ".avi_processed\\\\" + dbcs + ".avi\");");
     // Without the code page both trail bytes would be taken for separators.
     EXPECT_EQ(FileNamePart(path, windows), ".avi");
     // A lead byte at the very end has no trail byte to protect.

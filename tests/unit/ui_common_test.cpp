@@ -74,9 +74,9 @@ TEST(RunQuitGate, EndAskedDuringARunWaitsForItsEnd)
 TEST(Layout, ScalesByTextHeight)
 {
     EXPECT_EQ(ScaleForText(597, 13), 597);
-    EXPECT_EQ(ScaleForText(44, 16), 54);  // 44 * 16 / 13 = 54.15
-    EXPECT_EQ(ScaleForText(19, 20), 29);  // 29.23
-    EXPECT_EQ(ScaleForText(25, 15), 29);  // 28.85 rounds up
+    EXPECT_EQ(ScaleForText(44, 16), 54); // 44 * 16 / 13 = 54.15
+    EXPECT_EQ(ScaleForText(19, 20), 29); // 29.23
+    EXPECT_EQ(ScaleForText(25, 15), 29); // 28.85 rounds up
     EXPECT_EQ(ScaleForText(0, 20), 0);
 }
 

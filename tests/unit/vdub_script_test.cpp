@@ -64,10 +64,11 @@ TEST(VdubScript, LineEndsCommentsAndSpacing)
 
 TEST(VdubScript, SavesAreGroupedByOpenedFile)
 {
-    const auto jobs = ParseScript("VirtualDub.Open(\"a\");\nVirtualDub.SaveWAV(\"a.wav\");\nVirtualDub.SaveWAV(\"b.wav\");\n"
-                                  "VirtualDub.Close();\nVirtualDub.Open(\"c\",0,0);\nVirtualDub.Open(\"d\");\n"
-                                  "VirtualDub.SaveCompatibleAVI(\"d.avi\");\n",
-                                  "s");
+    const auto jobs =
+        ParseScript("VirtualDub.Open(\"a\");\nVirtualDub.SaveWAV(\"a.wav\");\nVirtualDub.SaveWAV(\"b.wav\");\n"
+                    "VirtualDub.Close();\nVirtualDub.Open(\"c\",0,0);\nVirtualDub.Open(\"d\");\n"
+                    "VirtualDub.SaveCompatibleAVI(\"d.avi\");\n",
+                    "s");
     ASSERT_EQ(jobs.size(), 3u);
     EXPECT_EQ(jobs[0].wav, "a.wav");
     EXPECT_EQ(jobs[1].source, "a");
@@ -82,7 +83,8 @@ TEST(VdubScript, ErrorsNameTheLine)
         const char* script;
         const char* error;
     } rows[] = {
-        {"VirtualDub.video.SetMode(0);\nVirtualDub.Crash();", "temp.vdf:2: unknown statement VirtualDub.Crash or wrong arguments"},
+        {"VirtualDub.video.SetMode(0);\nVirtualDub.Crash();",
+         "temp.vdf:2: unknown statement VirtualDub.Crash or wrong arguments"},
         {"VirtualDub.video.SetMode(1);", "temp.vdf:1: only direct stream copy, SetMode(0), is supported"},
         {"VirtualDub.SaveWAV(\"x\");", "temp.vdf:1: no file is open"},
         {"VirtualDub.Open(\"a.avi);", "temp.vdf:1: unterminated string"},

@@ -20,10 +20,7 @@ namespace fs = std::filesystem;
 
 class QueueRunWin32Test : public ::testing::Test {
 protected:
-    QueueRunWin32Test() : log_("FAKE_TOOL_LOG", clips / "tools.log")
-    {
-        test::InstallFakeTools(tools);
-    }
+    QueueRunWin32Test() : log_("FAKE_TOOL_LOG", clips / "tools.log") { test::InstallFakeTools(tools); }
 
     std::string Clip(const std::string& name)
     {
@@ -111,11 +108,17 @@ TEST_F(QueueRunWin32Test, ConvertsWithTheScriptAndCommandsAsPlanned)
     for (char c : a)
         escaped += c == '\\' ? std::string("\\\\") : std::string(1, c);
     EXPECT_EQ(runs[0].script, "VirtualDub.video.SetMode(0);\r\n"
-                              "VirtualDub.Open(\"" + escaped + "\",0,0);\r\n"
-                              "VirtualDub.SaveWAV(\"" + escaped + ".wav\");\r\n"
-                              "VirtualDub.audio.SetSource(0);\r\n"
-                              "VirtualDub.SaveCompatibleAVI(\"" + escaped + "_processed\\\\take 1.avi\");\r\n"
-                              "VirtualDub.Close();\r\n");
+                              "VirtualDub.Open(\"" +
+                                  escaped +
+                                  "\",0,0);\r\n"
+                                  "VirtualDub.SaveWAV(\"" +
+                                  escaped +
+                                  ".wav\");\r\n"
+                                  "VirtualDub.audio.SetSource(0);\r\n"
+                                  "VirtualDub.SaveCompatibleAVI(\"" +
+                                  escaped +
+                                  "_processed\\\\take 1.avi\");\r\n"
+                                  "VirtualDub.Close();\r\n");
 
     EXPECT_EQ(ReadFile(sub + "\\take 1.avi.A2.wav"), "RIFF right");
     EXPECT_FALSE(fs::exists(a + ".wav"));

@@ -149,8 +149,14 @@ private:
     std::size_t pos_ = 0;
 };
 
-bool IsString(const Argument& a) { return std::holds_alternative<std::string>(a); }
-bool IsNumber(const Argument& a) { return std::holds_alternative<long long>(a); }
+bool IsString(const Argument& a)
+{
+    return std::holds_alternative<std::string>(a);
+}
+bool IsNumber(const Argument& a)
+{
+    return std::holds_alternative<long long>(a);
+}
 
 // Whether the arguments are strings (S) and numbers (N) as in the pattern.
 bool Matches(const std::vector<Argument>& arguments, std::string_view pattern)

@@ -24,10 +24,16 @@ std::string AvError(int code)
     return text.data();
 }
 
-std::string Quoted(const std::string& path) { return '"' + path + '"'; }
+std::string Quoted(const std::string& path)
+{
+    return '"' + path + '"';
+}
 
 // "file:" keeps libavformat from reading a name such as "a:b.avi" or "pipe:x" as a protocol.
-std::string FileUrl(const std::string& path) { return "file:" + path; }
+std::string FileUrl(const std::string& path)
+{
+    return "file:" + path;
+}
 
 struct InputCloser {
     void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
@@ -157,7 +163,6 @@ public:
             std::remove(target_.c_str());
     }
 
-
 private:
     std::string target_;
     std::string temp_;
@@ -272,8 +277,8 @@ private:
         SwrContext* s = nullptr;
         const AVCodecParameters* out = stream_->codecpar;
         // FFmpeg 5.1 takes the layouts through non-const pointers but only reads them.
-        if (swr_alloc_set_opts2(&s, const_cast<AVChannelLayout*>(&out->ch_layout), AV_SAMPLE_FMT_S16,
-                                out->sample_rate, const_cast<AVChannelLayout*>(&frame->ch_layout),
+        if (swr_alloc_set_opts2(&s, const_cast<AVChannelLayout*>(&out->ch_layout), AV_SAMPLE_FMT_S16, out->sample_rate,
+                                const_cast<AVChannelLayout*>(&frame->ch_layout),
                                 static_cast<AVSampleFormat>(frame->format), frame->sample_rate, 0, nullptr) < 0)
             throw Failure("cannot convert the decoded audio");
         resampler_.reset(s);

@@ -8,8 +8,7 @@ int ScaleForText(int designPixels, int textHeight)
 {
     const std::int64_t product = static_cast<std::int64_t>(designPixels) * textHeight;
     const std::int64_t half = kDesignTextHeight / 2;
-    return static_cast<int>(product >= 0 ? (product + half) / kDesignTextHeight
-                                         : (product - half) / kDesignTextHeight);
+    return static_cast<int>(product >= 0 ? (product + half) / kDesignTextHeight : (product - half) / kDesignTextHeight);
 }
 
 std::vector<std::string> DialogResultPaths(const std::string& directory, const std::vector<std::string>& names)

@@ -38,7 +38,10 @@ constexpr int kClientHeight = 392; // below the menu bar
 constexpr int kPanelHeight = 44;
 constexpr int kStatusHeight = 19;
 
-std::string ToPath(const QString& path) { return QFile::encodeName(path).toStdString(); }
+std::string ToPath(const QString& path)
+{
+    return QFile::encodeName(path).toStdString();
+}
 
 std::int64_t NowMs()
 {
@@ -240,7 +243,10 @@ TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv)
     };
 }
 
-TApplication* TApplication::Instance() { return application; }
+TApplication* TApplication::Instance()
+{
+    return application;
+}
 
 void TApplication::ShowException(const std::exception& error)
 {
@@ -268,7 +274,7 @@ int TApplication::Run()
 
 TForm1::Services TForm1::DefaultServices()
 {
-    return {std::make_unique<OpenDialogChooser>(), HostRunEnvironment(), [] { QCoreApplication::quit(); }};
+    return {std::make_unique<OpenDialogChooser>(), RunEnvironment{}, [] { QCoreApplication::quit(); }};
 }
 
 TForm1::TForm1(Services services) : services_(std::move(services))
@@ -378,7 +384,10 @@ void TForm1::Button1Click()
         AppendFiles(*chosen);
 }
 
-void TForm1::Button2Click() { ListBox1->clear(); }
+void TForm1::Button2Click()
+{
+    ListBox1->clear();
+}
 
 void TForm1::Delete1Click()
 {
@@ -402,7 +411,8 @@ void TForm1::Button3Click()
         [this] { return CheckBox1->isChecked(); },
     };
     // While a tool runs the window goes on handling whatever the user does.
-    RunQueue(queue, [] { QCoreApplication::processEvents(QEventLoop::AllEvents); }, services_.environment);
+    RunQueue(
+        queue, [] { QCoreApplication::processEvents(QEventLoop::AllEvents); }, services_.environment);
 }
 
 void TForm1::About1Click()

@@ -63,8 +63,7 @@ public:
 };
 
 // Runs a command of a window; an error that escapes it goes to the application's error display.
-template <class Command>
-void Guarded(Command&& command)
+template <class Command> void Guarded(Command&& command)
 {
     try {
         command();

@@ -60,7 +60,10 @@ void TForm2::ShowAbout()
     Button1->setFocus();
 }
 
-void TForm2::Button1Click() { hide(); }
+void TForm2::Button1Click()
+{
+    hide();
+}
 
 void TForm2::keyPressEvent(QKeyEvent* event)
 {
