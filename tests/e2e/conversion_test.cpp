@@ -253,5 +253,30 @@ TEST_F(ConversionTest, HostileFileNames)
     ExpectNoLeftovers();
 }
 
+TEST_F(ConversionTest, VdubOnItsOwn)
+{
+    // audio.SetSource(1) keeps the sound in the saved AVI; a bad statement names its line.
+    const std::string source = clips / "in.avi";
+    MakeAvi(source, kStereo + ":s=22050", "pcm_s16le");
+    const std::string script = clips / "script.vdf";
+    test::WriteFile(script, "VirtualDub.Open(\"" + source +
+                                "\");\nVirtualDub.audio.SetSource(1);\n"
+                                "VirtualDub.SaveCompatibleAVI(\"" +
+                                source + ".both.avi\");\nVirtualDub.Close();\n");
+    int code = -1;
+    const std::string vdub = Q(app / "vdub");
+    Capture(vdub + " /s " + Q(script) + " /min 2>&1", &code);
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(Probe(source + ".both.avi", "stream=codec_type"), "video\naudio\n");
+    EXPECT_EQ(PacketHashes(source + ".both.avi", "a"), PacketHashes(source, "a"));
+
+    test::WriteFile(script, "VirtualDub.Open(\"" + source + "\");\nVirtualDub.Explode();\n");
+    EXPECT_EQ(Capture(vdub + " /s " + Q(script) + " 2>&1", &code),
+              "vdub: " + script + ":2: unknown statement VirtualDub.Explode or wrong arguments\n");
+    EXPECT_EQ(code, 1);
+    Capture(vdub + " /x 2>&1", &code);
+    EXPECT_EQ(code, 2);
+}
+
 } // namespace
 } // namespace quorvil
