@@ -139,6 +139,7 @@ private slots:
     void startsWithTheDefaults()
     {
         QCOMPARE(form1_->windowTitle(), QString("Quorvil"));
+        QVERIFY(!QApplication::windowIcon().isNull());
         QVERIFY(!form1_->CheckBox1->isChecked());
         QVERIFY(form1_->CheckBox2->isChecked());
         QCOMPARE(form1_->Button1->text(), QString("Add AVI files"));

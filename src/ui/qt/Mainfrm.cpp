@@ -211,7 +211,6 @@ std::optional<QStringList> OpenDialogChooser::Choose(QWidget* parent)
         dialog.selectNameFilter(lastFilter_);
     if (!lastFile_.isEmpty())
         dialog.selectFile(lastFile_);
-    dialog.setOption(QFileDialog::ReadOnly, false);
     dialog.setWindowModality(Qt::ApplicationModal);
     // Horizontally centred on the active window's screen, its top at a third of the free height.
     if (QScreen* screen = parent ? parent->screen() : QGuiApplication::primaryScreen()) {
@@ -221,10 +220,11 @@ std::optional<QStringList> OpenDialogChooser::Choose(QWidget* parent)
     }
     const bool chosen = dialog.exec() == QDialog::Accepted;
     lastFilter_ = dialog.selectedNameFilter();
-    if (!chosen || dialog.selectedFiles().isEmpty())
+    const QStringList files = dialog.selectedFiles();
+    if (!chosen || files.isEmpty())
         return std::nullopt;
-    lastFile_ = dialog.selectedFiles().first();
-    return dialog.selectedFiles();
+    lastFile_ = files.first();
+    return files;
 }
 
 // ---- the application object
