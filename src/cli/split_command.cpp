@@ -1,7 +1,7 @@
 #include "split_command.h"
 
 #include "errors.h"
-#include "file_ops.h"
+#include "host.h"
 #include "queue_run.h"
 
 namespace quorvil {
@@ -79,15 +79,15 @@ int RunSplitCommand(const std::vector<std::string>& arguments, std::ostream& out
             file = FullPath(file);
 
         PrintProgress progress(out, static_cast<int>(files.size()));
-        RunEnvironment environment;
-        environment.observer = &progress;
+        QueueRunner runner;
+        runner.Environment().observer = &progress;
         const QueueAccess queue{
             [&] { return static_cast<int>(files.size()); },
             [&](int i) -> std::optional<std::string> { return files.at(static_cast<std::size_t>(i)); },
             [&] { return subdir; },
             [&] { return deleteOriginal; },
         };
-        RunQueue(queue, {}, environment);
+        runner.RunQueue(queue, {});
     } catch (const Error& e) {
         out.flush();
         err << e.what() << '\n';

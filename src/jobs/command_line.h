@@ -4,7 +4,7 @@
 #include <string_view>
 #include <vector>
 
-#include "plan.h"
+#include "path_rules.h"
 
 namespace quorvil {
 

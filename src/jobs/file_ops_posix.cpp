@@ -2,10 +2,8 @@
 
 #include <cerrno>
 #include <cstring>
-#include <memory>
 
 #include <fcntl.h>
-#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -33,6 +31,8 @@ int WindowsCode(int error)
         return 4; // ERROR_TOO_MANY_OPEN_FILES
     case ENOSPC:
         return 112; // ERROR_DISK_FULL
+    case ENAMETOOLONG:
+        return 206; // ERROR_FILENAME_EXCED_RANGE
     default:
         return error;
     }
@@ -54,46 +54,14 @@ bool WriteAll(int fd, const std::string& bytes)
 
 } // namespace
 
-PathRules HostPathRules()
-{
-    return {PathStyle::posix, NoLeadBytes};
-}
-
-std::string ProgramDirectory()
-{
-    std::string buffer(PATH_MAX, '\0');
-    const ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
-    if (n <= 0 || static_cast<std::size_t>(n) >= buffer.size())
-        throw Error("Cannot find the program's own directory: " + std::string(std::strerror(errno)));
-    buffer.resize(static_cast<std::size_t>(n));
-    return DirectoryPart(buffer, HostPathRules());
-}
-
-std::string FullPath(const std::string& path)
-{
-    if (path.starts_with('/'))
-        return path;
-    std::unique_ptr<char, decltype(&std::free)> cwd(::getcwd(nullptr, 0), &std::free);
-    if (!cwd)
-        throw Error("Cannot find the current directory: " + std::string(std::strerror(errno)));
-    std::string full = cwd.get();
-    if (!full.ends_with('/'))
-        full += '/';
-    return full + path;
-}
-
 void CreateDirectoryLevel(const std::string& path)
 {
     if (::mkdir(path.c_str(), 0777) != 0)
         throw Error(IoErrorMessage(WindowsCode(errno)));
 }
 
-void WriteScriptFile(const std::string& path, const std::vector<std::string>& lines)
+void WriteScriptFile(const std::string& path, const std::string& bytes)
 {
-    std::string bytes;
-    for (const auto& line : lines)
-        bytes += line + "\r\n";
-
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0)
         throw Error(CannotCreateFileMessage(path, std::strerror(errno)));

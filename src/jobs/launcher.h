@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "plan.h"
+#include "tool_command.h"
 
 namespace quorvil {
 

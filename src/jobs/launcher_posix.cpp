@@ -136,7 +136,7 @@ std::int32_t LaunchTool(const ToolCommand& command, const EventHook& processEven
     argv.push_back(nullptr);
 
     FileActions actions;
-    if (command.showMode == SW_HIDE_VALUE) {
+    if (command.showMode == ShowMode::hidden) {
         posix_spawn_file_actions_addopen(actions.get(), STDIN_FILENO, "/dev/null", O_RDONLY, 0);
         posix_spawn_file_actions_addopen(actions.get(), STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
         posix_spawn_file_actions_adddup2(actions.get(), STDOUT_FILENO, STDERR_FILENO);

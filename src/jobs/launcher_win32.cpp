@@ -40,7 +40,7 @@ std::int32_t LaunchTool(const ToolCommand& command, const EventHook& processEven
     request.lpFile = command.programFile.c_str();
     request.lpParameters = command.parameters.c_str();
     request.lpDirectory = command.directory.c_str(); // an empty string, never a null pointer
-    request.nShow = command.showMode;
+    request.nShow = static_cast<int>(command.showMode);
 
     if (!ShellExecuteExA(&request))
         return -1;

@@ -61,7 +61,7 @@ ToolCommand AudioCommand(std::string_view path, std::string_view dir, std::strin
             Cat({QuoteArgument(SoundtrackFile(path), rules.isLeadByte), " ", QuoteArgument(output, rules.isLeadByte),
                  " remix ", channel}),
             "",
-            SW_SHOWNORMAL_VALUE,
+            ShowMode::normal,
             true};
 }
 
@@ -153,13 +153,22 @@ std::vector<std::string> BuildScriptLines(std::string_view path, bool subdir, co
     };
 }
 
+std::string ScriptFileBytes(const std::vector<std::string>& lines)
+{
+    std::string bytes;
+    for (const auto& line : lines)
+        bytes += line + "\r\n";
+    return bytes;
+}
+
 std::array<ToolCommand, 3> BuildToolCommands(std::string_view path, std::string_view dir, bool subdir,
                                              const PathRules& rules)
 {
     const OutputFiles out = OutputFilesFor(path, subdir, rules);
     return {
         ToolCommand{"Open", Cat({dir, VideoTool(rules.style)}),
-                    Cat({"/s ", QuoteArgument(ScriptFile(dir), rules.isLeadByte), " /min"}), "", SW_HIDE_VALUE, true},
+                    Cat({"/s ", QuoteArgument(ScriptFile(dir), rules.isLeadByte), " /min"}), "", ShowMode::hidden,
+                    true},
         AudioCommand(path, dir, out.left, "-1", rules),
         // "remix -2" would mean channels 1 to 2 mixed together; "2" is channel 2 alone.
         AudioCommand(path, dir, out.right, "2", rules),

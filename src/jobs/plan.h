@@ -1,44 +1,14 @@
 #pragma once
 
 #include <array>
-#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "path_rules.h"
+#include "tool_command.h"
+
 namespace quorvil {
-
-// Windows paths separate with "\" (a ":" also ends a directory part); POSIX paths with "/".
-enum class PathStyle { windows, posix };
-
-// Whether a byte opens a double-byte character in the system's 8-bit code page. The byte after
-// such a lead byte is never a separator and never escaped, even when it is 0x5C ("\").
-using LeadByteTest = bool (*)(unsigned char);
-[[nodiscard]] inline bool NoLeadBytes(unsigned char) noexcept
-{
-    return false;
-}
-
-struct PathRules {
-    PathStyle style = PathStyle::posix;
-    LeadByteTest isLeadByte = NoLeadBytes;
-};
-
-// Windows show commands, the values the launcher passes on.
-inline constexpr std::uint16_t SW_HIDE_VALUE = 0;
-inline constexpr std::uint16_t SW_SHOWNORMAL_VALUE = 1;
-
-// One run of an external program, as LaunchTool takes it.
-struct ToolCommand {
-    std::string verb;
-    std::string programFile;
-    std::string parameters;
-    std::string directory; // empty: the caller's own
-    std::uint16_t showMode = SW_SHOWNORMAL_VALUE;
-    bool wait = true;
-
-    friend bool operator==(const ToolCommand&, const ToolCommand&) = default;
-};
 
 // The three results of converting one source file.
 struct OutputFiles {
@@ -67,6 +37,9 @@ struct OutputFiles {
 
 // The six lines of the video tool's script, without line ends.
 [[nodiscard]] std::vector<std::string> BuildScriptLines(std::string_view path, bool subdir, const PathRules& rules);
+
+// The bytes of the script file: every line, the last one included, ends in CR LF; no byte-order mark.
+[[nodiscard]] std::string ScriptFileBytes(const std::vector<std::string>& lines);
 
 // The video tool, then the audio tool for channel 1 and for channel 2, in the order they run.
 [[nodiscard]] std::array<ToolCommand, 3> BuildToolCommands(std::string_view path, std::string_view dir, bool subdir,

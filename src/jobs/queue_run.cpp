@@ -5,19 +5,22 @@
 
 #include "errors.h"
 #include "file_ops.h"
+#include "plan.h"
 
 namespace quorvil {
 
 namespace {
 
-bool runUnderWay = false;
-
-class RunGuard {
+// Keeps a flag set for its scope, whatever way the scope is left.
+class FlagScope {
 public:
-    RunGuard() { runUnderWay = true; }
-    ~RunGuard() { runUnderWay = false; }
-    RunGuard(const RunGuard&) = delete;
-    RunGuard& operator=(const RunGuard&) = delete;
+    explicit FlagScope(bool& flag) : flag_(flag) { flag_ = true; }
+    ~FlagScope() { flag_ = false; }
+    FlagScope(const FlagScope&) = delete;
+    FlagScope& operator=(const FlagScope&) = delete;
+
+private:
+    bool& flag_;
 };
 
 struct Failure {
@@ -56,12 +59,12 @@ std::string FailureList(const std::vector<Failure>& failures)
 
 } // namespace
 
-void RunQueue(const QueueAccess& queue, const EventHook& processEvents, const RunEnvironment& environment)
+void QueueRunner::RunQueue(const QueueAccess& queue, const EventHook& processEvents)
 {
-    // Two runs would share the script file and could write the same outputs at once.
-    if (runUnderWay)
+    if (busy_)
         return;
-    const RunGuard guard;
+    const FlagScope busy(busy_);
+    const RunEnvironment& environment = environment_;
 
     const PathRules& rules = environment.rules;
     const std::string dir = environment.programDir.empty() ? ProgramDirectory() : environment.programDir;
@@ -84,7 +87,7 @@ void RunQueue(const QueueAccess& queue, const EventHook& processEvents, const Ru
                 CreateDirectoryLevel(OutputDirectory(path));
 
             const bool videoSubdir = queue.subdir();
-            WriteScriptFile(script, BuildScriptLines(path, videoSubdir, rules));
+            WriteScriptFile(script, ScriptFileBytes(BuildScriptLines(path, videoSubdir, rules)));
 
             std::array<ToolCommand, 3> commands;
             std::array<std::int32_t, 3> codes{};

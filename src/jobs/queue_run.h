@@ -5,9 +5,9 @@
 #include <optional>
 #include <string>
 
-#include "file_ops.h"
+#include "host.h"
 #include "launcher.h"
-#include "plan.h"
+#include "path_rules.h"
 
 namespace quorvil {
 
@@ -43,10 +43,28 @@ struct RunEnvironment {
     RunObserver* observer = nullptr;
 };
 
-// Converts every entry of the queue, in order. Throws Error when the run has to stop (an output
-// directory or the script cannot be made, an entry has gone) and, at its end, when any entry was
-// not converted: one error that lists those files and why. Their source files are never deleted.
-// A call made while a run is under way (from inside the event hook) returns at once.
-void RunQueue(const QueueAccess& queue, const EventHook& processEvents, const RunEnvironment& environment);
+// Runs the queue, one run at a time: the owner of "a run is under way". The front ends and
+// quorvil-split each hold one.
+class QueueRunner {
+public:
+    explicit QueueRunner(RunEnvironment environment = {}) : environment_(std::move(environment)) {}
+    QueueRunner(const QueueRunner&) = delete;
+    QueueRunner& operator=(const QueueRunner&) = delete;
+
+    // Converts every entry of the queue, in order. Throws Error when the run has to stop (an
+    // output directory or the script cannot be made, an entry has gone) and, at its end, when any
+    // entry was not converted: one error that lists those files and why. Their source files are
+    // never deleted. A call made while a run is under way (from inside the event hook) returns at
+    // once: two runs would share the script file and could write the same outputs at once.
+    void RunQueue(const QueueAccess& queue, const EventHook& processEvents);
+
+    [[nodiscard]] bool Busy() const { return busy_; }
+
+    [[nodiscard]] RunEnvironment& Environment() { return environment_; }
+
+private:
+    RunEnvironment environment_;
+    bool busy_ = false;
+};
 
 } // namespace quorvil

@@ -14,6 +14,8 @@
 #include "command_line.h"
 #include "errors.h"
 #include "file_ops.h"
+#include "host.h"
+#include "plan.h"
 #include "queue_run.h"
 
 extern char** environ;
@@ -64,15 +66,14 @@ int main(int argc, char** argv)
         [] { return false; },
         [] { return false; },
     };
-    const quorvil::RunEnvironment environment{dir, rules, quorvil::LaunchTool, nullptr};
+    quorvil::QueueRunner runner({dir, rules, quorvil::LaunchTool, nullptr});
 
     std::vector<double> run;
     std::vector<double> direct;
     for (int round = 0; round <= rounds; ++round) { // round 0 warms up
         auto start = Clock::now();
         try {
-            quorvil::RunQueue(
-                access, [] {}, environment);
+            runner.RunQueue(access, [] {});
         } catch (const quorvil::Error& e) {
             std::fprintf(stderr, "run failed: %s\n", e.what());
             return 1;
@@ -81,7 +82,8 @@ int main(int argc, char** argv)
 
         start = Clock::now();
         for (const auto& path : queue) {
-            quorvil::WriteScriptFile(quorvil::ScriptFile(dir), quorvil::BuildScriptLines(path, false, rules));
+            quorvil::WriteScriptFile(quorvil::ScriptFile(dir),
+                                     quorvil::ScriptFileBytes(quorvil::BuildScriptLines(path, false, rules)));
             for (const auto& command : quorvil::BuildToolCommands(path, dir, false, rules))
                 SpawnAndWait(command);
         }
@@ -100,6 +102,6 @@ int main(int argc, char** argv)
     std::printf("queue run, %d entries x %d rounds (median per entry)\n", entries, rounds);
     std::printf("  RunQueue:                   %8.0f us\n", runMedian);
     std::printf("  direct spawn + wait (x3):   %8.0f us\n", directMedian);
-    std::printf("  ratio:                      %8.2f  (goal: at most 1.5)\n", runMedian / directMedian);
+    std::printf("  ratio:                      %8.2f\n", runMedian / directMedian);
     return 0;
 }

@@ -9,26 +9,22 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "raw_command_line.h"
+#include "test_files.h"
 
 namespace {
+
+using quorvil::test::ReadFile;
 
 std::string Env(const char* name)
 {
     const char* value = std::getenv(name);
     return value ? value : "";
-}
-
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 // The string argument of a script statement such as VirtualDub.SaveWAV("...");

@@ -1,4 +1,7 @@
 // What only the POSIX launcher has to show: reaping, signals, descriptors.
+#include <chrono>
+#include <thread>
+
 #include <fcntl.h>
 #include <sstream>
 #include <sys/wait.h>
@@ -16,7 +19,7 @@ namespace {
 using test::ReadFile;
 using test::TempDir;
 
-ToolCommand Helper(const std::string& parameters, std::uint16_t show = SW_SHOWNORMAL_VALUE)
+ToolCommand Helper(const std::string& parameters, ShowMode show = ShowMode::normal)
 {
     return {"Open", test::TestHelper("launch_helper"), parameters, "", show, true};
 }
@@ -35,6 +38,20 @@ TEST(LauncherPosix, ReapsItsChild)
     EXPECT_TRUE(NoChildrenLeft());
 }
 
+TEST(LauncherPosix, AToolStartedWithoutWaitIsReapedWhenItEnds)
+{
+    ToolCommand command = Helper("exit 0");
+    command.wait = false;
+    EXPECT_EQ(LaunchTool(command, {}), 0);
+    // Its reaper runs on its own: give it up to 5 s to see the end of a tool that ends at once.
+    bool reaped = false;
+    for (int i = 0; i < 500 && !reaped; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        reaped = NoChildrenLeft();
+    }
+    EXPECT_TRUE(reaped) << "a zombie is left";
+}
+
 TEST(LauncherPosix, ToolEndedBySignalGivesMinusOne)
 {
     EXPECT_EQ(LaunchTool(Helper("kill"), {}), -1);
@@ -49,7 +66,7 @@ TEST(LauncherPosix, NoDescriptorLeaksAndHiddenOutputGoesNowhere)
     ASSERT_GE(leaky, 3);
 
     const std::string hiddenList = dir / "hidden";
-    EXPECT_EQ(LaunchTool(Helper("fds " + QuoteArgument(hiddenList), SW_HIDE_VALUE), {}), 0);
+    EXPECT_EQ(LaunchTool(Helper("fds " + QuoteArgument(hiddenList), ShowMode::hidden), {}), 0);
     const std::string normalList = dir / "normal";
     EXPECT_EQ(LaunchTool(Helper("fds " + QuoteArgument(normalList)), {}), 0);
     ::close(leaky);

@@ -18,15 +18,32 @@ using test::TempDir;
 
 ToolCommand Helper(const std::string& parameters, bool wait = true)
 {
-    return {"Open", test::TestHelper("launch_helper"), parameters, "", SW_SHOWNORMAL_VALUE, wait};
+    return {"Open", test::TestHelper("launch_helper"), parameters, "", ShowMode::normal, wait};
 }
 
 TEST(Launcher, ReturnsTheExitCode)
 {
     EXPECT_EQ(LaunchTool(Helper("exit 3"), {}), 3);
     ToolCommand hidden = Helper("exit 0");
-    hidden.showMode = SW_HIDE_VALUE;
+    hidden.showMode = ShowMode::hidden;
     EXPECT_EQ(LaunchTool(hidden, {}), 0);
+}
+
+TEST(Launcher, TheHookIsFirstCalledAfterAFullWaitNeverBefore)
+{
+    using Clock = std::chrono::steady_clock;
+    const auto start = Clock::now();
+    Clock::duration firstHook{};
+    int hooks = 0;
+    EXPECT_EQ(LaunchTool(Helper("sleep 300"),
+                         [&] {
+                             if (hooks++ == 0)
+                                 firstHook = Clock::now() - start;
+                         }),
+              0);
+    ASSERT_GT(hooks, 0);
+    // A lower bound only: a hook before the first wait comes at once, however fast the machine is.
+    EXPECT_GE(firstHook, std::chrono::milliseconds(95));
 }
 
 TEST(Launcher, MissingProgramGivesMinusOneWithoutWaiting)

@@ -1,40 +1,22 @@
+// The queue run against the fake tools, on either platform: the core is the same code.
 #include <gtest/gtest.h>
 
 #include "errors.h"
-#include "file_ops.h"
+#include "plan.h"
 #include "queue_run.h"
 #include "test_support.h"
 
 namespace quorvil {
 namespace {
 
+using test::ProgramName;
 using test::ReadFile;
 using test::ReadToolLog;
+using test::Sep;
 using test::TempDir;
 using test::ToolRun;
 using test::WriteFile;
 namespace fs = std::filesystem;
-
-// What the window holds: a live list and two live check boxes.
-struct FakeWindow {
-    std::vector<std::string> entries;
-    bool subdir = true;
-    bool deleteOriginal = false;
-
-    QueueAccess Access()
-    {
-        return {
-            [this] { return static_cast<int>(entries.size()); },
-            [this](int i) -> std::optional<std::string> {
-                if (i < 0 || i >= static_cast<int>(entries.size()))
-                    return std::nullopt;
-                return entries[static_cast<std::size_t>(i)];
-            },
-            [this] { return subdir; },
-            [this] { return deleteOriginal; },
-        };
-    }
-};
 
 class QueueRunTest : public ::testing::Test {
 protected:
@@ -51,23 +33,44 @@ protected:
         return path;
     }
 
-    RunEnvironment Environment() { return {tools.dir(), HostPathRules(), launch, nullptr}; }
+    RunEnvironment Environment()
+    {
+        return {tools.dir(), HostPathRules(), [this](const ToolCommand& c, const EventHook& h) { return launch(c, h); },
+                nullptr};
+    }
 
     // Runs the queue; the text of the error it ended with, or "" when it ended normally.
     std::string Run(const EventHook& hook = {})
     {
         try {
-            RunQueue(window.Access(), hook, Environment());
+            runner.RunQueue(window.Access(), hook);
         } catch (const Error& e) {
             return e.what();
         }
         return "";
     }
 
+    static std::string Script(const std::string& path, const std::string& video)
+    {
+        return "VirtualDub.video.SetMode(0);\r\n"
+               "VirtualDub.Open(\"" +
+               EscapeScriptPath(path) +
+               "\",0,0);\r\n"
+               "VirtualDub.SaveWAV(\"" +
+               EscapeScriptPath(path) +
+               ".wav\");\r\n"
+               "VirtualDub.audio.SetSource(0);\r\n"
+               "VirtualDub.SaveCompatibleAVI(\"" +
+               EscapeScriptPath(video) +
+               "\");\r\n"
+               "VirtualDub.Close();\r\n";
+    }
+
     TempDir tools;
     TempDir clips;
-    FakeWindow window;
+    test::FakeQueue window;
     Launcher launch = LaunchTool;
+    QueueRunner runner{Environment()};
 
 private:
     test::ScopedEnv logEnv_;
@@ -92,24 +95,13 @@ TEST_F(QueueRunTest, ConvertsEveryEntryInOrderIntoSubdirectories)
     const std::string script = tools / "temp.vdf";
     for (std::size_t i = 0; i < 2; ++i) {
         const std::string& path = window.entries[i];
-        const std::string out = path + "_processed/" + fs::path(path).filename().string();
+        const std::string out = path + "_processed" + Sep() + fs::path(path).filename().string();
         EXPECT_EQ(runs[3 * i].tool, "vdub");
         EXPECT_EQ(runs[3 * i].args, (std::vector<std::string>{"/s", script, "/min"}));
         EXPECT_EQ(runs[3 * i + 1].tool, "sox");
         EXPECT_EQ(runs[3 * i + 1].args, (std::vector<std::string>{path + ".wav", out + ".A1.wav", "remix", "-1"}));
         EXPECT_EQ(runs[3 * i + 2].args, (std::vector<std::string>{path + ".wav", out + ".A2.wav", "remix", "2"}));
-        EXPECT_EQ(runs[3 * i].script, "VirtualDub.video.SetMode(0);\r\n"
-                                      "VirtualDub.Open(\"" +
-                                          path +
-                                          "\",0,0);\r\n"
-                                          "VirtualDub.SaveWAV(\"" +
-                                          path +
-                                          ".wav\");\r\n"
-                                          "VirtualDub.audio.SetSource(0);\r\n"
-                                          "VirtualDub.SaveCompatibleAVI(\"" +
-                                          out +
-                                          "\");\r\n"
-                                          "VirtualDub.Close();\r\n");
+        EXPECT_EQ(runs[3 * i].script, Script(path, out));
         EXPECT_EQ(ReadFile(out), "RIFF video");
         EXPECT_EQ(ReadFile(out + ".A1.wav"), "RIFF left");
         EXPECT_EQ(ReadFile(out + ".A2.wav"), "RIFF right");
@@ -132,7 +124,7 @@ TEST_F(QueueRunTest, WithoutSubdirectoryOutputsGoBesideTheSourceAndASecondRunRed
     EXPECT_EQ(ReadFile(a + ".A1.wav"), "RIFF left");
     EXPECT_EQ(ReadFile(a + ".A2.wav"), "RIFF right");
     EXPECT_FALSE(fs::exists(a + "_processed"));
-    EXPECT_NE(Runs()[0].script.find("VirtualDub.SaveCompatibleAVI(\"" + a + ".noaudio.avi\");\r\n"), std::string::npos);
+    EXPECT_EQ(Runs()[0].script, Script(a, a + ".noaudio.avi"));
 }
 
 TEST_F(QueueRunTest, DeleteRemovesTheSourceAfterSuccess)
@@ -141,7 +133,7 @@ TEST_F(QueueRunTest, DeleteRemovesTheSourceAfterSuccess)
     window.deleteOriginal = true;
     EXPECT_EQ(Run(), "");
     EXPECT_FALSE(fs::exists(window.entries[0]));
-    EXPECT_TRUE(fs::exists(window.entries[0] + "_processed/a.avi.A2.wav"));
+    EXPECT_TRUE(fs::exists(window.entries[0] + "_processed" + Sep() + "a.avi.A2.wav"));
 }
 
 TEST_F(QueueRunTest, AFailingToolKeepsTheSourceTheRunGoesOnAndTheFailureIsListed)
@@ -150,9 +142,9 @@ TEST_F(QueueRunTest, AFailingToolKeepsTheSourceTheRunGoesOnAndTheFailureIsListed
         const char* fail;
         const char* reason;
     } rows[] = {
-        {"vdub", "vdub ended with exit code 1"},
-        {"left", "sox for the left channel ended with exit code 1"},
-        {"right", "sox for the right channel ended with exit code 1"},
+        {"vdub", " ended with exit code 1"},
+        {"left", " for the left channel ended with exit code 1"},
+        {"right", " for the right channel ended with exit code 1"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.fail);
@@ -168,7 +160,8 @@ TEST_F(QueueRunTest, AFailingToolKeepsTheSourceTheRunGoesOnAndTheFailureIsListed
                 test::UnsetEnv("FAKE_FAIL");
             return LaunchTool(command, hook);
         };
-        EXPECT_EQ(Run(), "1 file was not converted, and its source file was kept:\n" + bad + ": " + row.reason);
+        const std::string tool = ProgramName(row.fail == std::string("vdub") ? "vdub" : "sox");
+        EXPECT_EQ(Run(), "1 file was not converted, and its source file was kept:\n" + bad + ": " + tool + row.reason);
         EXPECT_EQ(launches, 6);
         EXPECT_TRUE(fs::exists(bad));
         EXPECT_FALSE(fs::exists(good));
@@ -179,32 +172,52 @@ TEST_F(QueueRunTest, AFailingToolKeepsTheSourceTheRunGoesOnAndTheFailureIsListed
 
 TEST_F(QueueRunTest, MissingToolsAreReportedForEveryEntry)
 {
-    fs::remove(tools / "vdub");
+    fs::remove(tools / ProgramName("vdub"));
     const std::string a = Clip("a.avi");
     const std::string b = Clip("b.avi");
     window.entries = {a, b};
     window.deleteOriginal = true;
-    EXPECT_EQ(Run(), "2 files were not converted, and their source files were kept:\n" + a +
-                         ": vdub could not be started or did not end normally\n" + b +
-                         ": vdub could not be started or did not end normally");
+    EXPECT_EQ(Run(), "2 files were not converted, and their source files were kept:\n" + a + ": " +
+                         ProgramName("vdub") + " could not be started or did not end normally\n" + b + ": " +
+                         ProgramName("vdub") + " could not be started or did not end normally");
     EXPECT_TRUE(fs::exists(a));
     EXPECT_TRUE(fs::exists(b));
 }
 
-TEST_F(QueueRunTest, AnEmptyOutputCountsAsMissing)
+TEST_F(QueueRunTest, ASourceIsKeptWhenAnyOfItsThreeOutputsIsMissingOrEmpty)
 {
-    const std::string a = Clip("a.avi");
-    window.entries = {a};
-    window.deleteOriginal = true;
-    launch = [&](const ToolCommand& command, const EventHook& hook) {
-        const int code = LaunchTool(command, hook);
-        if (command.parameters.ends_with("remix 2"))
-            WriteFile(a + "_processed/a.avi.A2.wav", "");
-        return code;
+    // A tool that exits 0 without writing its output, as SoX does on a full disk.
+    const struct {
+        const char* afterTool; // the parameters of the command after which the output goes
+        const char* output;
+        bool remove;
+    } rows[] = {
+        {"/min", "a.avi", true},
+        {"/min", "a.avi", false},
+        {"remix -1", "a.avi.A1.wav", true},
+        {"remix 2", "a.avi.A2.wav", false},
     };
-    EXPECT_EQ(Run(), "1 file was not converted, and its source file was kept:\n" + a + ": " + a +
-                         "_processed/a.avi.A2.wav is missing or empty");
-    EXPECT_TRUE(fs::exists(a));
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.output) + (row.remove ? " missing" : " empty"));
+        const std::string a = Clip("a.avi");
+        const std::string output = a + "_processed" + Sep() + row.output;
+        window.entries = {a};
+        window.deleteOriginal = true;
+        launch = [&](const ToolCommand& command, const EventHook& hook) {
+            const int code = LaunchTool(command, hook);
+            if (command.parameters.ends_with(row.afterTool)) {
+                if (row.remove)
+                    fs::remove(output);
+                else
+                    WriteFile(output, "");
+            }
+            return code;
+        };
+        EXPECT_EQ(Run(), "1 file was not converted, and its source file was kept:\n" + a + ": " + output +
+                             " is missing or empty");
+        EXPECT_TRUE(fs::exists(a));
+        fs::remove_all(a + "_processed");
+    }
 }
 
 TEST_F(QueueRunTest, AnExistingOutputDirectoryStopsTheRunBeforeAnyTool)
@@ -226,8 +239,8 @@ TEST_F(QueueRunTest, AStopAfterFailuresKeepsTheFailureList)
     const std::string a = Clip("a.avi");
     window.entries = {a, a};
     const test::ScopedEnv fail("FAKE_FAIL", "vdub");
-    EXPECT_EQ(Run(), "1 file was not converted, and its source file was kept:\n" + a +
-                         ": vdub ended with exit code 1\n\nI/O error 183");
+    EXPECT_EQ(Run(), "1 file was not converted, and its source file was kept:\n" + a + ": " + ProgramName("vdub") +
+                         " ended with exit code 1\n\nI/O error 183");
 }
 
 TEST_F(QueueRunTest, AScriptThatCannotBeCreatedStopsTheRunBeforeAnyTool)
@@ -236,14 +249,12 @@ TEST_F(QueueRunTest, AScriptThatCannotBeCreatedStopsTheRunBeforeAnyTool)
     const std::string notADirectory = tools / "file";
     WriteFile(notADirectory, "x");
     window.entries = {Clip("a.avi")};
-    RunEnvironment environment = Environment();
-    environment.programDir = notADirectory + "/";
-    try {
-        RunQueue(window.Access(), {}, environment);
-        FAIL() << "the run went on";
-    } catch (const Error& e) {
-        EXPECT_STREQ(e.what(), ("Cannot create file \"" + notADirectory + "/temp.vdf\". Not a directory").c_str());
-    }
+    runner.Environment().programDir = notADirectory + Sep();
+    const std::string message = Run();
+    const std::string start = "Cannot create file \"" + notADirectory + Sep() + "temp.vdf\". ";
+    EXPECT_TRUE(message.starts_with(start)) << message;
+    EXPECT_GT(message.size(), start.size()) << "no system text";
+    EXPECT_NE(message.back(), '.');
     EXPECT_TRUE(Runs().empty());
     EXPECT_TRUE(fs::is_directory(window.entries[0] + "_processed"));
 }
@@ -255,14 +266,14 @@ TEST_F(QueueRunTest, OptionsAreReadWhenEachStepNeedsThem)
     // Subdirectory off once the video tool has run, Delete on once the last tool has run.
     launch = [&](const ToolCommand& command, const EventHook& hook) {
         const int code = LaunchTool(command, hook);
-        if (command.programFile.ends_with("vdub"))
+        if (command.programFile.ends_with(ProgramName("vdub")))
             window.subdir = false;
         if (command.parameters.ends_with("remix 2"))
             window.deleteOriginal = true;
         return code;
     };
     EXPECT_EQ(Run(), "");
-    EXPECT_TRUE(fs::exists(a + "_processed/a.avi"));
+    EXPECT_TRUE(fs::exists(a + "_processed" + Sep() + "a.avi"));
     EXPECT_TRUE(fs::exists(a + ".A1.wav"));
     EXPECT_TRUE(fs::exists(a + ".A2.wav"));
     EXPECT_FALSE(fs::exists(a));
@@ -304,10 +315,12 @@ TEST_F(QueueRunTest, ACallDuringARunDoesNothing)
     int nested = 0;
     EXPECT_EQ(Run([&] {
                   ++nested;
-                  RunQueue(window.Access(), {}, Environment());
+                  EXPECT_TRUE(runner.Busy());
+                  runner.RunQueue(window.Access(), {});
               }),
               "");
     EXPECT_GT(nested, 0);
+    EXPECT_FALSE(runner.Busy());
     EXPECT_EQ(Runs().size(), 3u);
 }
 
@@ -322,9 +335,8 @@ TEST_F(QueueRunTest, ObserverSeesEachEntry)
         }
     } recorder;
     window.entries = {Clip("a.avi"), clips / "missing.avi"};
-    RunEnvironment environment = Environment();
-    environment.observer = &recorder;
-    EXPECT_THROW(RunQueue(window.Access(), {}, environment), Error);
+    runner.Environment().observer = &recorder;
+    EXPECT_NE(Run(), "");
     EXPECT_EQ(recorder.events, (std::vector<std::string>{"start 0", "end 0 ok", "start 1", "end 1 failed"}));
 }
 

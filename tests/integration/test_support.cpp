@@ -1,10 +1,8 @@
 #include "test_support.h"
 
-#include "file_ops.h"
+#include "host.h"
 
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <stdexcept>
 
@@ -27,15 +25,28 @@ TempDir::~TempDir()
     std::filesystem::remove_all(path_, ignored);
 }
 
-std::string ReadFile(const std::string& path)
+QueueAccess FakeQueue::Access()
 {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    return {
+        [this] { return static_cast<int>(entries.size()); },
+        [this](int i) -> std::optional<std::string> {
+            if (i < 0 || i >= static_cast<int>(entries.size()))
+                return std::nullopt;
+            return entries[static_cast<std::size_t>(i)];
+        },
+        [this] { return subdir; },
+        [this] { return deleteOriginal; },
+    };
 }
 
-void WriteFile(const std::string& path, const std::string& bytes)
+std::string ProgramName(const std::string& name)
 {
-    std::ofstream(path, std::ios::binary) << bytes;
+    return HostPathRules().style == PathStyle::windows ? name + ".exe" : name;
+}
+
+std::string Sep()
+{
+    return HostPathRules().style == PathStyle::windows ? "\\" : "/";
 }
 
 std::vector<ToolRun> ReadToolLog(const std::string& path)
@@ -58,25 +69,16 @@ std::vector<ToolRun> ReadToolLog(const std::string& path)
     return runs;
 }
 
-namespace {
-
-std::string ProgramSuffix()
-{
-    return HostPathRules().style == PathStyle::windows ? ".exe" : "";
-}
-
-} // namespace
-
 std::string TestHelper(const std::string& name)
 {
-    return (std::filesystem::path(ProgramDirectory()) / "helpers" / (name + ProgramSuffix())).string();
+    return (std::filesystem::path(ProgramDirectory()) / "helpers" / ProgramName(name)).string();
 }
 
 void InstallFakeTools(const TempDir& dir)
 {
     const std::string fakeTool = TestHelper("fake_tool");
-    std::filesystem::copy_file(fakeTool, dir / ("vdub" + ProgramSuffix()));
-    std::filesystem::copy_file(fakeTool, dir / ("sox" + ProgramSuffix()));
+    std::filesystem::copy_file(fakeTool, dir / ProgramName("vdub"));
+    std::filesystem::copy_file(fakeTool, dir / ProgramName("sox"));
 }
 
 ScopedEnv::ScopedEnv(const char* name, const std::string& value) : name_(name)

@@ -1,8 +1,12 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "queue_run.h"
+#include "test_files.h"
 
 namespace quorvil::test {
 
@@ -23,8 +27,27 @@ private:
     std::filesystem::path path_;
 };
 
-[[nodiscard]] std::string ReadFile(const std::string& path);
-void WriteFile(const std::string& path, const std::string& bytes);
+// What the window holds: a live list and two live check boxes.
+struct FakeQueue {
+    std::vector<std::string> entries;
+    bool subdir = true;
+    bool deleteOriginal = false;
+
+    [[nodiscard]] QueueAccess Access();
+};
+
+// Code page 932 (Shift-JIS): 0x81-0x9F and 0xE0-0xFC open a two-byte character, whose second
+// byte may be 0x5C ("\").
+[[nodiscard]] inline bool Cp932Lead(unsigned char c)
+{
+    return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+}
+
+// A program's file name on this host: "vdub" here, "vdub.exe" on Windows.
+[[nodiscard]] std::string ProgramName(const std::string& name);
+
+// The host's path separator, as a string to join with.
+[[nodiscard]] std::string Sep();
 
 // One run of the fake tool: its name, its command line (Windows), its arguments and, for vdub,
 // the script it was given.

@@ -18,7 +18,7 @@
 #include "Mainfrm.h"
 #include "Unit2.h"
 #include "errors.h"
-#include "file_ops.h"
+#include "host.h"
 #include "layout.h"
 #include "test_support.h"
 

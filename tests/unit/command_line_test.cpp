@@ -3,16 +3,12 @@
 #include <gtest/gtest.h>
 
 #include "command_line.h"
+#include "test_support.h"
 
 namespace quorvil {
 namespace {
 
 using Args = std::vector<std::string>;
-
-bool Cp932Lead(unsigned char c)
-{
-    return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
-}
 
 TEST(CommandLine, SplitsAsTheWindowsRuntime)
 {
@@ -73,7 +69,7 @@ void CompleteLastCharacter(std::string& text, LeadByteTest lead)
 TEST(CommandLine, QuoteAndSplitAreInverses)
 {
     std::mt19937 random(20261207);
-    for (LeadByteTest lead : {LeadByteTest{NoLeadBytes}, LeadByteTest{Cp932Lead}}) {
+    for (LeadByteTest lead : {LeadByteTest{NoLeadBytes}, LeadByteTest{test::Cp932Lead}}) {
         for (int round = 0; round < 5000; ++round) {
             Args args(std::uniform_int_distribution<int>(1, 4)(random));
             std::string line;
@@ -91,8 +87,8 @@ TEST(CommandLine, DoubleByteTrailBackslashBeforeTheClosingQuote)
 {
     // In code page 932 the trail byte 0x5C ends the name; it must not escape the closing quote.
     const std::string name = "C:\\\x95\x5c";
-    EXPECT_EQ(QuoteArgument(name, Cp932Lead), "\"C:\\\x95\x5c\"");
-    EXPECT_EQ(SplitCommandLine(QuoteArgument(name, Cp932Lead) + " x", Cp932Lead), (Args{name, "x"}));
+    EXPECT_EQ(QuoteArgument(name, test::Cp932Lead), "\"C:\\\x95\x5c\"");
+    EXPECT_EQ(SplitCommandLine(QuoteArgument(name, test::Cp932Lead) + " x", test::Cp932Lead), (Args{name, "x"}));
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "plan.h"
+#include "test_support.h"
 
 namespace quorvil {
 namespace {
@@ -8,13 +9,7 @@ namespace {
 const PathRules windows{PathStyle::windows, NoLeadBytes};
 const PathRules posix{PathStyle::posix, NoLeadBytes};
 
-// Code page 932 (Shift-JIS): 0x81-0x9F and 0xE0-0xFC open a two-byte character, whose second
-// byte may be 0x5C.
-bool Cp932Lead(unsigned char c)
-{
-    return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
-}
-const PathRules windows932{PathStyle::windows, Cp932Lead};
+const PathRules windows932{PathStyle::windows, test::Cp932Lead};
 
 std::string Lines(const std::vector<std::string>& lines)
 {
@@ -24,7 +19,7 @@ std::string Lines(const std::vector<std::string>& lines)
     return text;
 }
 
-TEST(Plan, ScriptOfTheWorkedExample)
+TEST(Plan, ScriptForAFileOnDriveCWithAndWithoutSubdirectory)
 {
     EXPECT_EQ(Lines(BuildScriptLines("C:\\clips\\take1.avi", true, windows)),
               "VirtualDub.video.SetMode(0);\n"
@@ -37,14 +32,15 @@ TEST(Plan, ScriptOfTheWorkedExample)
               "VirtualDub.SaveCompatibleAVI(\"C:\\\\clips\\\\take1.avi.noaudio.avi\");");
 }
 
-TEST(Plan, ToolCommandsOfTheWorkedExample)
+TEST(Plan, ToolCommandsForAFileOnDriveCWithAndWithoutSubdirectory)
 {
     const auto on = BuildToolCommands("C:\\clips\\take1.avi", "C:\\tools\\", true, windows);
-    EXPECT_EQ(on[0], (ToolCommand{"Open", "C:\\tools\\vdub.exe", "/s \"C:\\tools\\temp.vdf\" /min", "", 0, true}));
+    EXPECT_EQ(on[0], (ToolCommand{"Open", "C:\\tools\\vdub.exe", "/s \"C:\\tools\\temp.vdf\" /min", "",
+                                  ShowMode::hidden, true}));
     EXPECT_EQ(on[1], (ToolCommand{"Open", "C:\\tools\\sox.exe",
                                   "\"C:\\clips\\take1.avi.wav\" \"C:\\clips\\take1.avi_processed\\take1.avi.A1.wav\" "
                                   "remix -1",
-                                  "", 1, true}));
+                                  "", ShowMode::normal, true}));
     // Channel 2 alone: "remix -2" would mix channels 1 to 2.
     EXPECT_EQ(on[2].parameters,
               "\"C:\\clips\\take1.avi.wav\" \"C:\\clips\\take1.avi_processed\\take1.avi.A2.wav\" remix 2");
@@ -143,14 +139,14 @@ TEST(Plan, DoubleByteTrailBackslashIsNeitherSeparatorNorDoubled)
     // 0x95 0x5C is one character in code page 932 (its second byte is "\").
     const std::string dbcs = "\x95\x5C";
     const std::string path = "C:\\" + dbcs + "\\" + dbcs + ".avi";
-    EXPECT_EQ(EscapeScriptPath(path, Cp932Lead), "C:\\\\" + dbcs + "\\\\" + dbcs + ".avi");
+    EXPECT_EQ(EscapeScriptPath(path, test::Cp932Lead), "C:\\\\" + dbcs + "\\\\" + dbcs + ".avi");
     EXPECT_EQ(FileNamePart(path, windows932), dbcs + ".avi");
     EXPECT_EQ(BuildScriptLines(path, true, windows932)[4], "VirtualDub.SaveCompatibleAVI(\"C:\\\\" + dbcs + "\\\\" +
                                                                dbcs + ".avi_processed\\\\" + dbcs + ".avi\");");
     // Without the code page both trail bytes would be taken for separators.
     EXPECT_EQ(FileNamePart(path, windows), ".avi");
     // A lead byte at the very end has no trail byte to protect.
-    EXPECT_EQ(EscapeScriptPath("a\x95", Cp932Lead), "a\x95");
+    EXPECT_EQ(EscapeScriptPath("a\x95", test::Cp932Lead), "a\x95");
 }
 
 TEST(Plan, FilesToDelete)

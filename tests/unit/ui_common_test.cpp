@@ -2,7 +2,7 @@
 
 #include "error_text.h"
 #include "layout.h"
-#include "run_quit_gate.h"
+#include "quit_gate.h"
 #include "type_ahead.h"
 
 namespace quorvil {
@@ -48,27 +48,15 @@ TEST(TypeAhead, PrefixGrowsWithinThePauseAndStartsAgainAfterIt)
     EXPECT_EQ(search.Backspace(3300), ""); // a whole UTF-8 character at once
 }
 
-TEST(RunQuitGate, EndAskedDuringARunWaitsForItsEnd)
+TEST(QuitGate, EndAskedDuringARunWaitsForItsEnd)
 {
-    RunQuitGate gate;
-    EXPECT_FALSE(gate.TakeEndDue());
-    {
-        const RunScope run(gate);
-        {
-            const RunScope nested(gate); // a second "Process Queue" inside the first one's wait
-            gate.RequestEnd();
-            EXPECT_FALSE(gate.TakeEndDue());
-        }
-        EXPECT_TRUE(gate.RunUnderWay());
-        EXPECT_FALSE(gate.TakeEndDue());
-    }
-    EXPECT_FALSE(gate.RunUnderWay());
-    EXPECT_TRUE(gate.TakeEndDue());
-    EXPECT_FALSE(gate.TakeEndDue()); // once
-
-    RunQuitGate idle;
-    idle.RequestEnd();
-    EXPECT_TRUE(idle.TakeEndDue());
+    QuitGate gate;
+    EXPECT_FALSE(gate.TakeEndDue(false));
+    gate.RequestEnd();
+    EXPECT_FALSE(gate.TakeEndDue(true));
+    EXPECT_FALSE(gate.TakeEndDue(true));
+    EXPECT_TRUE(gate.TakeEndDue(false));
+    EXPECT_FALSE(gate.TakeEndDue(false)); // once
 }
 
 TEST(Layout, ScalesByTextHeight)

@@ -15,7 +15,13 @@ struct Statement {
     std::vector<Argument> arguments;
 };
 
-// Reads one line's statement; throws std::string with what is wrong.
+// What is wrong with one line; ParseScript adds the line's name and number.
+class LineError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Reads one line's statement; throws LineError.
 class LineReader {
 public:
     explicit LineReader(std::string_view text) : text_(text) {}
@@ -42,7 +48,7 @@ public:
         Expect(';');
         SkipSpace();
         if (!AtEnd() && !Rest().starts_with("//"))
-            throw std::string("unexpected text after the statement");
+            throw LineError("unexpected text after the statement");
         return statement;
     }
 
@@ -61,7 +67,7 @@ private:
     {
         SkipSpace();
         if (Peek() != c)
-            throw std::string("expected '") + c + "'";
+            throw LineError(std::string("expected '") + c + "'");
         ++pos_;
     }
 
@@ -71,7 +77,7 @@ private:
         while (!AtEnd() && (std::isalnum(static_cast<unsigned char>(Peek())) || Peek() == '_' || Peek() == '.'))
             name += text_[pos_++];
         if (name.empty())
-            throw std::string("expected a statement");
+            throw LineError("expected a statement");
         return name;
     }
 
@@ -85,7 +91,7 @@ private:
         while (std::isdigit(static_cast<unsigned char>(Peek())))
             digits += text_[pos_++];
         if (digits.empty() || digits == "-" || digits == "+" || digits.size() > 18)
-            throw std::string("expected a string or a number");
+            throw LineError("expected a string or a number");
         return std::stoll(digits);
     }
 
@@ -106,7 +112,7 @@ private:
         std::string value;
         for (;;) {
             if (AtEnd())
-                throw std::string("unterminated string");
+                throw LineError("unterminated string");
             const char c = text_[pos_++];
             if (c == '"')
                 return value;
@@ -134,13 +140,13 @@ private:
                 const int high = HexDigit(Peek());
                 const int low = high < 0 ? -1 : HexDigit(pos_ + 1 < text_.size() ? text_[pos_ + 1] : '\0');
                 if (low < 0)
-                    throw std::string("\\x needs two hex digits");
+                    throw LineError("\\x needs two hex digits");
                 value += static_cast<char>(high * 16 + low);
                 pos_ += 2;
                 break;
             }
             default:
-                throw std::string("unknown escape in string");
+                throw LineError("unknown escape in string");
             }
         }
     }
@@ -177,7 +183,7 @@ public:
         const auto& a = s.arguments;
         if (s.name == "VirtualDub.video.SetMode" && Matches(a, "N")) {
             if (std::get<long long>(a[0]) != 0)
-                throw std::string("only direct stream copy, SetMode(0), is supported");
+                throw LineError("only direct stream copy, SetMode(0), is supported");
         } else if (s.name == "VirtualDub.Open" && (Matches(a, "S") || Matches(a, "SNN"))) {
             Flush();
             open_ = Job{line, FileName(a[0]), {}, {}, false};
@@ -187,7 +193,7 @@ public:
         } else if (s.name == "VirtualDub.audio.SetSource" && Matches(a, "N")) {
             const long long source = std::get<long long>(a[0]);
             if (source != 0 && source != 1)
-                throw std::string("the audio source is 0 (none) or 1 (the file's own)");
+                throw LineError("the audio source is 0 (none) or 1 (the file's own)");
             aviWithAudio_ = source == 1;
         } else if (s.name == "VirtualDub.SaveCompatibleAVI" && Matches(a, "S")) {
             Job& job = Pending(&Job::avi);
@@ -196,7 +202,7 @@ public:
         } else if (s.name == "VirtualDub.Close" && a.empty()) {
             Flush();
         } else {
-            throw std::string("unknown statement ") + s.name + " or wrong arguments";
+            throw LineError(std::string("unknown statement ") + s.name + " or wrong arguments");
         }
     }
 
@@ -211,7 +217,7 @@ private:
     Job& Pending(std::string Job::*output)
     {
         if (!isOpen_)
-            throw std::string("no file is open");
+            throw LineError("no file is open");
         if (!(open_.*output).empty()) {
             jobs_.push_back(open_);
             open_.wav.clear();
@@ -224,7 +230,7 @@ private:
     {
         const auto& name = std::get<std::string>(a);
         if (name.empty())
-            throw std::string("empty file name");
+            throw LineError("empty file name");
         return name;
     }
 
@@ -257,8 +263,8 @@ std::vector<Job> ParseScript(std::string_view text, const std::string& name)
         try {
             if (const auto statement = LineReader(line).Read())
                 interpreter.Run(*statement, number);
-        } catch (const std::string& what) {
-            throw Failure(name + ":" + std::to_string(number) + ": " + what);
+        } catch (const LineError& error) {
+            throw Failure(name + ":" + std::to_string(number) + ": " + error.what());
         }
     }
     return interpreter.Finish();

@@ -24,7 +24,6 @@
 
 #include "Unit2.h"
 #include "error_text.h"
-#include "file_ops.h"
 #include "layout.h"
 #include "type_ahead.h"
 
@@ -277,7 +276,7 @@ TForm1::Services TForm1::DefaultServices()
     return {std::make_unique<OpenDialogChooser>(), RunEnvironment{}, [] { QCoreApplication::quit(); }};
 }
 
-TForm1::TForm1(Services services) : services_(std::move(services))
+TForm1::TForm1(Services services) : services_(std::move(services)), runner_(services_.environment)
 {
     setWindowTitle("Quorvil");
     OpenDialog1 = services_.chooser.get();
@@ -368,7 +367,7 @@ void TForm1::LayOut()
 void TForm1::Command(const std::function<void()>& command)
 {
     Guarded(command);
-    if (quitGate_.TakeEndDue())
+    if (quitGate_.TakeEndDue(runner_.Busy()))
         services_.endApplication();
 }
 
@@ -398,7 +397,6 @@ void TForm1::Delete1Click()
 
 void TForm1::Button3Click()
 {
-    const RunScope run(quitGate_);
     const QueueAccess queue{
         [this] { return ListBox1->count(); },
         [this](int i) -> std::optional<std::string> {
@@ -411,8 +409,7 @@ void TForm1::Button3Click()
         [this] { return CheckBox1->isChecked(); },
     };
     // While a tool runs the window goes on handling whatever the user does.
-    RunQueue(
-        queue, [] { QCoreApplication::processEvents(QEventLoop::AllEvents); }, services_.environment);
+    runner_.RunQueue(queue, [] { QCoreApplication::processEvents(QEventLoop::AllEvents); });
 }
 
 void TForm1::About1Click()
@@ -424,7 +421,7 @@ void TForm1::About1Click()
 void TForm1::Quit1Click()
 {
     quitGate_.RequestEnd();
-    if (quitGate_.TakeEndDue())
+    if (quitGate_.TakeEndDue(runner_.Busy()))
         services_.endApplication();
 }
 
@@ -432,12 +429,12 @@ void TForm1::closeEvent(QCloseEvent* event)
 {
     // During a run the window stays until the whole queue is converted; then the application ends.
     quitGate_.RequestEnd();
-    if (quitGate_.RunUnderWay()) {
+    if (runner_.Busy()) {
         event->ignore();
         return;
     }
     event->accept();
-    if (quitGate_.TakeEndDue())
+    if (quitGate_.TakeEndDue(runner_.Busy()))
         services_.endApplication();
 }
 

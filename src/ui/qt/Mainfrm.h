@@ -10,7 +10,7 @@
 #include <QStringList>
 
 #include "queue_run.h"
-#include "run_quit_gate.h"
+#include "quit_gate.h"
 
 class QAction;
 class QCheckBox;
@@ -126,7 +126,8 @@ private:
     void Command(const std::function<void()>& command);
 
     Services services_;
-    RunQuitGate quitGate_;
+    QueueRunner runner_;
+    QuitGate quitGate_;
     TForm2* aboutForm_ = nullptr;
 };
 
