@@ -1,4 +1,4 @@
-// quorvil-split with our vdub and the system's SoX on real files, made here by the ffmpeg tool,
+// quorvil-split with our vdub and sox on real files, made here by the ffmpeg tool,
 // checked the way a user's other tools read them.
 #include <algorithm>
 #include <cmath>
@@ -112,14 +112,13 @@ double Frequency(const std::string& wav)
     return static_cast<double>(crossings) / 2.0 / (static_cast<double>(count) / rate);
 }
 
-// A folder holding quorvil-split and vdub (copies: each finds its tools by its own path) and the sox link.
+// A folder holding copies of quorvil-split, vdub and sox: each finds its tools by its own path.
 class ConversionTest : public ::testing::Test {
 protected:
     ConversionTest()
     {
-        for (const char* program : {QUORVIL_SPLIT, VDUB})
+        for (const char* program : {QUORVIL_SPLIT, VDUB, SOX})
             fs::copy_file(program, app / fs::path(program).filename().string());
-        fs::create_symlink(fs::read_symlink(SOX_LINK), app / "sox");
     }
 
     int Split(const std::string& arguments)
@@ -276,6 +275,97 @@ TEST_F(ConversionTest, VdubOnItsOwn)
     EXPECT_EQ(code, 1);
     Capture(vdub + " /x 2>&1", &code);
     EXPECT_EQ(code, 2);
+}
+
+TEST_F(ConversionTest, SoxCopiesAnyChannelOfAnyPcmFormatSampleForSample)
+{
+    const struct {
+        const char* codec;
+        int channels;
+        int bytesPerSample;
+    } rows[] = {
+        {"pcm_u8", 1, 1},    {"pcm_s16le", 2, 2}, {"pcm_s24le", 6, 3},
+        {"pcm_s32le", 2, 4}, {"pcm_f32le", 6, 4}, {"pcm_f64le", 2, 8},
+    };
+    int code = -1;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.codec + std::string(" ") + std::to_string(row.channels));
+        const std::string in = clips / "in.wav";
+        std::string expr;
+        for (int c = 0; c < row.channels; ++c)
+            expr += (c ? "|" : "") + std::string("0.") + std::to_string(c + 1) + "*sin(" +
+                    std::to_string(200 * (c + 1)) + "*2*PI*t)";
+        ASSERT_EQ(std::system(("ffmpeg -nostdin -v error -y -f lavfi -i " + Q("aevalsrc=" + expr + ":s=8000") +
+                               " -t 1 -c:a " + row.codec + " " + Q(in))
+                                  .c_str()),
+                  0);
+        const std::string raw = RawAudio(in);
+        for (int channel = 1; channel <= row.channels; ++channel) {
+            const std::string out = clips / ("c" + std::to_string(channel) + ".wav");
+            Capture(Q(app / "sox") + " " + Q(in) + " " + Q(out) + " remix " +
+                        (channel == 1 ? "-1" : std::to_string(channel)),
+                    &code);
+            ASSERT_EQ(code, 0) << "channel " << channel;
+            EXPECT_EQ(Probe(out, "stream=channels,codec_name,sample_rate"), std::string(row.codec) + ",8000,1\n");
+            EXPECT_TRUE(RawAudio(out) == Channel(raw, row.channels, row.bytesPerSample, channel - 1))
+                << "channel " << channel << " differs";
+        }
+    }
+}
+
+TEST_F(ConversionTest, SoxFailsCleanlyOnBadInputAndFullDiskAndHandsOtherCommandsToSoX)
+{
+    const std::string in = clips / "in [1].wav"; // SoX itself would read "[1]" as a pattern
+    ASSERT_EQ(std::system(
+                  ("ffmpeg -nostdin -v error -f lavfi -i " + Q(kStereo + ":s=44100") + " -t 1 -c:a pcm_s16le " + Q(in))
+                      .c_str()),
+              0);
+    const std::string truncated = clips / "truncated.wav";
+    test::WriteFile(truncated, ReadFile(in).substr(0, 20000));
+    const std::string text = clips / "text.wav";
+    test::WriteFile(text, "not a sound file\n");
+    const std::string out = clips / "out.wav";
+    struct Row {
+        std::string input;
+        std::string output;
+        std::string channel;
+        std::string message;
+    };
+    std::vector<Row> rows = {
+        {in, out, "3", "has 2 channels, so there is no channel 3"},
+        {truncated, out, "1", "is shorter than its header says"},
+        {text, out, "1", "cannot read"},
+        {in, "/dev/full/out.wav", "1", "cannot write"},
+    };
+    // A full disk: a small file system of our own, when we may mount one.
+    TempDir full;
+    const bool mounted =
+        std::system(("mount -t tmpfs -o size=64k tmpfs " + Q(full.path().string()) + " 2>/dev/null").c_str()) == 0;
+    if (mounted)
+        rows.push_back({in, full / "out.wav", "2", "No space left on device"});
+    else
+        std::fprintf(stderr, "not root: the full-disk case is skipped\n");
+    int code = -1;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.input + " -> " + row.output);
+        const std::string said = Capture(
+            Q(app / "sox") + " " + Q(row.input) + " " + Q(row.output) + " remix " + row.channel + " 2>&1", &code);
+        EXPECT_EQ(code, 2);
+        EXPECT_NE(said.find(row.message), std::string::npos) << said;
+        EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+        EXPECT_FALSE(fs::exists(row.output));
+        for (const auto& dir : {clips.path(), full.path()})
+            for (const auto& entry : fs::directory_iterator(dir))
+                EXPECT_FALSE(entry.path().filename().string().starts_with(".sox-")) << entry.path();
+    }
+    if (mounted)
+        std::system(("umount " + Q(full.path().string())).c_str());
+
+    // Another command line is SoX's own: mixing two channels, or the version.
+    Capture(Q(app / "sox") + " " + Q(in) + " " + Q(out) + " remix 1,2", &code);
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(Probe(out, "stream=channels"), "1\n");
+    EXPECT_NE(Capture(Q(app / "sox") + " --version").find("SoX v"), std::string::npos);
 }
 
 } // namespace
