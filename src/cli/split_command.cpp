@@ -15,12 +15,13 @@ constexpr const char* kHelp =
     "\n"
     "  --no-subdir  write FILE.noaudio.avi, FILE.A1.wav and FILE.A2.wav beside FILE\n"
     "               (default: into a new directory FILE_processed)\n"
-    "  --delete     delete each FILE once all three outputs have been written\n"
+    "  --delete     delete each FILE once its outputs provably hold its content\n"
     "  --help       show this text\n"
     "  --version    show the version\n"
     "\n"
     "The tools vdub and sox are taken from the directory of quorvil-split.\n"
-    "Exit code: 0 every file converted, 1 a file was not converted or the run stopped, 2 bad usage.\n";
+    "Exit code: 0 every file converted, 1 a file was not converted or the run stopped, 2 bad usage,\n"
+    "130 or 143 interrupted by SIGINT or SIGTERM.\n";
 
 class PrintProgress : public RunObserver {
 public:
@@ -28,21 +29,32 @@ public:
 
     void EntryFinished(int index, const std::string& path, const EntryOutcome& outcome) override
     {
+        ++finished_;
         out_ << '[' << index + 1 << '/' << count_ << "] ";
-        if (outcome.converted)
+        if (outcome.converted && outcome.reason.empty()) {
             out_ << "converted " << path << std::endl;
-        else
+        } else if (outcome.converted) {
+            out_ << "converted " << path << "; source kept because " << outcome.reason << std::endl;
+        } else {
+            ++failed_;
             out_ << "not converted " << path << ": " << outcome.reason << std::endl;
+        }
     }
 
+    // Whether every entry came to its end converted.
+    [[nodiscard]] bool AllConverted(std::size_t count) const { return failed_ == 0 && finished_ == count; }
+
 private:
+    std::size_t finished_ = 0;
+    std::size_t failed_ = 0;
     std::ostream& out_;
     std::string count_;
 };
 
 } // namespace
 
-int RunSplitCommand(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err)
+int RunSplitCommand(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err,
+                    const PendingSignal& pendingSignal)
 {
     bool subdir = true;
     bool deleteOriginal = false;
@@ -73,27 +85,38 @@ int RunSplitCommand(const std::vector<std::string>& arguments, std::ostream& out
         return 2;
     }
 
+    PrintProgress progress(out, static_cast<int>(files.size()));
+    const auto signal = [&pendingSignal] { return pendingSignal ? pendingSignal() : 0; };
     try {
         // Like the window's queue: full paths, since the tools are not run in the user's directory.
         for (auto& file : files)
             file = FullPath(file);
 
-        PrintProgress progress(out, static_cast<int>(files.size()));
         QueueRunner runner;
         runner.Environment().observer = &progress;
         const QueueAccess queue{
             [&] { return static_cast<int>(files.size()); },
-            [&](int i) -> std::optional<std::string> { return files.at(static_cast<std::size_t>(i)); },
+            [&](int i) -> std::optional<std::string> {
+                if (signal() != 0) // between two entries: stop before the next one starts
+                    throw RunInterrupted("quorvil-split was interrupted by signal " + std::to_string(signal()));
+                return files.at(static_cast<std::size_t>(i));
+            },
             [&] { return subdir; },
             [&] { return deleteOriginal; },
         };
-        runner.RunQueue(queue, {});
+        runner.RunQueue(queue, [&] {
+            if (signal() != 0)
+                throw RunInterrupted("quorvil-split was interrupted by signal " + std::to_string(signal()));
+        });
     } catch (const Error& e) {
         out.flush();
         err << e.what() << '\n';
-        return 1;
+        if (signal() != 0)
+            return 128 + signal();
+        // Converted files whose sources were kept are said, but they are converted.
+        return progress.AllConverted(files.size()) ? 0 : 1;
     }
-    return 0;
+    return signal() != 0 ? 128 + signal() : 0;
 }
 
 } // namespace quorvil

@@ -1,13 +1,19 @@
 #pragma once
 
+#include <functional>
 #include <ostream>
 #include <string>
 #include <vector>
 
 namespace quorvil {
 
-// quorvil-split: the queue run from a terminal. Returns the process exit code:
-// 0 every file converted, 1 a file failed or the run stopped, 2 bad usage.
-[[nodiscard]] int RunSplitCommand(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err);
+// The signal that asks the run to stop (SIGINT, SIGTERM), or 0 while none has come.
+using PendingSignal = std::function<int()>;
+
+// quorvil-split: the queue run from a terminal. Returns the process exit code: 0 every file
+// converted, 1 a file failed or the run stopped, 2 bad usage, 128 + the signal when one stopped it
+// (its tool is ended and its entry cleaned up first).
+[[nodiscard]] int RunSplitCommand(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err,
+                                  const PendingSignal& pendingSignal = {});
 
 } // namespace quorvil

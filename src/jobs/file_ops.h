@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace quorvil {
@@ -15,7 +16,18 @@ void WriteScriptFile(const std::string& path, const std::string& bytes);
 // Deletes a file; a failure (a file that is not there, say) is not an error.
 void DeleteFileQuietly(const std::string& path);
 
-// Whether path is a file with at least one byte in it.
-[[nodiscard]] bool FileHasContent(const std::string& path);
+// What tells one state of a file from another: a file written anew, or changed, has another stamp.
+struct FileStamp {
+    bool exists = false; // a regular file is there
+    std::uint64_t size = 0;
+    std::int64_t modified = 0;  // in the platform's finest unit
+    std::uint64_t identity = 0; // the file's number on its volume, where the platform gives one cheaply
+
+    friend bool operator==(const FileStamp&, const FileStamp&) = default;
+};
+[[nodiscard]] FileStamp StampOf(const std::string& path);
+
+// Removes a directory with everything in it; a failure is not an error.
+void RemoveTreeQuietly(const std::string& path);
 
 } // namespace quorvil

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -78,10 +79,20 @@ void DeleteFileQuietly(const std::string& path)
     (void)::unlink(path.c_str());
 }
 
-bool FileHasContent(const std::string& path)
+FileStamp StampOf(const std::string& path)
 {
     struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0;
+    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        return {};
+    return {true, static_cast<std::uint64_t>(info.st_size),
+            static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec,
+            static_cast<std::uint64_t>(info.st_ino)};
+}
+
+void RemoveTreeQuietly(const std::string& path)
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
 }
 
 } // namespace quorvil

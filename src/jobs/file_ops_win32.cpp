@@ -48,12 +48,38 @@ void DeleteFileQuietly(const std::string& path)
     (void)DeleteFileA(path.c_str());
 }
 
-bool FileHasContent(const std::string& path)
+FileStamp StampOf(const std::string& path)
 {
     WIN32_FILE_ATTRIBUTE_DATA info;
-    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &info))
-        return false;
-    return !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && (info.nFileSizeHigh != 0 || info.nFileSizeLow != 0);
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &info) ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return {};
+    // No file number without opening the file: a tool that writes anew changes the time anyway.
+    return {true, (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow,
+            static_cast<std::int64_t>((std::uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32) |
+                                      info.ftLastWriteTime.dwLowDateTime),
+            0};
+}
+
+void RemoveTreeQuietly(const std::string& path)
+{
+    // By hand: the path is in the ANSI code page, which std::filesystem does not take as it is.
+    WIN32_FIND_DATAA found;
+    const HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            const std::string name = found.cFileName;
+            if (name == "." || name == "..")
+                continue;
+            const std::string child = path + "\\" + name;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveTreeQuietly(child);
+            else
+                DeleteFileA(child.c_str());
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryA(path.c_str());
 }
 
 } // namespace quorvil

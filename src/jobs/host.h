@@ -14,6 +14,26 @@ namespace quorvil {
 // DIR: the directory of the running executable, ending with its separator.
 [[nodiscard]] std::string ProgramDirectory();
 
+// Where a run writes its video-tool script. On Windows that is the program directory, DIR, as the
+// video tool there expects. On POSIX it is a private directory of the run (under $XDG_RUNTIME_DIR,
+// else $TMPDIR, else /tmp), made when first asked for and removed with this object: an installed
+// copy works for every user, and two runs never share a script.
+class ScriptDirectory {
+public:
+    explicit ScriptDirectory(std::string programDir) : programDir_(std::move(programDir)) {}
+    ~ScriptDirectory();
+    ScriptDirectory(const ScriptDirectory&) = delete;
+    ScriptDirectory& operator=(const ScriptDirectory&) = delete;
+
+    // The directory, ending with its separator. Throws Error ("Cannot create file ...") when the
+    // private directory cannot be made.
+    [[nodiscard]] const std::string& Get();
+
+private:
+    std::string programDir_;
+    std::string made_;
+};
+
 // A path made absolute against the current directory; an absolute path stays as it is.
 [[nodiscard]] std::string FullPath(const std::string& path);
 

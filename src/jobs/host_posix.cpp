@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 
 #include <limits.h>
@@ -39,6 +40,36 @@ std::string FullPath(const std::string& path)
     if (!full.ends_with('/'))
         full += '/';
     return full + path;
+}
+
+ScriptDirectory::~ScriptDirectory()
+{
+    if (!made_.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(made_, ignored);
+    }
+}
+
+const std::string& ScriptDirectory::Get()
+{
+    if (!made_.empty())
+        return made_;
+    std::string base;
+    for (const char* name : {"XDG_RUNTIME_DIR", "TMPDIR"}) {
+        if (const char* value = std::getenv(name); value && *value == '/') {
+            base = value;
+            break;
+        }
+    }
+    if (base.empty())
+        base = "/tmp";
+    if (!base.ends_with('/'))
+        base += '/';
+    std::string dir = base + "quorvil-XXXXXX";
+    if (!::mkdtemp(dir.data()))
+        throw Error(CannotCreateFileMessage(ScriptFile(dir + "/"), std::strerror(errno)));
+    made_ = dir + "/";
+    return made_;
 }
 
 } // namespace quorvil

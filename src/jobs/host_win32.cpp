@@ -52,4 +52,11 @@ std::string FullPath(const std::string& path)
     return full;
 }
 
+ScriptDirectory::~ScriptDirectory() = default;
+
+const std::string& ScriptDirectory::Get()
+{
+    return programDir_;
+}
+
 } // namespace quorvil

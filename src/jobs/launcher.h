@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 
 #include "tool_command.h"
 
@@ -10,13 +11,28 @@ namespace quorvil {
 // The application's pending-event processing: handles what is waiting and returns at once.
 using EventHook = std::function<void()>;
 
+// How a tool ended, to explain a failure in words; LaunchTool's result says no more than its int.
+struct ToolEnd {
+    enum class Kind { exited, notFound, notStarted, signalled, unknown };
+    Kind kind = Kind::unknown;
+    int number = 0;        // the exit code, or the signal
+    std::string detail;    // why it could not be started, in the system's words
+    std::string errorTail; // the last lines the tool wrote to its error output, where the platform keeps them
+};
+
 // Starts command.programFile with command.parameters (split by the Windows rules where the
 // platform needs an argument vector). With command.wait set, waits up to 100 ms at a time and
 // calls processEvents after every wait the tool outlives, never before the first wait.
 //
 // Returns the tool's exit code; 0 when it was started and wait is not set; -1 when it could not
-// be started or left no exit code. The launcher keeps no state between calls and leaves no
-// process behind that nobody reaps.
-[[nodiscard]] std::int32_t LaunchTool(const ToolCommand& command, const EventHook& processEvents);
+// be started or left no exit code. When `end` is given it is filled in as well. The launcher keeps
+// no state between calls and leaves no process behind that nobody reaps: should processEvents
+// throw, the tool is asked to end (and made to, after 3 s) before the exception goes on.
+[[nodiscard]] std::int32_t LaunchTool(const ToolCommand& command, const EventHook& processEvents,
+                                      ToolEnd* end = nullptr);
+
+// "vdub ended with exit code 1", "sox was not found", ...: the end in words, with the tool's last
+// error lines when there are any.
+[[nodiscard]] std::string DescribeEnd(const std::string& tool, std::int32_t result, const ToolEnd& end);
 
 } // namespace quorvil

@@ -162,12 +162,14 @@ std::string ScriptFileBytes(const std::vector<std::string>& lines)
 }
 
 std::array<ToolCommand, 3> BuildToolCommands(std::string_view path, std::string_view dir, bool subdir,
-                                             const PathRules& rules)
+                                             const PathRules& rules, std::string_view scriptDir)
 {
+    if (scriptDir.empty())
+        scriptDir = dir;
     const OutputFiles out = OutputFilesFor(path, subdir, rules);
     return {
         ToolCommand{"Open", Cat({dir, VideoTool(rules.style)}),
-                    Cat({"/s ", QuoteArgument(ScriptFile(dir), rules.isLeadByte), " /min"}), "", ShowMode::hidden,
+                    Cat({"/s ", QuoteArgument(ScriptFile(scriptDir), rules.isLeadByte), " /min"}), "", ShowMode::hidden,
                     true},
         AudioCommand(path, dir, out.left, "-1", rules),
         // "remix -2" would mean channels 1 to 2 mixed together; "2" is channel 2 alone.

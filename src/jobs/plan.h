@@ -41,9 +41,10 @@ struct OutputFiles {
 // The bytes of the script file: every line, the last one included, ends in CR LF; no byte-order mark.
 [[nodiscard]] std::string ScriptFileBytes(const std::vector<std::string>& lines);
 
-// The video tool, then the audio tool for channel 1 and for channel 2, in the order they run.
+// The video tool, then the audio tool for channel 1 and for channel 2, in the order they run. The
+// tools are DIR's; the script is scriptDir's, DIR's when that is empty.
 [[nodiscard]] std::array<ToolCommand, 3> BuildToolCommands(std::string_view path, std::string_view dir, bool subdir,
-                                                           const PathRules& rules);
+                                                           const PathRules& rules, std::string_view scriptDir = {});
 
 // WAV, SCRIPT and, when asked to, the source file, in the order they are deleted.
 [[nodiscard]] std::vector<std::string> ListFilesToDelete(std::string_view path, std::string_view dir,

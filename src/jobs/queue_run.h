@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "errors.h"
 #include "host.h"
 #include "launcher.h"
 #include "path_rules.h"
@@ -22,7 +23,16 @@ struct QueueAccess {
 
 struct EntryOutcome {
     bool converted = false;
-    std::string reason; // why not, when not converted
+    // Not converted: why. Converted, with "Delete original file(s)" on, and the source kept: why.
+    std::string reason;
+    bool sourceDeleted = false;
+};
+
+// Thrown by an event hook to stop a run while a tool runs: the tool is ended, its entry cleaned up
+// as a failed one, and the run ends with its failure list and this message.
+class RunInterrupted : public Error {
+public:
+    using Error::Error;
 };
 
 // Progress for front ends that show it.
@@ -33,7 +43,7 @@ public:
     virtual void EntryFinished(int /*index*/, const std::string& /*path*/, const EntryOutcome& /*outcome*/) {}
 };
 
-using Launcher = std::function<std::int32_t(const ToolCommand&, const EventHook&)>;
+using Launcher = std::function<std::int32_t(const ToolCommand&, const EventHook&, ToolEnd*)>;
 
 // What the host provides, by default the running program's own; tests replace parts of it.
 struct RunEnvironment {
@@ -53,9 +63,10 @@ public:
 
     // Converts every entry of the queue, in order. Throws Error when the run has to stop (an
     // output directory or the script cannot be made, an entry has gone) and, at its end, when any
-    // entry was not converted: one error that lists those files and why. Their source files are
-    // never deleted. A call made while a run is under way (from inside the event hook) returns at
-    // once: two runs would share the script file and could write the same outputs at once.
+    // entry was not converted or kept a source it was to delete: one error that lists those files
+    // and why. A source is deleted only when its content is provably in the outputs; a failed
+    // entry removes what it made. A call made while a run is under way (from inside the event
+    // hook) returns at once: two runs could write the same outputs at once.
     void RunQueue(const QueueAccess& queue, const EventHook& processEvents);
 
     [[nodiscard]] bool Busy() const { return busy_; }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <sys/wait.h>
 
@@ -130,12 +131,12 @@ protected:
     }
 
     // Nothing but the sources and the outputs is left behind.
-    void ExpectNoLeftovers()
+    void ExpectNoLeftovers(const fs::path& where = {})
     {
         EXPECT_FALSE(fs::exists(app / "temp.vdf"));
-        for (const auto& entry : fs::recursive_directory_iterator(clips.path())) {
+        for (const auto& entry : fs::recursive_directory_iterator(where.empty() ? clips.path() : where)) {
             const std::string name = entry.path().filename().string();
-            EXPECT_EQ(name.find(".part"), std::string::npos) << name;
+            EXPECT_FALSE(name.starts_with(".vdub-") || name.starts_with(".sox-")) << name;
             if (!entry.path().parent_path().string().ends_with("_processed") && name.ends_with(".wav")) {
                 EXPECT_TRUE(name.ends_with(".A1.wav") || name.ends_with(".A2.wav")) << name;
             }
@@ -226,9 +227,11 @@ TEST_F(ConversionTest, SourcesThatCannotBeSplitAreReportedAndKept)
     MakeAvi(good, kStereo + ":s=22050", "pcm_s16le");
 
     EXPECT_EQ(Split("--no-subdir --delete mono.avi silent.avi broken.avi good.avi"), 1);
-    EXPECT_NE(output.find("3 files were not converted, and their source files were kept:\n" + mono +
-                          ": sox for the right channel ended with exit code 2\n" + silent +
-                          ": vdub ended with exit code 1\n" + broken + ": vdub ended with exit code 1\n"),
+    EXPECT_NE(output.find("3 files were not converted, and their source files were not deleted:\n" + mono +
+                          ": sox for the right channel ended with exit code 2 (sox: \"" + mono +
+                          ".wav\" has 1 channel, so there is no channel 2)\n" + silent +
+                          ": vdub ended with exit code 1 (vdub: \"" + silent + "\" has no audio stream)\n" + broken +
+                          ": vdub ended with exit code 1 (vdub: cannot open \"" + broken + "\": "),
               std::string::npos)
         << output;
     for (const auto& kept : {mono, silent, broken})
@@ -275,6 +278,115 @@ TEST_F(ConversionTest, VdubOnItsOwn)
     EXPECT_EQ(code, 1);
     Capture(vdub + " /x 2>&1", &code);
     EXPECT_EQ(code, 2);
+}
+
+// Bytes of a file changed in place, as damage or an unusual muxer would leave them.
+void Patch(const std::string& path, const std::function<void(std::string&)>& change)
+{
+    std::string bytes = ReadFile(path);
+    change(bytes);
+    test::WriteFile(path, bytes);
+}
+
+std::uint32_t Le32(const std::string& bytes, std::size_t at)
+{
+    std::uint32_t value = 0;
+    for (std::size_t i = 4; i-- > 0;)
+        value = value << 8 | static_cast<unsigned char>(bytes.at(at + i));
+    return value;
+}
+
+void HideIndex(std::string& bytes)
+{
+    bytes.replace(bytes.rfind("idx1"), 4, "JUNK");
+}
+
+TEST_F(ConversionTest, ASourceIsDeletedOnlyWithItsWholeContentInTheOutputs)
+{
+    const struct {
+        const char* name;
+        const char* audio; // lavfi source
+        const char* codec;
+        std::function<void(std::string&)> damage;
+        bool converted;
+        bool deleted;
+        std::string says;
+    } rows[] = {
+        {"no index", "", "pcm_s16le", HideIndex, true, true, ""},
+        {"damaged index", "", "pcm_s16le",
+         [](std::string& b) {
+             const std::size_t entry = b.rfind("idx1") + 8 + 16 * 4; // a few entries in: change a chunk's size
+             b.replace(entry + 12, 4, test::LittleEndian(Le32(b, entry + 12) / 2, 4));
+         },
+         false, false, "does not agree with its data"},
+        {"odd PCM chunk", "", "pcm_s16le",
+         [](std::string& b) {
+             // 4096 bytes become 4095 and a pad byte: the chunks after it stay where they were.
+             const std::size_t chunk = b.find("01wb");
+             ASSERT_EQ(Le32(b, chunk + 4) % 2, 0u);
+             b.replace(chunk + 4, 4, test::LittleEndian(Le32(b, chunk + 4) - 1, 4));
+             HideIndex(b);
+         },
+         true, true, ""},
+        {"undecodable audio", "", "libmp3lame",
+         [](std::string& b) { b.replace(b.find("strf", b.find("auds")) + 8, 2, test::LittleEndian(0x2000, 2)); }, false,
+         false, "cannot decode the audio"},
+        {"5.1",
+         "aevalsrc=0.5*sin(440*2*PI*t)|0.5*sin(1000*2*PI*t)|0.1|0.1|0.1|0.1:c=5.1:s=44100",
+         "pcm_s16le",
+         {},
+         true,
+         false,
+         "it has 6 audio channels; only the first two are in the outputs"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string source = clips / "take[1].avi"; // SoX would read "[1]" as a pattern
+        MakeAvi(source, *row.audio ? row.audio : kStereo + ":s=44100", row.codec);
+        // What a pattern would find instead: another file's soundtrack, which must not be read.
+        test::WriteFile(clips / "take1.avi.wav", test::WavBytes(2, 100, 44100));
+        if (row.damage)
+            Patch(source, row.damage);
+        const std::string original = ReadFile(source);
+        const std::string decoded = Capture("ffmpeg -nostdin -v error -i " + Q(source) + " -map 0:a:0 -f s16le -");
+        Split("--no-subdir --delete " + Q(source));
+        EXPECT_NE(output.find(row.says), std::string::npos) << output;
+        EXPECT_EQ(output.find(row.converted ? "not converted" : "[1/1] converted"), std::string::npos) << output;
+        EXPECT_EQ(fs::exists(source), !row.deleted);
+        if (!row.deleted) {
+            EXPECT_TRUE(ReadFile(source) == original);
+        }
+        if (row.converted) {
+            // Every frame, and every whole sample as FFmpeg's decoder reads them, partial ones left out.
+            const std::string hashes = PacketHashes(source + ".noaudio.avi", "v");
+            EXPECT_EQ(std::count(hashes.begin(), hashes.end(), '\n'), 50);
+            EXPECT_TRUE(RawAudio(source + ".A2.wav") == Channel(decoded, *row.audio ? 6 : 2, 2, 1));
+        } else {
+            EXPECT_FALSE(fs::exists(source + ".noaudio.avi"));
+            EXPECT_FALSE(fs::exists(source + ".A1.wav"));
+        }
+        fs::remove(clips / "take1.avi.wav");
+        ExpectNoLeftovers();
+        for (const auto& entry : fs::directory_iterator(clips.path()))
+            fs::remove(entry.path());
+    }
+}
+
+TEST_F(ConversionTest, AFullDiskKeepsTheSourceAndLeavesNothingHalfDone)
+{
+    TempDir small;
+    if (std::system(("mount -t tmpfs -o size=600k tmpfs " + Q(small.path().string()) + " 2>/dev/null").c_str()) != 0)
+        GTEST_SKIP() << "not root: no small file system to fill";
+    const std::string source = small / "a.avi";
+    MakeAvi(source, kStereo + ":s=44100", "pcm_s16le"); // about 450 kB, with room for its soundtrack only
+    const std::string original = ReadFile(source);
+    EXPECT_EQ(Split("--delete " + Q(source)), 1);
+    EXPECT_NE(output.find("No space left on device"), std::string::npos) << output;
+    EXPECT_TRUE(ReadFile(source) == original);
+    EXPECT_FALSE(fs::exists(source + "_processed"));
+    EXPECT_FALSE(fs::exists(source + ".wav"));
+    ExpectNoLeftovers(small.path());
+    std::system(("umount " + Q(small.path().string())).c_str());
 }
 
 TEST_F(ConversionTest, SoxCopiesAnyChannelOfAnyPcmFormatSampleForSample)

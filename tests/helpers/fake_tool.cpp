@@ -3,10 +3,13 @@
 // Appends one record to $FAKE_TOOL_LOG: its own name, its command line as the system gave it
 // (Windows only), each argument, and for vdub the script's bytes as they were when it started.
 // Fields end with \x1f, records with \x1e.
-// Then, unless $FAKE_FAIL names it ("vdub", "left" or "right"), it writes its outputs:
-// vdub the WAV and video files the script names (when the source it opens exists), sox the file its second argument
-// names (after checking that its input exists, as the real one does). $FAKE_SLEEP_MS makes every run last that long.
+// Then, unless $FAKE_FAIL names it ("vdub", "left" or "right": it then says so on stderr and exits
+// 1), it writes its outputs: vdub the soundtrack (a stereo WAV of 4 frames of silence) and the
+// video ("RIFF video") the script names, when the source it opens exists; sox a mono WAV of as
+// many frames as its input, which it checks exists, as the real one does. $FAKE_SLEEP_MS makes
+// every run last that long.
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -67,19 +70,28 @@ int main(int argc, char** argv)
         std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(ms.c_str())));
 
     const std::string role = name == "vdub" ? "vdub" : (args.size() > 3 && args[3] == "-1") ? "left" : "right";
-    if (Env("FAKE_FAIL") == role)
+    if (Env("FAKE_FAIL") == role) {
+        std::fprintf(stderr, "fake %s: failing as asked\n", role.c_str());
         return 1;
+    }
 
     if (name == "vdub") {
         if (ReadFile(ScriptString(script, "VirtualDub.Open")).empty())
             return 1;
-        std::ofstream(ScriptString(script, "VirtualDub.SaveWAV"), std::ios::binary) << "RIFF soundtrack";
+        std::ofstream(ScriptString(script, "VirtualDub.SaveWAV"), std::ios::binary) << quorvil::test::WavBytes(2, 4);
         std::ofstream(ScriptString(script, "VirtualDub.SaveCompatibleAVI"), std::ios::binary) << "RIFF video";
         return 0;
     }
-    if (args.size() < 2 || ReadFile(args[0]).empty())
+    const std::string input = args.size() >= 2 ? ReadFile(args[0]) : "";
+    if (input.size() < 44)
         return 2;
+    const auto number = [&input](std::size_t at) {
+        return static_cast<unsigned char>(input[at]) | static_cast<unsigned char>(input[at + 1]) << 8 |
+               static_cast<unsigned char>(input[at + 2]) << 16 |
+               static_cast<unsigned>(static_cast<unsigned char>(input[at + 3])) << 24;
+    };
+    const unsigned block = number(32) & 0xFFFF;
     std::ofstream out(args[1], std::ios::binary);
-    out << "RIFF " << role;
+    out << quorvil::test::WavBytes(1, block ? number(40) / block : 0);
     return out ? 0 : 2;
 }

@@ -4,7 +4,9 @@
 //   fds FILE        writes "fd target" for every open descriptor to FILE
 //   args FILE       writes each argument after "args FILE", NUL-terminated, to FILE
 //   kill            ends abnormally (by a signal on POSIX)
+//   complain N LINE... writes more blank lines than a pipe holds to stderr, then each LINE, and ends with N
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -37,6 +39,12 @@ int main(int argc, char** argv)
         for (int i = 3; i < argc; ++i)
             out << argv[i] << '\0';
         return 0;
+    }
+    if (mode == "complain" && argc > 2) {
+        std::fputs(std::string(100000, '\n').c_str(), stderr);
+        for (int i = 3; i < argc; ++i)
+            std::fprintf(stderr, "%s\n", argv[i]);
+        return std::atoi(argv[2]);
     }
     if (mode == "kill")
         std::abort();

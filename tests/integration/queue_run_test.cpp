@@ -1,4 +1,7 @@
 // The queue run against the fake tools, on either platform: the core is the same code.
+#include <chrono>
+#include <fstream>
+
 #include <gtest/gtest.h>
 
 #include "errors.h"
@@ -25,18 +28,24 @@ protected:
     std::string log() const { return clips / "tools.log"; }
     std::vector<ToolRun> Runs() const { return ReadToolLog(log()); }
 
-    // A source file with something in it.
-    std::string Clip(const std::string& name)
+    // A source file: the headers of an AVI with one audio stream, unless told otherwise.
+    std::string Clip(const std::string& name, int audioStreams = 1)
     {
         const std::string path = clips / name;
-        WriteFile(path, "RIFF source " + name);
+        WriteFile(path, test::AviBytes(audioStreams));
         return path;
     }
 
     RunEnvironment Environment()
     {
-        return {tools.dir(), HostPathRules(), [this](const ToolCommand& c, const EventHook& h) { return launch(c, h); },
-                nullptr};
+        return {tools.dir(), HostPathRules(),
+                [this](const ToolCommand& c, const EventHook& h, ToolEnd* e) { return launch(c, h, e); }, nullptr};
+    }
+
+    // What a failing fake tool said, as the failure list quotes it where the platform keeps it.
+    static std::string Said(const std::string& role)
+    {
+        return HostPathRules().style == PathStyle::posix ? " (fake " + role + ": failing as asked)" : "";
     }
 
     // Runs the queue; the text of the error it ended with, or "" when it ended normally.
@@ -80,7 +89,6 @@ TEST_F(QueueRunTest, EmptyQueueDoesNothing)
 {
     EXPECT_EQ(Run(), "");
     EXPECT_TRUE(Runs().empty());
-    EXPECT_FALSE(fs::exists(tools / "temp.vdf"));
 }
 
 TEST_F(QueueRunTest, ConvertsEveryEntryInOrderIntoSubdirectories)
@@ -92,7 +100,8 @@ TEST_F(QueueRunTest, ConvertsEveryEntryInOrderIntoSubdirectories)
 
     const auto runs = Runs();
     ASSERT_EQ(runs.size(), 6u);
-    const std::string script = tools / "temp.vdf";
+    const std::string script = runs[0].args.at(1);
+    EXPECT_TRUE(script.ends_with(Sep() + "temp.vdf"));
     for (std::size_t i = 0; i < 2; ++i) {
         const std::string& path = window.entries[i];
         const std::string out = path + "_processed" + Sep() + fs::path(path).filename().string();
@@ -103,8 +112,8 @@ TEST_F(QueueRunTest, ConvertsEveryEntryInOrderIntoSubdirectories)
         EXPECT_EQ(runs[3 * i + 2].args, (std::vector<std::string>{path + ".wav", out + ".A2.wav", "remix", "2"}));
         EXPECT_EQ(runs[3 * i].script, Script(path, out));
         EXPECT_EQ(ReadFile(out), "RIFF video");
-        EXPECT_EQ(ReadFile(out + ".A1.wav"), "RIFF left");
-        EXPECT_EQ(ReadFile(out + ".A2.wav"), "RIFF right");
+        EXPECT_EQ(ReadFile(out + ".A1.wav"), test::WavBytes(1, 4));
+        EXPECT_EQ(ReadFile(out + ".A2.wav"), test::WavBytes(1, 4));
         EXPECT_FALSE(fs::exists(path + ".wav"));
         EXPECT_TRUE(fs::exists(path)); // DELETE is off
     }
@@ -121,8 +130,7 @@ TEST_F(QueueRunTest, WithoutSubdirectoryOutputsGoBesideTheSourceAndASecondRunRed
     EXPECT_EQ(Run(), "");
     EXPECT_EQ(Runs().size(), 6u);
     EXPECT_EQ(ReadFile(a + ".noaudio.avi"), "RIFF video");
-    EXPECT_EQ(ReadFile(a + ".A1.wav"), "RIFF left");
-    EXPECT_EQ(ReadFile(a + ".A2.wav"), "RIFF right");
+    EXPECT_EQ(ReadFile(a + ".A2.wav"), test::WavBytes(1, 4));
     EXPECT_FALSE(fs::exists(a + "_processed"));
     EXPECT_EQ(Runs()[0].script, Script(a, a + ".noaudio.avi"));
 }
@@ -140,11 +148,11 @@ TEST_F(QueueRunTest, AFailingToolKeepsTheSourceTheRunGoesOnAndTheFailureIsListed
 {
     const struct {
         const char* fail;
-        const char* reason;
+        std::string reason;
     } rows[] = {
-        {"vdub", " ended with exit code 1"},
-        {"left", " for the left channel ended with exit code 1"},
-        {"right", " for the right channel ended with exit code 1"},
+        {"vdub", " ended with exit code 1" + Said("vdub")},
+        {"left", " for the left channel ended with exit code 1" + Said("left")},
+        {"right", " for the right channel ended with exit code 1" + Said("right")},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.fail);
@@ -155,18 +163,18 @@ TEST_F(QueueRunTest, AFailingToolKeepsTheSourceTheRunGoesOnAndTheFailureIsListed
         window.deleteOriginal = true;
         // The second entry must not fail: let the launcher clear the failure once the first is done.
         int launches = 0;
-        launch = [&](const ToolCommand& command, const EventHook& hook) {
+        launch = [&](const ToolCommand& command, const EventHook& hook, ToolEnd* end) {
             if (launches++ == 3)
                 test::UnsetEnv("FAKE_FAIL");
-            return LaunchTool(command, hook);
+            return LaunchTool(command, hook, end);
         };
         const std::string tool = ProgramName(row.fail == std::string("vdub") ? "vdub" : "sox");
-        EXPECT_EQ(Run(), "1 file was not converted, and its source file was kept:\n" + bad + ": " + tool + row.reason);
+        EXPECT_EQ(Run(),
+                  "1 file was not converted, and its source file was not deleted:\n" + bad + ": " + tool + row.reason);
         EXPECT_EQ(launches, 6);
         EXPECT_TRUE(fs::exists(bad));
         EXPECT_FALSE(fs::exists(good));
         EXPECT_FALSE(fs::exists(bad + ".wav"));
-        EXPECT_FALSE(fs::exists(tools / "temp.vdf"));
     }
 }
 
@@ -177,47 +185,10 @@ TEST_F(QueueRunTest, MissingToolsAreReportedForEveryEntry)
     const std::string b = Clip("b.avi");
     window.entries = {a, b};
     window.deleteOriginal = true;
-    EXPECT_EQ(Run(), "2 files were not converted, and their source files were kept:\n" + a + ": " +
-                         ProgramName("vdub") + " could not be started or did not end normally\n" + b + ": " +
-                         ProgramName("vdub") + " could not be started or did not end normally");
+    EXPECT_EQ(Run(), "2 files were not converted, and their source files were not deleted:\n" + a + ": " +
+                         ProgramName("vdub") + " was not found\n" + b + ": " + ProgramName("vdub") + " was not found");
     EXPECT_TRUE(fs::exists(a));
     EXPECT_TRUE(fs::exists(b));
-}
-
-TEST_F(QueueRunTest, ASourceIsKeptWhenAnyOfItsThreeOutputsIsMissingOrEmpty)
-{
-    // A tool that exits 0 without writing its output, as SoX does on a full disk.
-    const struct {
-        const char* afterTool; // the parameters of the command after which the output goes
-        const char* output;
-        bool remove;
-    } rows[] = {
-        {"/min", "a.avi", true},
-        {"/min", "a.avi", false},
-        {"remix -1", "a.avi.A1.wav", true},
-        {"remix 2", "a.avi.A2.wav", false},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(std::string(row.output) + (row.remove ? " missing" : " empty"));
-        const std::string a = Clip("a.avi");
-        const std::string output = a + "_processed" + Sep() + row.output;
-        window.entries = {a};
-        window.deleteOriginal = true;
-        launch = [&](const ToolCommand& command, const EventHook& hook) {
-            const int code = LaunchTool(command, hook);
-            if (command.parameters.ends_with(row.afterTool)) {
-                if (row.remove)
-                    fs::remove(output);
-                else
-                    WriteFile(output, "");
-            }
-            return code;
-        };
-        EXPECT_EQ(Run(), "1 file was not converted, and its source file was kept:\n" + a + ": " + output +
-                             " is missing or empty");
-        EXPECT_TRUE(fs::exists(a));
-        fs::remove_all(a + "_processed");
-    }
 }
 
 TEST_F(QueueRunTest, AnExistingOutputDirectoryStopsTheRunBeforeAnyTool)
@@ -227,7 +198,6 @@ TEST_F(QueueRunTest, AnExistingOutputDirectoryStopsTheRunBeforeAnyTool)
     window.entries = {a, b, a};
     EXPECT_EQ(Run(), "I/O error 183");
     EXPECT_EQ(Runs().size(), 6u); // a and b converted, the repeated a stopped the run
-    EXPECT_FALSE(fs::exists(tools / "temp.vdf"));
 
     // A second run stops at the first entry.
     EXPECT_EQ(Run(), "I/O error 183");
@@ -237,26 +207,55 @@ TEST_F(QueueRunTest, AnExistingOutputDirectoryStopsTheRunBeforeAnyTool)
 TEST_F(QueueRunTest, AStopAfterFailuresKeepsTheFailureList)
 {
     const std::string a = Clip("a.avi");
-    window.entries = {a, a};
+    const std::string b = Clip("b.avi");
+    fs::create_directory(b + "_processed");
+    window.entries = {a, b};
     const test::ScopedEnv fail("FAKE_FAIL", "vdub");
-    EXPECT_EQ(Run(), "1 file was not converted, and its source file was kept:\n" + a + ": " + ProgramName("vdub") +
-                         " ended with exit code 1\n\nI/O error 183");
+    EXPECT_EQ(Run(), "1 file was not converted, and its source file was not deleted:\n" + a + ": " +
+                         ProgramName("vdub") + " ended with exit code 1" + Said("vdub") + "\n\nI/O error 183");
 }
 
-TEST_F(QueueRunTest, AScriptThatCannotBeCreatedStopsTheRunBeforeAnyTool)
+TEST_F(QueueRunTest, AScriptThatCannotBeCreatedStopsTheRunBeforeAnyToolAndTakesBackTheDirectory)
 {
-    // A program "directory" that is really a file: no permission bits involved, so root fails too.
+    // Where the script goes is really a file: no permission bits involved, so root fails too.
     const std::string notADirectory = tools / "file";
     WriteFile(notADirectory, "x");
     window.entries = {Clip("a.avi")};
-    runner.Environment().programDir = notADirectory + Sep();
+    std::string start = "Cannot create file \"" + notADirectory + Sep();
+    std::optional<test::ScopedEnv> tmp;
+    std::optional<test::ScopedEnv> runtime;
+    if (HostPathRules().style == PathStyle::posix) {
+        tmp.emplace("TMPDIR", notADirectory);
+        runtime.emplace("XDG_RUNTIME_DIR", "");
+        start += "quorvil-";
+    } else {
+        runner.Environment().programDir = notADirectory + Sep();
+        start += "temp.vdf\". ";
+    }
     const std::string message = Run();
-    const std::string start = "Cannot create file \"" + notADirectory + Sep() + "temp.vdf\". ";
     EXPECT_TRUE(message.starts_with(start)) << message;
-    EXPECT_GT(message.size(), start.size()) << "no system text";
     EXPECT_NE(message.back(), '.');
     EXPECT_TRUE(Runs().empty());
-    EXPECT_TRUE(fs::is_directory(window.entries[0] + "_processed"));
+    EXPECT_FALSE(fs::exists(window.entries[0] + "_processed"));
+}
+
+TEST_F(QueueRunTest, TheScriptLivesWhereEveryUserMayWriteItAndGoesWithTheRun)
+{
+    window.entries = {Clip("a.avi")};
+    std::optional<test::ScopedEnv> runtime;
+    const std::string runtimeDir = clips / "runtime";
+    fs::create_directory(runtimeDir);
+    if (HostPathRules().style == PathStyle::posix)
+        runtime.emplace("XDG_RUNTIME_DIR", runtimeDir);
+    EXPECT_EQ(Run(), "");
+    const std::string script = Runs().at(0).args.at(1);
+    if (HostPathRules().style == PathStyle::posix) {
+        EXPECT_TRUE(script.starts_with(runtimeDir + "/quorvil-")) << script;
+        EXPECT_TRUE(fs::is_empty(runtimeDir));
+    } else {
+        EXPECT_EQ(script, tools / "temp.vdf");
+    }
+    EXPECT_FALSE(fs::exists(script));
 }
 
 TEST_F(QueueRunTest, OptionsAreReadWhenEachStepNeedsThem)
@@ -264,8 +263,8 @@ TEST_F(QueueRunTest, OptionsAreReadWhenEachStepNeedsThem)
     const std::string a = Clip("a.avi");
     window.entries = {a};
     // Subdirectory off once the video tool has run, Delete on once the last tool has run.
-    launch = [&](const ToolCommand& command, const EventHook& hook) {
-        const int code = LaunchTool(command, hook);
+    launch = [&](const ToolCommand& command, const EventHook& hook, ToolEnd* end) {
+        const int code = LaunchTool(command, hook, end);
         if (command.programFile.ends_with(ProgramName("vdub")))
             window.subdir = false;
         if (command.parameters.ends_with("remix 2"))
@@ -338,6 +337,134 @@ TEST_F(QueueRunTest, ObserverSeesEachEntry)
     runner.Environment().observer = &recorder;
     EXPECT_NE(Run(), "");
     EXPECT_EQ(recorder.events, (std::vector<std::string>{"start 0", "end 0 ok", "start 1", "end 1 failed"}));
+}
+
+TEST_F(QueueRunTest, ASourceIsDeletedOnlyWhenItsContentIsProvablyInTheOutputs)
+{
+    // Tools that exit 0 but lie, and sources that hold more than the outputs can: each row changes
+    // what a tool left (after tool 0, 1 or 2) or the source, and says what keeps the source.
+    using Change = std::function<void(const std::string& source, const std::string& output)>;
+    const auto write = [](const std::string& bytes) -> Change {
+        return [bytes](const std::string&, const std::string& output) { WriteFile(output, bytes); };
+    };
+    const std::string fourFrames = test::WavBytes(1, 4);
+    const struct {
+        const char* name;
+        std::size_t afterTool;
+        Change change;
+        bool converted;
+        std::string reason;
+        int audioStreams = 1; // of the source; -1: not an AVI
+    } rows[] = {
+        {"video missing", 0, [](auto&, auto& out) { fs::remove(out); }, false, "a.avi is missing or empty"},
+        {"video empty", 0, write(""), false, "a.avi is missing or empty"},
+        {"left missing", 1, [](auto&, auto& out) { fs::remove(out); }, false, "a.avi.A1.wav is missing or empty"},
+        {"right short (a full disk)", 2, write(test::WavBytes(1, 2)), false,
+         "a.avi.A2.wav holds 2 of the soundtrack's 4 sample frames"},
+        {"right cut off", 2, write(fourFrames.substr(0, fourFrames.size() - 1)), false,
+         "a.avi.A2.wav is shorter or longer than its header says"},
+        {"left not a WAV", 1, write("RIFF left"), false, "a.avi.A1.wav is not a WAV file"},
+        {"left stereo", 1, write(test::WavBytes(2, 4)), false, "a.avi.A1.wav is not mono"},
+        {"right other rate", 2, write(test::WavBytes(1, 4, 44100)), false,
+         "a.avi.A2.wav is not in the soundtrack's sample format and rate"},
+        {"soundtrack empty", 0,
+         [](const std::string& source, auto&) { WriteFile(source + ".wav", test::WavBytes(2, 0)); }, false,
+         "the soundtrack holds no sound"},
+        {"source changed", 1, [](const std::string& source, auto&) { std::ofstream(source, std::ios::app) << "more"; },
+         false, "the source file changed during its conversion"},
+        {"six channels", 0, [](const std::string& source, auto&) { WriteFile(source + ".wav", test::WavBytes(6, 4)); },
+         true, "it has 6 audio channels; only the first two are in the outputs"},
+        {"two audio streams", 0, {}, true, "it has 2 audio streams; only the first is in the outputs", 2},
+        {"not an AVI", 0, {}, true, "its audio streams could not be counted", -1},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string a = Clip("a.avi", row.audioStreams);
+        if (row.audioStreams < 0)
+            WriteFile(a, "MPEG");
+        window.entries = {a};
+        window.deleteOriginal = true;
+        std::size_t tool = 0;
+        launch = [&](const ToolCommand& command, const EventHook& hook, ToolEnd* end) {
+            const int code = LaunchTool(command, hook, end);
+            const OutputFiles outputs = OutputFilesFor(a, true, HostPathRules());
+            if (tool == row.afterTool && row.change)
+                row.change(a, tool == 0 ? outputs.video : tool == 1 ? outputs.left : outputs.right);
+            ++tool;
+            return code;
+        };
+        const std::string message = Run();
+        EXPECT_NE(message.find(row.reason), std::string::npos) << message;
+        EXPECT_NE(message.find(row.converted ? "converted, but its source" : "not converted"), std::string::npos)
+            << message;
+        EXPECT_TRUE(fs::exists(a));
+        EXPECT_EQ(fs::exists(a + "_processed"), row.converted); // a failed entry takes back what it made
+        EXPECT_FALSE(fs::exists(a + ".wav"));
+        fs::remove_all(a + "_processed");
+    }
+}
+
+TEST_F(QueueRunTest, OutputsLeftFromBeforeDoNotCountAndAreNotTakenBack)
+{
+    const std::string a = Clip("a.avi");
+    window.entries = {a};
+    window.subdir = false;
+    EXPECT_EQ(Run(), "");
+    // The second run's video tool writes nothing: the first run's video stays as it was.
+    window.deleteOriginal = true;
+    const std::string video = a + ".noaudio.avi";
+    launch = [&](const ToolCommand& command, const EventHook& hook, ToolEnd* end) {
+        const bool videoTool = command.showMode == ShowMode::hidden;
+        if (videoTool)
+            fs::rename(video, video + ".old");
+        const int code = LaunchTool(command, hook, end);
+        if (videoTool)
+            fs::rename(video + ".old", video); // the same file as before, untouched
+        return code;
+    };
+    EXPECT_NE(Run().find(video + " was not written (it is left from before)"), std::string::npos);
+    EXPECT_TRUE(fs::exists(a));
+    for (const auto& output : {video, a + ".A1.wav", a + ".A2.wav"})
+        EXPECT_TRUE(fs::exists(output)) << output; // they were there before the entry: not its to take back
+}
+
+TEST_F(QueueRunTest, TheUsersOwnSoundtrackFileIsNeverTouchedAndAFailedEntryCanBeRetried)
+{
+    const std::string a = Clip("a.avi");
+    WriteFile(a + ".wav", "the user's own recording");
+    window.entries = {a};
+    window.deleteOriginal = true;
+    EXPECT_EQ(Run(), "1 file was not converted, and its source file was not deleted:\n" + a + ": " + a +
+                         ".wav exists; Quorvil will not overwrite it");
+    EXPECT_TRUE(Runs().empty());
+    EXPECT_EQ(ReadFile(a + ".wav"), "the user's own recording");
+    EXPECT_FALSE(fs::exists(a + "_processed"));
+
+    // A tool fails: its entry's directory goes, and the next run converts it.
+    fs::remove(a + ".wav");
+    {
+        const test::ScopedEnv fail("FAKE_FAIL", "right");
+        EXPECT_NE(Run(), "");
+    }
+    EXPECT_FALSE(fs::exists(a + "_processed"));
+    EXPECT_EQ(Run(), "");
+    EXPECT_FALSE(fs::exists(a));
+}
+
+TEST_F(QueueRunTest, AnInterruptedRunEndsItsToolAndCleansUpItsEntry)
+{
+    const test::ScopedEnv slow("FAKE_SLEEP_MS", "20000");
+    const std::string a = Clip("a.avi");
+    window.entries = {a, Clip("b.avi")};
+    window.deleteOriginal = true;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Run([] { throw RunInterrupted("Interrupted"); }),
+              "1 file was not converted, and its source file was not deleted:\n" + a +
+                  ": the run was interrupted\n\nInterrupted");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10)); // the tool did not run on
+    EXPECT_EQ(Runs().size(), 1u);
+    EXPECT_TRUE(fs::exists(a));
+    EXPECT_FALSE(fs::exists(a + "_processed"));
 }
 
 } // namespace

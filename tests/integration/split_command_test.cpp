@@ -1,3 +1,4 @@
+#include <chrono>
 #include <cstdlib>
 #include <sys/wait.h>
 
@@ -48,8 +49,8 @@ private:
 
 TEST_F(SplitCommandTest, ConvertsRelativePathsWithItsOwnTools)
 {
-    WriteFile(clips / "a.avi", "RIFF a");
-    WriteFile(clips / "b.avi", "RIFF b");
+    WriteFile(clips / "a.avi", test::AviBytes(1));
+    WriteFile(clips / "b.avi", test::AviBytes(1));
     const Result r = Split("--delete a.avi b.avi");
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.out, "[1/2] converted " + (clips / "a.avi") + "\n[2/2] converted " + (clips / "b.avi") + "\n");
@@ -61,19 +62,47 @@ TEST_F(SplitCommandTest, ConvertsRelativePathsWithItsOwnTools)
 
 TEST_F(SplitCommandTest, FailuresGiveExitCodeOneAndTheList)
 {
-    WriteFile(clips / "a.avi", "RIFF a");
-    const Result r = Split("--no-subdir --delete missing.avi a.avi");
+    WriteFile(clips / "a.avi", test::AviBytes(1));
+    WriteFile(clips / "b.avi", test::AviBytes(2));
+    const Result r = Split("--no-subdir --delete missing.avi a.avi b.avi");
     EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(r.out, "[1/2] not converted " + (clips / "missing.avi") + ": vdub ended with exit code 1\n" +
-                         "[2/2] converted " + (clips / "a.avi") + "\n");
-    EXPECT_EQ(r.err, "1 file was not converted, and its source file was kept:\n" + (clips / "missing.avi") +
-                         ": vdub ended with exit code 1\n");
+    EXPECT_EQ(r.out, "[1/3] not converted " + (clips / "missing.avi") + ": vdub ended with exit code 1\n" +
+                         "[2/3] converted " + (clips / "a.avi") + "\n[3/3] converted " + (clips / "b.avi") +
+                         "; source kept because it has 2 audio streams; only the first is in the outputs\n");
+    EXPECT_EQ(r.err,
+              "1 file was not converted, and its source file was not deleted:\n" + (clips / "missing.avi") +
+                  ": vdub ended with exit code 1\n\n1 file was converted, but its source file was not deleted:\n" +
+                  (clips / "b.avi") + ": it has 2 audio streams; only the first is in the outputs\n");
     EXPECT_TRUE(fs::exists(clips / "a.avi.noaudio.avi"));
+    EXPECT_FALSE(fs::exists(clips / "a.avi"));
+    EXPECT_TRUE(fs::exists(clips / "b.avi"));
+
+    // Only sources kept, every file converted: said, but not a failure.
+    EXPECT_EQ(Split("--no-subdir --delete b.avi").code, 0);
+}
+
+TEST_F(SplitCommandTest, ASignalEndsTheToolCleansUpAndKeepsTheSource)
+{
+    WriteFile(clips / "a.avi", test::AviBytes(1));
+    const test::ScopedEnv slow("FAKE_SLEEP_MS", "20000");
+    const std::string command = "cd " + QuoteArgument(clips.path().string()) + " && (" +
+                                QuoteArgument(app / "quorvil-split") + " --delete a.avi 2>err & pid=$!; sleep 0.5; " +
+                                "kill -TERM $pid; wait $pid; echo $? >code)";
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    EXPECT_EQ(ReadFile(clips / "code"), "143\n");
+    EXPECT_EQ(ReadFile(clips / "err"), "1 file was not converted, and its source file was not deleted:\n" +
+                                           (clips / "a.avi") +
+                                           ": the run was interrupted\n\nquorvil-split was interrupted by signal 15\n");
+    EXPECT_TRUE(fs::exists(clips / "a.avi"));
+    EXPECT_FALSE(fs::exists(clips / "a.avi_processed"));
+    EXPECT_FALSE(fs::exists(clips / "a.avi.wav"));
 }
 
 TEST_F(SplitCommandTest, AStoppedRunGivesExitCodeOne)
 {
-    WriteFile(clips / "a.avi", "RIFF a");
+    WriteFile(clips / "a.avi", test::AviBytes(1));
     fs::create_directory(clips / "a.avi_processed");
     const Result r = Split("a.avi");
     EXPECT_EQ(r.code, 1);

@@ -83,12 +83,17 @@ void InstallFakeTools(const TempDir& dir)
 
 ScopedEnv::ScopedEnv(const char* name, const std::string& value) : name_(name)
 {
+    if (const char* old = std::getenv(name))
+        old_ = old;
     SetEnv(name, value);
 }
 
 ScopedEnv::~ScopedEnv()
 {
-    UnsetEnv(name_.c_str());
+    if (old_)
+        SetEnv(name_.c_str(), *old_);
+    else
+        UnsetEnv(name_.c_str());
 }
 
 } // namespace quorvil::test

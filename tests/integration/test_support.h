@@ -68,7 +68,7 @@ void InstallFakeTools(const TempDir& dir);
 void SetEnv(const char* name, const std::string& value);
 void UnsetEnv(const char* name);
 
-// Sets an environment variable for the life of the object.
+// Sets an environment variable for the life of the object; what it was comes back afterwards.
 class ScopedEnv {
 public:
     ScopedEnv(const char* name, const std::string& value);
@@ -78,6 +78,7 @@ public:
 
 private:
     std::string name_;
+    std::optional<std::string> old_;
 };
 
 } // namespace quorvil::test

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "errors.h"
+#include "file_ops.h"
 #include "host.h"
 #include "queue_run.h"
 #include "test_support.h"
@@ -47,9 +49,9 @@ TEST_F(QueueRunWin32Test, HostPaths)
     EXPECT_TRUE(ProgramDirectory().ends_with("\\"));
     EXPECT_EQ(FullPath(ProgramDirectory() + "x.avi"), ProgramDirectory() + "x.avi");
     EXPECT_EQ(HostPathRules().style, PathStyle::windows);
-    // The manifest linked into the program asks for the UTF-8 code page: no double-byte lead bytes.
-    EXPECT_EQ(GetACP(), 65001u);
-    EXPECT_FALSE(HostPathRules().isLeadByte(0x95));
+    // Names are 8-bit text in the system's code page, as the tools read them: nothing asks for UTF-8.
+    EXPECT_NE(GetACP(), 65001u);
+    EXPECT_EQ(HostPathRules().isLeadByte(0x95), IsDBCSLeadByte(0x95) != 0);
 }
 
 TEST_F(QueueRunWin32Test, TheShellGetsTheToolsCommandLinesAsPlanned)
@@ -69,6 +71,31 @@ TEST_F(QueueRunWin32Test, TheShellGetsTheToolsCommandLinesAsPlanned)
               "\"" + a + ".wav\" \"" + sub + "\\take 1.avi.A1.wav\" remix -1");
     EXPECT_EQ(ParametersOf(runs[2].commandLine, dir + "sox.exe"),
               "\"" + a + ".wav\" \"" + sub + "\\take 1.avi.A2.wav\" remix 2");
+}
+
+TEST_F(QueueRunWin32Test, ANameInTheSystemCodePageIsConvertedEndToEnd)
+{
+    // "Grüße.avi" in code page 1252: the script and the tools' parameters carry the same bytes.
+    ASSERT_EQ(GetACP(), 1252u) << "Wine runs in another code page here";
+    const std::string a = clips.dir() + "Gr\xFC\xDF"
+                                        "e.avi"; // joined by hand, not as a UTF-8 path
+    test::WriteFile(a, test::AviBytes(1));
+    ASSERT_TRUE(StampOf(a).exists);
+    window.entries = {a};
+    window.deleteOriginal = true;
+    QueueRunner runner({tools.dir(), HostPathRules(), LaunchTool, nullptr});
+    std::string error;
+    try {
+        runner.RunQueue(window.Access(), {});
+    } catch (const Error& e) {
+        error = e.what();
+    }
+    EXPECT_EQ(error, "");
+    // Through the 8-bit calls: std::filesystem would read the name as UTF-8.
+    EXPECT_FALSE(StampOf(a).exists);
+    EXPECT_TRUE(StampOf(a + "_processed\\Gr\xFC\xDF"
+                            "e.avi.A2.wav")
+                    .exists);
 }
 
 } // namespace

@@ -185,9 +185,11 @@ void Deinterleave(const unsigned char* in, std::size_t frames, int channels, int
 void RunChannelCopy(const ChannelCopy& copy)
 {
     SF_INFO info{};
+    errno = 0;
     Sound input(sf_open(copy.input.c_str(), SFM_READ, &info));
-    if (!input)
-        throw Failure("cannot read " + Quoted(copy.input) + ": " + sf_strerror(nullptr));
+    if (!input) // a missing file is the system's to explain, a file of another kind libsndfile's
+        throw Failure("cannot read " + Quoted(copy.input) + ": " +
+                      (errno != 0 ? std::strerror(errno) : sf_strerror(nullptr)));
     const int major = info.format & SF_FORMAT_TYPEMASK;
     const int subtype = info.format & SF_FORMAT_SUBMASK;
     const int bytesPerSample = BytesPerSample(subtype);

@@ -1,8 +1,12 @@
 #include "split_pass.h"
 
 #include <array>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <iostream>
 #include <memory>
+#include <vector>
 
 #include <unistd.h>
 
@@ -12,6 +16,8 @@ extern "C" {
 #include <libavutil/channel_layout.h>
 #include <libswresample/swresample.h>
 }
+
+#include "source_reader.h"
 
 namespace vdub {
 
@@ -64,15 +70,45 @@ Packet NewPacket()
     return p;
 }
 
+// The temporary files being written, where a signal handler can reach them: a tool ended by
+// SIGTERM or SIGINT (as quorvil-split ends its tool when it is interrupted) removes them first.
+constexpr int kMaxPending = 2;
+char pendingNames[kMaxPending][4096];
+
+extern "C" void RemovePendingAndExit(int signal)
+{
+    for (auto& name : pendingNames) {
+        if (name[0] != '\0')
+            ::unlink(name);
+    }
+    ::_exit(128 + signal);
+}
+
+// A short temporary name in the target's directory: appending to the target's own name would fail
+// names that are long but fit.
+std::string TemporaryName(const std::string& target, int slot)
+{
+    const auto slash = target.find_last_of('/');
+    return (slash == std::string::npos ? std::string() : target.substr(0, slash + 1)) + ".vdub-" +
+           std::to_string(::getpid()) + "-" + std::to_string(slot);
+}
+
 // One output file, written under a temporary name beside its target. Unless committed, the
 // temporary file is removed when the object goes.
 class OutputFile {
 public:
-    OutputFile(std::string target, const char* format)
-        : target_(std::move(target)), temp_(target_ + ".part" + std::to_string(::getpid()))
+    OutputFile(std::string target, const char* format, int slot)
+        : target_(std::move(target)), temp_(TemporaryName(target_, slot)), slot_(slot)
     {
-        if (avformat_alloc_output_context2(&context_, nullptr, format, nullptr) < 0 || !context_)
+        if (temp_.size() >= sizeof pendingNames[0])
+            throw Failure("cannot write " + Quoted(target_) + ": File name too long");
+        std::memcpy(pendingNames[slot_], temp_.c_str(), temp_.size() + 1);
+        for (int signal : {SIGINT, SIGTERM, SIGHUP})
+            std::signal(signal, RemovePendingAndExit);
+        if (avformat_alloc_output_context2(&context_, nullptr, format, nullptr) < 0 || !context_) {
+            pendingNames[slot_][0] = '\0';
             throw Failure("cannot set up the " + std::string(format) + " writer");
+        }
     }
 
     ~OutputFile()
@@ -81,6 +117,7 @@ public:
             avio_closep(&context_->pb);
         if (!committed_)
             std::remove(temp_.c_str());
+        pendingNames[slot_][0] = '\0';
         avformat_free_context(context_);
     }
 
@@ -117,11 +154,11 @@ public:
 
     void Begin(AVDictionary* options = nullptr)
     {
+        const std::unique_ptr<AVDictionary*, void (*)(AVDictionary**)> owned(&options, av_dict_free);
         int rc = avio_open(&context_->pb, FileUrl(temp_).c_str(), AVIO_FLAG_WRITE);
         if (rc < 0)
             throw Failure("cannot write " + Quoted(target_) + ": " + AvError(rc));
         rc = avformat_write_header(context_, &options);
-        av_dict_free(&options);
         if (rc < 0)
             throw Failure("cannot write " + Quoted(target_) + ": " + AvError(rc));
     }
@@ -166,6 +203,7 @@ public:
 private:
     std::string target_;
     std::string temp_;
+    int slot_;
     AVFormatContext* context_ = nullptr;
     bool finished_ = false;
     bool committed_ = false;
@@ -189,7 +227,7 @@ bool IsPcmForWav(AVCodecID id)
 // The soundtrack as a WAV file: PCM copied as it is, anything else decoded to 16-bit PCM.
 class WavWriter {
 public:
-    WavWriter(const std::string& target, const AVStream* source) : file_(target, "wav"), source_(source)
+    WavWriter(const std::string& target, const AVStream* source) : file_(target, "wav", 0), source_(source)
     {
         if (IsPcmForWav(source->codecpar->codec_id)) {
             stream_ = file_.CopyStream(source);
@@ -205,24 +243,36 @@ public:
     void Add(AVPacket* packet)
     {
         if (!decoder_) {
-            file_.Write(packet, source_->time_base, stream_);
+            // Whole sample frames only, as FFmpeg's PCM decoders read a packet: a partial frame
+            // left in would shift every later sample.
+            const int block = source_->codecpar->block_align;
+            if (block > 0 && packet->size % block != 0)
+                av_shrink_packet(packet, packet->size - packet->size % block);
+            if (packet->size > 0)
+                file_.Write(packet, source_->time_base, stream_);
             return;
         }
+        ++packets_;
         const int rc = avcodec_send_packet(decoder_.get(), packet);
         av_packet_unref(packet);
-        // A damaged packet costs its samples, not the whole soundtrack.
-        if (rc < 0 && rc != AVERROR_INVALIDDATA)
+        if (rc == AVERROR_INVALIDDATA)
+            ++damaged_; // counted: the conversion fails at the end rather than leave a gap in the sound
+        else if (rc < 0)
             throw Failure("cannot decode the audio: " + AvError(rc));
         Drain();
     }
 
-    void Finish()
+    void Finish(const std::string& source)
     {
         if (decoder_) {
             avcodec_send_packet(decoder_.get(), nullptr);
             Drain();
             if (resampler_)
                 Convert(nullptr, 0);
+            if (damaged_ > 0 || written_ == 0)
+                throw Failure("cannot decode the audio of " + Quoted(source) + ": " + std::to_string(damaged_) +
+                              " of its " + std::to_string(packets_) + " packets are damaged or not " +
+                              avcodec_get_name(source_->codecpar->codec_id));
         }
         file_.Finish();
     }
@@ -263,6 +313,10 @@ private:
             const int rc = avcodec_receive_frame(decoder_.get(), frame_.get());
             if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF)
                 return;
+            if (rc == AVERROR_INVALIDDATA) {
+                ++damaged_;
+                continue;
+            }
             if (rc < 0)
                 throw Failure("cannot decode the audio: " + AvError(rc));
             if (!resampler_)
@@ -316,34 +370,81 @@ private:
     Frame frame_;
     Resampler resampler_;
     std::int64_t written_ = 0;
+    std::int64_t packets_ = 0;
+    std::int64_t damaged_ = 0;
 };
+
+// What one pass read of a stream: its non-empty packets and their bytes, and all its packets.
+struct StreamCount {
+    std::int64_t packets = 0;
+    std::int64_t bytes = 0;
+    std::int64_t all = 0; // empty packets too
+};
+
+// Fails unless what was read is all the file holds, as far as its index and headers can tell.
+void CheckCompleteness(const Job& job, const AVStream* video, const AVStream* audio,
+                       const std::vector<StreamCount>& counts)
+{
+    const auto count = [&counts](const AVStream* stream) { return counts[static_cast<std::size_t>(stream->index)]; };
+    if (!job.avi.empty() && count(video).packets == 0)
+        throw Failure(Quoted(job.source) + " holds no video frames");
+    if (!job.wav.empty() && count(audio).bytes == 0)
+        throw Failure(Quoted(job.source) + " holds no sound");
+
+    const std::vector<IndexFacts> index = ReadIndex(job.source);
+    const auto disagree = [&](const char* what, const std::string& indexSays, const std::string& dataHolds) {
+        return Failure("the index of " + Quoted(job.source) + " does not agree with its data (" + what +
+                       ": the index names " + indexSays + ", the data holds " + dataHolds +
+                       "); the file may be damaged");
+    };
+    for (const AVStream* stream : {video, audio}) {
+        if (!stream || index.empty())
+            continue;
+        const IndexFacts& says = index[static_cast<std::size_t>(stream->index)];
+        const StreamCount holds = count(stream);
+        const bool isVideo = stream == video;
+        // Audio chunks may be read as several packets: only their bytes must agree.
+        if ((isVideo && says.entries != holds.packets) || says.bytes != holds.bytes)
+            throw disagree(isVideo ? "video" : "audio",
+                           std::to_string(says.entries) + " chunks of " + std::to_string(says.bytes) + " bytes",
+                           std::to_string(holds.packets) + " packets of " + std::to_string(holds.bytes) + " bytes");
+    }
+    // Without an index, the stream header's frame count (dropped, empty frames included) is what
+    // there is to go by; muxers differ by one frame in what they count.
+    if (index.empty() && video && video->nb_frames > 0 && count(video).all + 1 < video->nb_frames)
+        throw Failure("the headers of " + Quoted(job.source) + " name " + std::to_string(video->nb_frames) +
+                      " video frames, but its data holds " + std::to_string(count(video).all) +
+                      "; the file may be damaged");
+}
 
 } // namespace
 
 void RunJob(const Job& job)
 {
-    AVFormatContext* raw = nullptr;
-    int rc = avformat_open_input(&raw, FileUrl(job.source).c_str(), nullptr, nullptr);
-    if (rc < 0)
-        throw Failure("cannot open " + Quoted(job.source) + ": " + AvError(rc));
-    const Input input(raw);
-    rc = avformat_find_stream_info(input.get(), nullptr);
+    // The data in file order, whatever the index says; the index is checked against it afterwards.
+    const SourceReader source(job.source);
+    AVFormatContext* input = source.get();
+    int rc = avformat_find_stream_info(input, nullptr);
     if (rc < 0)
         throw Failure("cannot read " + Quoted(job.source) + ": " + AvError(rc));
 
     const AVStream* video = nullptr;
     const AVStream* audio = nullptr;
+    int audioStreams = 0;
     for (unsigned i = 0; i < input->nb_streams; ++i) {
         const AVStream* s = input->streams[i];
         if (!video && s->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && !(s->disposition & AV_DISPOSITION_ATTACHED_PIC))
             video = s;
-        if (!audio && s->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
+        if (s->codecpar->codec_type == AVMEDIA_TYPE_AUDIO && audioStreams++ == 0)
             audio = s;
     }
     if (!job.wav.empty() && !audio)
         throw Failure(Quoted(job.source) + " has no audio stream");
     if (!job.avi.empty() && !video)
         throw Failure(Quoted(job.source) + " has no video stream");
+    if (audioStreams > 1 && !job.wav.empty())
+        std::cerr << "vdub: " << Quoted(job.source) << " has " << audioStreams
+                  << " audio streams; only the first is saved\n";
 
     std::unique_ptr<WavWriter> wav;
     if (!job.wav.empty())
@@ -353,17 +454,23 @@ void RunJob(const Job& job)
     const AVStream* aviVideo = nullptr;
     const AVStream* aviAudio = nullptr;
     if (!job.avi.empty()) {
-        avi = std::make_unique<OutputFile>(job.avi, "avi");
+        avi = std::make_unique<OutputFile>(job.avi, "avi", 1);
         aviVideo = avi->CopyStream(video);
         if (job.aviWithAudio && audio)
             aviAudio = avi->CopyStream(audio);
         avi->Begin();
     }
 
+    std::vector<StreamCount> counts(input->nb_streams);
     const Packet packet = NewPacket();
     const Packet copy = NewPacket();
-    while ((rc = av_read_frame(input.get(), packet.get())) >= 0) {
+    while ((rc = av_read_frame(input, packet.get())) >= 0) {
         const AVStream* from = input->streams[packet->stream_index];
+        ++counts[static_cast<std::size_t>(packet->stream_index)].all;
+        if (packet->size > 0) {
+            ++counts[static_cast<std::size_t>(packet->stream_index)].packets;
+            counts[static_cast<std::size_t>(packet->stream_index)].bytes += packet->size;
+        }
         if (from == video && avi) {
             avi->Write(packet.get(), from->time_base, aviVideo);
         } else if (from == audio) {
@@ -379,9 +486,10 @@ void RunJob(const Job& job)
     }
     if (rc != AVERROR_EOF)
         throw Failure("cannot read " + Quoted(job.source) + ": " + AvError(rc));
+    CheckCompleteness(job, video, audio, counts);
 
     if (wav)
-        wav->Finish();
+        wav->Finish(job.source);
     if (avi)
         avi->Finish();
     // Both are complete: only now do they take their names.

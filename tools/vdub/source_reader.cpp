@@ -1,0 +1,171 @@
+#include "source_reader.h"
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "script.h"
+
+namespace vdub {
+
+namespace {
+
+// The reader seeks to every chunk it reads and a seek past the buffer discards it: a bigger buffer
+// reads more than it uses (measured: 256 KiB doubles the system time on a 2 GB file).
+constexpr int kBufferSize = 64 * 1024;
+
+std::uint32_t Le32(const unsigned char* p)
+{
+    return p[0] | p[1] << 8 | p[2] << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+
+// Where the first RIFF list's idx1 chunk begins, or -1: the top-level chunks are walked by their
+// headers alone.
+std::int64_t FindIndexChunk(int fd, std::int64_t size)
+{
+    unsigned char header[12];
+    if (::pread(fd, header, 12, 0) != 12 || std::memcmp(header, "RIFF", 4) != 0 ||
+        std::memcmp(header + 8, "AVI ", 4) != 0)
+        return -1;
+    const std::int64_t end = std::min<std::int64_t>(size, 8 + std::int64_t{Le32(header + 4)});
+    for (std::int64_t at = 12; at + 8 <= end;) {
+        if (::pread(fd, header, 8, at) != 8)
+            return -1;
+        if (std::memcmp(header, "idx1", 4) == 0)
+            return at;
+        const std::int64_t chunk = Le32(header + 4);
+        at += 8 + chunk + (chunk & 1);
+    }
+    return -1;
+}
+
+std::string AvError(int code)
+{
+    std::array<char, AV_ERROR_MAX_STRING_SIZE> text{};
+    av_strerror(code, text.data(), text.size());
+    return text.data();
+}
+
+} // namespace
+
+SourceReader::SourceReader(const std::string& path)
+{
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat info {};
+    if (fd_ < 0 || ::fstat(fd_, &info) != 0) {
+        const std::string why = std::strerror(errno);
+        if (fd_ >= 0)
+            ::close(fd_);
+        throw Failure("cannot open \"" + path + "\": " + why);
+    }
+    size_ = info.st_size;
+    hiddenIndex_ = FindIndexChunk(fd_, size_);
+
+    auto* buffer = static_cast<std::uint8_t*>(av_malloc(kBufferSize));
+    io_ = buffer ? avio_alloc_context(buffer, kBufferSize, 0, this, Read, nullptr, Seek) : nullptr;
+    context_ = avformat_alloc_context();
+    if (!io_ || !context_) {
+        if (!io_)
+            av_free(buffer);
+        Close();
+        throw Failure("out of memory");
+    }
+    context_->pb = io_;
+    context_->flags |= AVFMT_FLAG_CUSTOM_IO;
+    if (const int rc = avformat_open_input(&context_, path.c_str(), nullptr, nullptr); rc < 0) {
+        Close(); // avformat_open_input freed the context; the rest is ours
+        throw Failure("cannot open \"" + path + "\": " + AvError(rc));
+    }
+}
+
+SourceReader::~SourceReader()
+{
+    Close();
+}
+
+void SourceReader::Close()
+{
+    if (context_)
+        avformat_close_input(&context_);
+    if (io_) {
+        av_freep(&io_->buffer);
+        avio_context_free(&io_);
+    }
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
+}
+
+int SourceReader::Read(void* opaque, std::uint8_t* buffer, int size)
+{
+    auto* self = static_cast<SourceReader*>(opaque);
+    ssize_t n;
+    do {
+        n = ::pread(self->fd_, buffer, static_cast<std::size_t>(size), self->position_);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0)
+        return AVERROR(errno);
+    if (n == 0)
+        return AVERROR_EOF;
+    // The bytes of the tag "idx1" that fall into this read become "JUNK".
+    static constexpr char junk[] = "JUNK";
+    for (int i = 0; i < 4; ++i) {
+        const std::int64_t at = self->hiddenIndex_ + i - self->position_;
+        if (self->hiddenIndex_ >= 0 && at >= 0 && at < n)
+            buffer[at] = static_cast<std::uint8_t>(junk[i]);
+    }
+    self->position_ += n;
+    return static_cast<int>(n);
+}
+
+std::int64_t SourceReader::Seek(void* opaque, std::int64_t offset, int whence)
+{
+    auto* self = static_cast<SourceReader*>(opaque);
+    switch (whence & ~AVSEEK_FORCE) {
+    case AVSEEK_SIZE:
+        return self->size_;
+    case SEEK_SET:
+        break;
+    case SEEK_CUR:
+        offset += self->position_;
+        break;
+    case SEEK_END:
+        offset += self->size_;
+        break;
+    default:
+        return AVERROR(EINVAL);
+    }
+    if (offset < 0)
+        return AVERROR(EINVAL);
+    self->position_ = offset;
+    return offset;
+}
+
+std::vector<IndexFacts> ReadIndex(const std::string& path)
+{
+    AVFormatContext* raw = nullptr;
+    if (avformat_open_input(&raw, ("file:" + path).c_str(), nullptr, nullptr) < 0)
+        return {};
+    std::vector<IndexFacts> facts(raw->nb_streams);
+    bool any = false;
+    for (unsigned i = 0; i < raw->nb_streams; ++i) {
+        AVStream* stream = raw->streams[i];
+        const int count = avformat_index_get_entries_count(stream);
+        for (int e = 0; e < count; ++e) {
+            const AVIndexEntry* entry = avformat_index_get_entry(stream, e);
+            if (entry && entry->size > 0) {
+                ++facts[i].entries;
+                facts[i].bytes += entry->size;
+                any = true;
+            }
+        }
+    }
+    avformat_close_input(&raw);
+    return any ? facts : std::vector<IndexFacts>{};
+}
+
+} // namespace vdub
