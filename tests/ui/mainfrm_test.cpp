@@ -1,7 +1,9 @@
 // The desktop windows, headless (QT_QPA_PLATFORM=offscreen), with fake tools for the runs.
 #include <QAction>
 #include <QCheckBox>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
@@ -10,6 +12,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QStatusBar>
 #include <QTest>
 #include <QTimer>
@@ -59,8 +62,9 @@ private:
     std::unique_ptr<TForm1> form1_;
     std::unique_ptr<TForm2> form2_;
     FakeChooser* chooser_ = nullptr;
-    QStringList shown_; // what the error box would have shown
-    int ends_ = 0;      // how often the application was asked to end
+    QStringList shown_;                             // what the error box would have shown
+    int ends_ = 0;                                  // how often the application was asked to end
+    std::vector<std::pair<double, bool>> progress_; // what the task-bar entry was told
 
     QString Clip(const QString& name)
     {
@@ -114,8 +118,13 @@ private slots:
         log_ = std::make_unique<test::ScopedEnv>("FAKE_TOOL_LOG", *clips_ / "tools.log");
         auto chooser = std::make_unique<FakeChooser>();
         chooser_ = chooser.get();
-        TForm1::Services services{
-            std::move(chooser), {tools_->dir(), HostPathRules(), LaunchTool, nullptr}, [this] { ++ends_; }};
+        progress_.clear();
+        TForm1::Services services{std::move(chooser),
+                                  {tools_->dir(), HostPathRules(), LaunchTool, nullptr},
+                                  [this] { ++ends_; },
+                                  [this](double fraction, bool visible) {
+                                      progress_.push_back({fraction, visible});
+                                  }};
         form1_ = std::make_unique<TForm1>(std::move(services));
         form2_ = std::make_unique<TForm2>(form1_.get());
         form1_->SetAboutForm(form2_.get());
@@ -209,6 +218,34 @@ private slots:
         }
         form1_->Delete1->trigger();
         QCOMPARE(Entries(form1_->ListBox1), left);
+        form1_->Delete1->trigger(); // nothing is selected after a Delete, as in a Windows list box
+        QCOMPARE(Entries(form1_->ListBox1), left);
+    }
+
+    void theListHasTheFocusWhenTheWindowBecomesActive()
+    {
+        form1_->Button1->setFocus();
+        QWidget other; // another application's window, say
+        other.show();
+        QApplication::setActiveWindow(&other);
+        QVERIFY(QTest::qWaitForWindowActive(&other));
+        QApplication::setActiveWindow(form1_.get());
+        QVERIFY(QTest::qWaitForWindowActive(form1_.get()));
+        QCOMPARE(QApplication::focusWidget(), form1_->ListBox1);
+    }
+
+    void shiftF10OpensTheContextMenuAtTheListsCorner()
+    {
+        QTest::keyClick(form1_->ListBox1, Qt::Key_F10, Qt::ShiftModifier);
+        QVERIFY(form1_->PopupMenu1->isVisible());
+        QCOMPARE(form1_->PopupMenu1->pos(), form1_->ListBox1->mapToGlobal(QPoint(0, 0)));
+        form1_->PopupMenu1->close();
+    }
+
+    void filesNamedAtStartAreMadeAbsolute()
+    {
+        QCOMPARE(TApplication::StartFiles({"quorvil", "/c/a.avi", "b b.avi"}),
+                 (QStringList{"/c/a.avi", QDir::current().absoluteFilePath("b b.avi")}));
     }
 
     void clearFromTheButtonAndFromTheContextMenu()
@@ -317,11 +354,14 @@ private slots:
 
     void whatHappensDuringARun()
     {
-        // A second "Process Queue" does nothing; an entry added is not converted by this run.
+        // A second "Process Queue" does nothing; an entry added is not converted by this run. The
+        // pointer says busy meanwhile, and the task-bar entry shows how far the run is.
         test::SetEnv("FAKE_SLEEP_MS", "200");
         form1_->CheckBox2->setChecked(false);
         form1_->AppendFiles({Clip("a.avi")});
-        At(100, [this] {
+        Qt::CursorShape during = Qt::ArrowCursor;
+        At(100, [&] {
+            during = QApplication::overrideCursor() ? QApplication::overrideCursor()->shape() : Qt::ArrowCursor;
             form1_->AppendFiles({Clip("late.avi")});
             QTest::mouseClick(form1_->Button3, Qt::LeftButton);
         });
@@ -329,6 +369,10 @@ private slots:
         QCOMPARE(ToolRuns(), std::size_t{3});
         QCOMPARE(form1_->ListBox1->count(), 2);
         QVERIFY(shown_.isEmpty());
+        QCOMPARE(during, Qt::BusyCursor);
+        QVERIFY(!QApplication::overrideCursor());
+        // One entry done of the two in the queue when it ended (the late one counts, as it is queued).
+        QCOMPARE(progress_, (std::vector<std::pair<double, bool>>{{0.0, true}, {0.5, true}, {0.0, false}}));
     }
 
     void anchoredControlsAfterAResize()
@@ -400,6 +444,42 @@ private slots:
         QCOMPARE(preselected, QStringList{dir + "/not there yet.avi"});
     }
 
+    void theDialogReturnsExactlyTheFilesChosenAndSavesNothing()
+    {
+        OpenDialogChooser chooser;
+        const QString dir = QString::fromStdString(clips_->path().string());
+        const QStringList names{"b.avi", "dq\"uote.avi"};
+        for (const QString& name : names)
+            Clip(name);
+        QDir(dir).mkdir("folder.avi");
+        At(300, [&] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            // Whatever fails below, the dialog closes and the test goes on.
+            const auto close =
+                qScopeGuard([dialog] { QMetaObject::invokeMethod(dialog, "reject", Qt::QueuedConnection); });
+            dialog->setDirectory(dir);
+            auto* view = dialog->findChild<QAbstractItemView*>(
+                dialog->viewMode() == QFileDialog::Detail ? "treeView" : "listView");
+            auto* model = dialog->findChild<QFileSystemModel*>();
+            QVERIFY(view && model);
+            QTRY_COMPARE(model->rowCount(model->index(dir)), 3); // the folder and the two files
+            // A click on one, a Ctrl+click on the other, as the user chooses them.
+            for (const QString& name : names) {
+                const QRect item = view->visualRect(model->index(dir + "/" + name));
+                QTest::mouseClick(view->viewport(), Qt::LeftButton,
+                                  name == names.first() ? Qt::NoModifier : Qt::ControlModifier, item.center());
+            }
+            QCOMPARE(dialog->findChild<QLineEdit*>("fileNameEdit")->text(), QString("\"b.avi\" \"dq\"uote.avi\""));
+            QMetaObject::invokeMethod(dialog, "accept"); // as the Open button does
+        });
+        const auto chosen = chooser.Choose(form1_.get());
+        QVERIFY(chosen);
+        QCOMPARE(*chosen, (QStringList{dir + "/b.avi", dir + "/dq\"uote.avi"}));
+        // Qt's file dialog keeps a history; nothing of it outlives the run.
+        QVERIFY(!QFile::exists(qEnvironmentVariable("XDG_CONFIG_HOME") + "/QtProject.conf"));
+    }
+
     void droppedFilesAreAppended()
     {
         form1_->AppendFiles({"/x/first.avi"});
@@ -412,6 +492,20 @@ private slots:
         QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, {});
         QApplication::sendEvent(form1_->ListBox1->viewport(), &drop);
         QCOMPARE(Entries(form1_->ListBox1), (QStringList{"/x/first.avi", "/d/one.avi", "/d/two.avi"}));
+
+        // A folder stands for the AVI files directly inside it, in name order; one without any adds nothing.
+        const QDir dir(QString::fromStdString(clips_->path().string()));
+        for (const char* name : {"b.AVI", "a.avi", "notes.txt"})
+            test::WriteFile(dir.filePath(name).toStdString(), "x");
+        dir.mkpath("inner.avi");
+        dir.mkpath("empty");
+        QMimeData folders;
+        folders.setUrls({QUrl::fromLocalFile(dir.path()), QUrl::fromLocalFile(dir.filePath("empty"))});
+        QDragEnterEvent enterFolders(QPoint(5, 5), Qt::CopyAction, &folders, Qt::LeftButton, {});
+        QApplication::sendEvent(form1_->ListBox1->viewport(), &enterFolders);
+        QDropEvent dropFolders(QPointF(5, 5), Qt::CopyAction, &folders, Qt::LeftButton, {});
+        QApplication::sendEvent(form1_->ListBox1->viewport(), &dropFolders);
+        QCOMPARE(Entries(form1_->ListBox1).mid(3), (QStringList{dir.filePath("a.avi"), dir.filePath("b.AVI")}));
     }
 };
 
@@ -419,6 +513,9 @@ private slots:
 
 int main(int argc, char** argv)
 {
+    // Where Qt would keep settings: a fresh folder, to see that nothing is written there.
+    const quorvil::test::TempDir config;
+    quorvil::test::SetEnv("XDG_CONFIG_HOME", config.path().string());
     quorvil::TApplication application(argc, argv);
     quorvil::MainFormTest test;
     return QTest::qExec(&test, argc, argv);

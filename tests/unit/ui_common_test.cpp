@@ -2,6 +2,7 @@
 
 #include "error_text.h"
 #include "layout.h"
+#include "message_cut.h"
 #include "quit_gate.h"
 #include "type_ahead.h"
 
@@ -76,6 +77,23 @@ TEST(Layout, DialogResultPaths)
               (Paths{"C:\\clips\\a.avi", "C:\\clips\\b.avi", "C:\\clips\\c.avi"}));
     EXPECT_EQ(DialogResultPaths("C:\\", {"a.avi", "D:\\x\\b.avi", "\\\\srv\\s\\c.avi", "E:\\"}),
               (Paths{"C:\\a.avi", "D:\\x\\b.avi", "\\\\srv\\s\\c.avi", "C:\\E:\\"}));
+}
+
+TEST(MessageCut, AListTooLongForTheScreenShowsItsFirstLinesAndCountsTheRest)
+{
+    std::string text = "5 files were not converted, and their source files were not deleted:";
+    for (int i = 1; i <= 5; ++i)
+        text += "\n/c/" + std::to_string(i) + ".avi: vdub ended with exit code 1";
+    text += "\n\nI/O error 183";
+    EXPECT_EQ(CutForScreen(text, 8).shown, text); // 8 lines fit
+    EXPECT_FALSE(CutForScreen(text, 8).cut);
+    const BoxText cut = CutForScreen(text, 4);
+    EXPECT_TRUE(cut.cut);
+    EXPECT_EQ(cut.shown, "5 files were not converted, and their source files were not deleted:\n"
+                         "/c/1.avi: vdub ended with exit code 1\n/c/2.avi: vdub ended with exit code 1\n"
+                         "... and 3 more files failed.");
+    EXPECT_EQ(CutForScreen(text, 6).shown.substr(CutForScreen(text, 6).shown.rfind('\n') + 1),
+              "... and 1 more file failed.");
 }
 
 } // namespace

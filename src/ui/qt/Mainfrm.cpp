@@ -6,25 +6,37 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFileSystemModel>
 #include <QFontMetrics>
+#include <QGridLayout>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScreen>
+#include <QSettings>
+#include <QSpacerItem>
 #include <QStatusBar>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include "Unit2.h"
 #include "error_text.h"
 #include "layout.h"
+#include "message_cut.h"
 #include "type_ahead.h"
 
 namespace quorvil {
@@ -88,6 +100,11 @@ protected:
 
     void keyPressEvent(QKeyEvent* event) override
     {
+        // Shift+F10 opens the context menu as the Menu key does, at the list's corner.
+        if (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier && contextMenu) {
+            contextMenu->popup(mapToGlobal(QPoint(0, 0)));
+            return;
+        }
         const bool plain = !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
         if (plain && event->key() == Qt::Key_Backspace) {
             Search(QString::fromStdString(typeAhead_.Backspace(NowMs())));
@@ -114,12 +131,24 @@ protected:
     }
 
 private:
+    // The files dropped, a folder standing for the AVI files directly inside it, in name order.
     static QStringList LocalFiles(const QMimeData* data)
     {
         QStringList files;
         for (const QUrl& url : data->urls()) {
-            if (url.isLocalFile())
-                files << url.toLocalFile();
+            if (!url.isLocalFile())
+                continue;
+            const QString path = url.toLocalFile();
+            if (!QFileInfo(path).isDir()) {
+                files << path;
+                continue;
+            }
+            QDir folder(path);
+            folder.setNameFilters({"*.avi"}); // regardless of case, as QDir matches by default
+            folder.setFilter(QDir::Files | QDir::Hidden);
+            folder.setSorting(QDir::Name);
+            for (const QString& name : folder.entryList())
+                files << folder.filePath(name);
         }
         return files;
     }
@@ -179,23 +208,64 @@ private:
     std::vector<Anchor> anchored_;
 };
 
-// A file dialog that takes typed names of files that do not exist, as the queue allows them; only
-// a typed directory is still entered instead of chosen.
+// A file dialog that returns exactly the files chosen. It takes typed names of files that do not
+// exist, as the queue allows them; a typed directory is entered, never returned.
 class ChooseFilesDialog : public QFileDialog {
 public:
     using QFileDialog::QFileDialog;
 
     void accept() override
     {
-        const QStringList files = selectedFiles();
-        if (files.isEmpty() || (files.size() == 1 && QFileInfo(files.first()).isDir()))
-            QFileDialog::accept();
+        chosen_ = Chosen();
+        if (chosen_.isEmpty())
+            QFileDialog::accept(); // enters a typed directory, or refuses
         else
             QDialog::accept();
     }
+
+    [[nodiscard]] const QStringList& chosen() const { return chosen_; }
+
+private:
+    // What is selected in the list, when the name field still shows just that selection: Qt
+    // would read the field again, and a name with a double quote in it breaks its reading.
+    // Otherwise the names typed. Folders are never files.
+    QStringList Chosen() const
+    {
+        QStringList files;
+        const auto* view = findChild<QAbstractItemView*>("listView"); // its selection is the detail view's too
+        const auto* model = findChild<QFileSystemModel*>();
+        const auto* field = findChild<QLineEdit*>("fileNameEdit");
+        if (view && model && field && view->selectionModel()) {
+            QStringList names;
+            for (const QModelIndex& index : view->selectionModel()->selectedRows()) {
+                files << model->filePath(index);
+                names << model->fileName(index);
+            }
+            const QString shown = names.size() == 1 ? names.first() : "\"" + names.join("\" \"") + "\"";
+            if (names.isEmpty() || field->text() != shown)
+                files = selectedFiles();
+        } else {
+            files = selectedFiles();
+        }
+        files.removeIf([](const QString& file) { return QFileInfo(file).isDir(); });
+        return files;
+    }
+
+    QStringList chosen_;
 };
 
 TApplication* application = nullptr;
+
+// The desktop's launcher API (KDE Plasma, Ubuntu's dock and others read it): progress on the entry
+// of our desktop file. Without a session bus nothing is sent.
+void ShowOnLauncherEntry(double fraction, bool visible)
+{
+    QDBusMessage update = QDBusMessage::createSignal("/com/canonical/unity/launcherentry/quorvil",
+                                                     "com.canonical.Unity.LauncherEntry", "Update");
+    update << QString("application://quorvil.desktop")
+           << QVariantMap{{"progress", fraction}, {"progress-visible", visible}};
+    QDBusConnection::sessionBus().send(update);
+}
 
 } // namespace
 
@@ -219,7 +289,7 @@ std::optional<QStringList> OpenDialogChooser::Choose(QWidget* parent)
     }
     const bool chosen = dialog.exec() == QDialog::Accepted;
     lastFilter_ = dialog.selectedNameFilter();
-    const QStringList files = dialog.selectedFiles();
+    const QStringList files = dialog.chosen();
     if (!chosen || files.isEmpty())
         return std::nullopt;
     lastFile_ = files.first();
@@ -231,13 +301,30 @@ std::optional<QStringList> OpenDialogChooser::Choose(QWidget* parent)
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv)
 {
     application = this;
+    // Qt's file dialog keeps a history in its settings: here they live and die with the run.
+    for (const auto format : {QSettings::NativeFormat, QSettings::IniFormat})
+        QSettings::setPath(format, QSettings::UserScope, settings_.path());
     setApplicationName("Quorvil");
     setApplicationVersion(QUORVIL_VERSION);
     setWindowIcon(QIcon(":/icons/quorvil.png"));
     setFont(QFont("Tahoma", 8));
     showError = [](const QString& text) {
-        QMessageBox box(QMessageBox::Critical, "Quorvil", text, QMessageBox::Ok, QApplication::activeWindow());
+        // A list of failures too long for the screen shows its first lines; the rest is in the details.
+        const QScreen* screen = QApplication::activeWindow() ? QApplication::activeWindow()->screen() : primaryScreen();
+        const int lineHeight = QFontMetrics(QApplication::font()).lineSpacing();
+        const int lines = screen ? (screen->availableGeometry().height() - 12 * lineHeight) / lineHeight : 40;
+        const BoxText cut = CutForScreen(text.toStdString(), std::max(lines, 5));
+        QMessageBox box(QMessageBox::Critical, "Quorvil", QString::fromStdString(cut.shown), QMessageBox::Ok,
+                        QApplication::activeWindow());
+        if (cut.cut)
+            box.setDetailedText(text);
         box.setWindowModality(Qt::ApplicationModal);
+        // Wide enough for the window manager to show the caption beside its buttons.
+        if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
+            const int width = QFontMetrics(box.font()).horizontalAdvance(QString(40, 'x'));
+            grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Expanding), grid->rowCount(), 0,
+                          1, grid->columnCount());
+        }
         box.exec();
     };
 }
@@ -259,25 +346,51 @@ int TApplication::Run()
     TForm1 form1;
     TForm2 form2(&form1);
     form1.SetAboutForm(&form2);
-    // Centred on the primary screen at the first showing, never at a negative position.
-    if (QScreen* screen = primaryScreen()) {
-        const QRect free = screen->availableGeometry();
-        form1.move(std::max(free.x(), free.x() + (free.width() - form1.width()) / 2),
-                   std::max(free.y(), free.y() + (free.height() - form1.height()) / 2));
-    }
-    form1.show();
+    form1.AppendFiles(StartFiles(arguments()));
+    ShowCentred(&form1);
     return exec();
+}
+
+QStringList TApplication::StartFiles(const QStringList& arguments)
+{
+    QStringList files;
+    for (const QString& argument : arguments.mid(1))
+        files << QFileInfo(argument).absoluteFilePath();
+    return files;
+}
+
+void ShowCentred(QWidget* window)
+{
+    window->show();
+    // The frame is the window manager's; it tells its size once the window is mapped.
+    QWindow* handle = window->windowHandle();
+    QElapsedTimer waited;
+    waited.start();
+    while (handle && handle->frameMargins().isNull() && waited.elapsed() < 300)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QRect free = screen->availableGeometry();
+    const QSize frame = window->frameGeometry().size();
+    window->move(std::max(free.x(), free.x() + (free.width() - frame.width()) / 2),
+                 std::max(free.y(), free.y() + (free.height() - frame.height()) / 2));
 }
 
 // ---- the main window
 
 TForm1::Services TForm1::DefaultServices()
 {
-    return {std::make_unique<OpenDialogChooser>(), RunEnvironment{}, [] { QCoreApplication::quit(); }};
+    return {std::make_unique<OpenDialogChooser>(), RunEnvironment{}, [] { QCoreApplication::quit(); },
+            ShowOnLauncherEntry};
 }
 
-TForm1::TForm1(Services services) : services_(std::move(services)), runner_(services_.environment)
+TForm1::TForm1(Services services)
+    : services_(std::move(services)), runner_(services_.environment),
+      progress_(services_.showProgress, [this] { return ListBox1->count(); })
 {
+    if (!runner_.Environment().observer)
+        runner_.Environment().observer = &progress_;
     setWindowTitle("Quorvil");
     OpenDialog1 = services_.chooser.get();
 
@@ -391,8 +504,12 @@ void TForm1::Button2Click()
 void TForm1::Delete1Click()
 {
     const auto selected = ListBox1->selectedItems();
-    if (!selected.isEmpty())
-        delete ListBox1->takeItem(ListBox1->row(selected.first()));
+    if (selected.isEmpty())
+        return;
+    delete ListBox1->takeItem(ListBox1->row(selected.first()));
+    // As a Windows list box does: nothing is selected afterwards, so a second Delete does nothing.
+    ListBox1->setCurrentItem(nullptr);
+    ListBox1->clearSelection();
 }
 
 void TForm1::Button3Click()
@@ -408,7 +525,16 @@ void TForm1::Button3Click()
         [this] { return CheckBox2->isChecked(); },
         [this] { return CheckBox1->isChecked(); },
     };
-    // While a tool runs the window goes on handling whatever the user does.
+    if (runner_.Busy())
+        return; // the run under way goes on; its pointer and progress stay its own
+    // While a tool runs the window goes on handling whatever the user does: the pointer says busy
+    // but usable, the task-bar entry shows how far the run is.
+    QApplication::setOverrideCursor(Qt::BusyCursor);
+    progress_.Started();
+    const auto restore = qScopeGuard([this] {
+        progress_.Ended();
+        QApplication::restoreOverrideCursor();
+    });
     runner_.RunQueue(queue, [] { QCoreApplication::processEvents(QEventLoop::AllEvents); });
 }
 
@@ -423,6 +549,13 @@ void TForm1::Quit1Click()
     quitGate_.RequestEnd();
     if (quitGate_.TakeEndDue(runner_.Busy()))
         services_.endApplication();
+}
+
+void TForm1::changeEvent(QEvent* event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && isActiveWindow())
+        ListBox1->setFocus(Qt::ActiveWindowFocusReason);
 }
 
 void TForm1::closeEvent(QCloseEvent* event)

@@ -8,9 +8,11 @@
 #include <QApplication>
 #include <QMainWindow>
 #include <QStringList>
+#include <QTemporaryDir>
 
 #include "queue_run.h"
 #include "quit_gate.h"
+#include "run_progress.h"
 
 class QAction;
 class QCheckBox;
@@ -34,7 +36,7 @@ public:
 };
 
 // The file-open dialog. One object for the application's run, so that it remembers the filter
-// and the file name last chosen.
+// and the file name last chosen (in memory only: nothing is saved).
 class OpenDialogChooser : public FileChooser {
 public:
     std::optional<QStringList> Choose(QWidget* parent) override;
@@ -60,7 +62,18 @@ public:
     std::function<void(const QString& text)> showError;
 
     [[nodiscard]] static TApplication* Instance();
+
+    // The files named on the command line, made absolute: the queue at start ("Open with").
+    [[nodiscard]] static QStringList StartFiles(const QStringList& arguments);
+
+private:
+    // Where Qt's own settings (the file dialog's history) go: nowhere that outlives the run.
+    QTemporaryDir settings_;
 };
+
+// Shows a top-level window centred on the primary screen, its frame included where the window
+// manager draws one, and never at a negative position.
+void ShowCentred(QWidget* window);
 
 // Runs a command of a window; an error that escapes it goes to the application's error display.
 template <class Command> void Guarded(Command&& command)
@@ -79,6 +92,8 @@ public:
         std::unique_ptr<FileChooser> chooser;
         RunEnvironment environment;
         std::function<void()> endApplication; // asks the event loop to end
+        // Shows a run's progress on the application's task-bar entry (fraction, visible).
+        std::function<void(double, bool)> showProgress;
     };
     [[nodiscard]] static Services DefaultServices();
 
@@ -118,6 +133,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void CreateMenus();
@@ -127,6 +143,7 @@ private:
 
     Services services_;
     QueueRunner runner_;
+    RunProgress progress_;
     QuitGate quitGate_;
     TForm2* aboutForm_ = nullptr;
 };

@@ -10,7 +10,9 @@
 #include <QPushButton>
 #include <QScreen>
 
+#include "Mainfrm.h"
 #include "layout.h"
+#include "x11_hints.h"
 
 namespace quorvil {
 
@@ -45,16 +47,12 @@ TForm2::TForm2(QWidget* owner)
 
 void TForm2::ShowAbout()
 {
-    if (!shownBefore_) {
-        // Centred on the primary screen at the first showing; later showings keep the place it had.
-        if (QScreen* screen = QGuiApplication::primaryScreen()) {
-            const QRect free = screen->availableGeometry();
-            move(std::max(free.x(), free.x() + (free.width() - width()) / 2),
-                 std::max(free.y(), free.y() + (free.height() - height()) / 2));
-        }
-        shownBefore_ = true;
-    }
+    // Centred on the primary screen at the first showing; later showings keep the place it had.
+    if (!shownBefore_)
+        ShowCentred(this);
+    shownBefore_ = true;
     show();
+    KeepOffTaskBar(this); // one task-bar entry for the application: the main window's
     raise();
     activateWindow();
     Button1->setFocus();
