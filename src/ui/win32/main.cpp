@@ -1,0 +1,9 @@
+#include <windows.h>
+
+#include "Mainfrm.h"
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand)
+{
+    quorvil::TApplication application(instance);
+    return application.Run(showCommand);
+}
