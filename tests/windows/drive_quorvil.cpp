@@ -1,0 +1,80 @@
+// Starts quorvil.exe with the fake tools beside it and converts a queue through its window, as a
+// user would: an entry in the list, a click on "Process Queue", then the window closed.
+//   drive_quorvil QUORVIL.EXE FAKE_TOOL.EXE
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include <windows.h>
+
+#include "test_support.h"
+
+namespace {
+
+int Fail(const char* what)
+{
+    std::fprintf(stderr, "drive_quorvil: %s\n", what);
+    return 1;
+}
+
+template <class Test> bool WaitFor(Test test, int seconds)
+{
+    for (int i = 0; i < seconds * 20; ++i) {
+        if (test())
+            return true;
+        Sleep(50);
+    }
+    return false;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 3)
+        return Fail("usage: drive_quorvil QUORVIL.EXE FAKE_TOOL.EXE");
+    const quorvil::test::TempDir folder;
+    const std::string app = folder / "quorvil.exe";
+    std::filesystem::copy_file(argv[1], app);
+    std::filesystem::copy_file(argv[2], folder / "vdub.exe");
+    std::filesystem::copy_file(argv[2], folder / "sox.exe");
+    const std::string clip = folder / "clip.avi";
+    quorvil::test::WriteFile(clip, quorvil::test::AviBytes(1));
+    const quorvil::test::ScopedEnv log("FAKE_TOOL_LOG", folder / "tools.log");
+
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    std::string commandLine = "\"" + app + "\"";
+    if (!CreateProcessA(app.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process))
+        return Fail("quorvil.exe does not start");
+    CloseHandle(process.hThread);
+
+    HWND form = nullptr;
+    if (!WaitFor([&] { return (form = FindWindowA("TForm1", "Quorvil")) != nullptr; }, 20))
+        return Fail("no main window");
+    const HWND list = FindWindowExA(form, nullptr, "LISTBOX", nullptr);
+    const HWND panel = FindWindowExA(form, nullptr, "TPanel", nullptr);
+    const HWND process3 = panel ? FindWindowExA(panel, nullptr, "BUTTON", "Process Queue") : nullptr;
+    if (!list || !process3)
+        return Fail("the list or \"Process Queue\" is missing");
+    SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(clip.c_str()));
+    if (SendMessageA(list, LB_GETCOUNT, 0, 0) != 1)
+        return Fail("the entry did not reach the list");
+    PostMessageA(process3, BM_CLICK, 0, 0);
+
+    const std::string output = clip + "_processed\\clip.avi.A2.wav";
+    if (!WaitFor([&] { return quorvil::test::ReadFile(output) == quorvil::test::WavBytes(1, 4); }, 30))
+        return Fail("the queue was not converted");
+    PostMessageA(form, WM_CLOSE, 0, 0);
+    if (WaitForSingleObject(process.hProcess, 20000) != WAIT_OBJECT_0)
+        return Fail("quorvil.exe did not end when its window was closed");
+    DWORD code = 1;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hProcess);
+    if (std::filesystem::exists(folder / "temp.vdf") || !std::filesystem::exists(clip))
+        return Fail("the script was left, or the source deleted");
+    std::printf("drive_quorvil: quorvil.exe converted a queue through its window and ended with %lu\n", code);
+    return code == 0 ? 0 : 1;
+}
