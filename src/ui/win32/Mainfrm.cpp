@@ -91,23 +91,6 @@ UINT_PTR CALLBACK CentreOpenDialog(HWND hook, UINT message, WPARAM, LPARAM lPara
     return 0;
 }
 
-void RegisterClassOnce(const char* name, WNDPROC procedure, HICON icon, int background)
-{
-    WNDCLASSEXA existing{};
-    existing.cbSize = sizeof existing;
-    if (GetClassInfoExA(GetModuleHandleA(nullptr), name, &existing))
-        return;
-    WNDCLASSEXA windowClass{};
-    windowClass.cbSize = sizeof windowClass;
-    windowClass.lpfnWndProc = procedure;
-    windowClass.hInstance = GetModuleHandleA(nullptr);
-    windowClass.hIcon = icon;
-    windowClass.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
-    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(background + 1));
-    windowClass.lpszClassName = name;
-    RegisterClassExA(&windowClass);
-}
-
 // A menu item's text: what the user reads, with its access key marked.
 void AddItem(HMENU menu, int id, const char* text)
 {
@@ -180,6 +163,23 @@ void CentreOnPrimaryScreen(HWND window)
     SetWindowPos(window, nullptr, std::max(free.left, free.left + (free.right - free.left - width) / 2),
                  std::max(free.top, free.top + (free.bottom - free.top - height) / 2), 0, 0,
                  SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void RegisterClassOnce(const char* name, WNDPROC procedure, HICON icon, int background)
+{
+    WNDCLASSEXA existing{};
+    existing.cbSize = sizeof existing;
+    if (GetClassInfoExA(GetModuleHandleA(nullptr), name, &existing))
+        return;
+    WNDCLASSEXA windowClass{};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.lpfnWndProc = procedure;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.hIcon = icon;
+    windowClass.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(background + 1));
+    windowClass.lpszClassName = name;
+    RegisterClassExA(&windowClass);
 }
 
 // ---- the open dialog

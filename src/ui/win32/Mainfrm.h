@@ -135,6 +135,9 @@ void DeleteFormFont(FormFont& font);
 // Shows a form centred on the primary screen's work area, never at a negative position.
 void CentreOnPrimaryScreen(HWND window);
 
+// Registers a window class of the program the first time it is asked for.
+void RegisterClassOnce(const char* name, WNDPROC procedure, HICON icon, int background);
+
 class TForm1 {
 public:
     // What the window works with; tests replace parts of it.

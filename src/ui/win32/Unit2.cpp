@@ -12,18 +12,7 @@ constexpr int kOk = 301; // not IDOK: Enter presses OK only while it has the foc
 TForm2::TForm2(HWND owner) : font_(CreateFormFont())
 {
     TApplication* app = TApplication::Instance();
-    WNDCLASSEXA windowClass{};
-    windowClass.cbSize = sizeof windowClass;
-    if (!GetClassInfoExA(app->instance(), kForm2Class, &windowClass)) {
-        windowClass = {};
-        windowClass.cbSize = sizeof windowClass;
-        windowClass.lpfnWndProc = WindowProc;
-        windowClass.hInstance = app->instance();
-        windowClass.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
-        windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-        windowClass.lpszClassName = kForm2Class;
-        RegisterClassExA(&windowClass);
-    }
+    RegisterClassOnce(kForm2Class, WindowProc, nullptr, COLOR_BTNFACE);
     const auto s = [this](int designPixels) { return font_.Scale(designPixels); };
     // A dialog frame with a caption and a close box only: no icon, no minimise or maximise box.
     constexpr DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
