@@ -8,18 +8,11 @@
 namespace vdub {
 namespace {
 
-std::string Crlf(const std::vector<std::string>& lines)
-{
-    std::string text;
-    for (const auto& line : lines)
-        text += line + "\r\n";
-    return text;
-}
-
 TEST(VdubScript, ReadsWhatThePlanWrites)
 {
     const quorvil::PathRules posix{quorvil::PathStyle::posix, quorvil::NoLeadBytes};
-    const auto jobs = ParseScript(Crlf(quorvil::BuildScriptLines("/clips/take 1.avi", true, posix)), "temp.vdf");
+    const auto jobs =
+        ParseScript(quorvil::ScriptFileBytes(quorvil::BuildScriptLines("/clips/take 1.avi", true, posix)), "temp.vdf");
     ASSERT_EQ(jobs.size(), 1u);
     EXPECT_EQ(jobs[0].source, "/clips/take 1.avi");
     EXPECT_EQ(jobs[0].wav, "/clips/take 1.avi.wav");
@@ -39,7 +32,8 @@ TEST(VdubScript, ReadsBackAnyFileName)
             const char c = static_cast<char>(byte(random));
             name += c == '/' ? 'x' : c;
         }
-        const auto jobs = ParseScript(Crlf(quorvil::BuildScriptLines(name, round % 2 == 0, posix)), "s");
+        const auto jobs =
+            ParseScript(quorvil::ScriptFileBytes(quorvil::BuildScriptLines(name, round % 2 == 0, posix)), "s");
         ASSERT_EQ(jobs.size(), 1u);
         ASSERT_EQ(jobs[0].source, name);
         ASSERT_EQ(jobs[0].wav, name + ".wav");

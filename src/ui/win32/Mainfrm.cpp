@@ -410,7 +410,7 @@ TForm1::TForm1(Services services)
     OpenDialog1 = services_.chooser.get();
     font_ = CreateFormFont();
     TApplication* app = TApplication::Instance();
-    RegisterClassOnce(kForm1Class, WindowProc, app->Icon(), COLOR_BTNFACE);
+    RegisterClassOnce(kForm1Class, FormWindowProc<TForm1>, app->Icon(), COLOR_BTNFACE);
     RegisterClassOnce(kPanelClass, PanelProc, nullptr, COLOR_BTNFACE);
     CreateComponents();
 }
@@ -505,19 +505,6 @@ void TForm1::Show(int showCommand)
     shownBefore_ = true;
     ShowWindow(Handle, showCommand);
     UpdateWindow(Handle);
-}
-
-LRESULT CALLBACK TForm1::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    if (message == WM_NCCREATE) {
-        auto* self = static_cast<TForm1*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
-        SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-        self->Handle = window;
-    }
-    auto* self = reinterpret_cast<TForm1*>(GetWindowLongPtrA(window, GWLP_USERDATA));
-    if (!self)
-        return DefWindowProcA(window, message, wParam, lParam);
-    return self->Message(message, wParam, lParam);
 }
 
 LRESULT CALLBACK TForm1::PanelProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)

@@ -135,6 +135,21 @@ void DeleteFormFont(FormFont& font);
 // Shows a form centred on the primary screen's work area, never at a negative position.
 void CentreOnPrimaryScreen(HWND window);
 
+// The window procedure of a form class: the form object comes with WM_NCCREATE and is kept in the
+// window's user data; its Message() handles what follows.
+template <class Form> LRESULT CALLBACK FormWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_NCCREATE) {
+        auto* form = static_cast<Form*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
+        SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
+        form->Handle = window;
+    }
+    auto* form = reinterpret_cast<Form*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    if (!form)
+        return DefWindowProcA(window, message, wParam, lParam);
+    return form->Message(message, wParam, lParam);
+}
+
 // Registers a window class of the program the first time it is asked for.
 void RegisterClassOnce(const char* name, WNDPROC procedure, HICON icon, int background);
 
@@ -192,7 +207,7 @@ public:
     void RequestEnd() { quitGate_.RequestEnd(); }
 
 private:
-    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    template <class Form> friend LRESULT CALLBACK FormWindowProc(HWND, UINT, WPARAM, LPARAM);
     static LRESULT CALLBACK PanelProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     static LRESULT CALLBACK ListProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
                                      DWORD_PTR data);

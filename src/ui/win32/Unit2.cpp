@@ -12,7 +12,7 @@ constexpr int kOk = 301; // not IDOK: Enter presses OK only while it has the foc
 TForm2::TForm2(HWND owner) : font_(CreateFormFont())
 {
     TApplication* app = TApplication::Instance();
-    RegisterClassOnce(kForm2Class, WindowProc, nullptr, COLOR_BTNFACE);
+    RegisterClassOnce(kForm2Class, FormWindowProc<TForm2>, nullptr, COLOR_BTNFACE);
     const auto s = [this](int designPixels) { return font_.Scale(designPixels); };
     // A dialog frame with a caption and a close box only: no icon, no minimise or maximise box.
     constexpr DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
@@ -64,19 +64,6 @@ void TForm2::ShowAbout()
 void TForm2::Button1Click()
 {
     ShowWindow(Handle, SW_HIDE);
-}
-
-LRESULT CALLBACK TForm2::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    if (message == WM_NCCREATE) {
-        auto* self = static_cast<TForm2*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
-        SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-        self->Handle = window;
-    }
-    auto* self = reinterpret_cast<TForm2*>(GetWindowLongPtrA(window, GWLP_USERDATA));
-    if (!self)
-        return DefWindowProcA(window, message, wParam, lParam);
-    return self->Message(message, wParam, lParam);
 }
 
 LRESULT TForm2::Message(UINT message, WPARAM wParam, LPARAM lParam)

@@ -26,7 +26,7 @@ public:
     void Button1Click();
 
 private:
-    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    template <class Form> friend LRESULT CALLBACK FormWindowProc(HWND, UINT, WPARAM, LPARAM);
     LRESULT Message(UINT message, WPARAM wParam, LPARAM lParam);
 
     FormFont font_;
