@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include "test_support.h"
+#include "wait_for.h"
 
 namespace {
 
@@ -15,16 +16,6 @@ int Fail(const char* what)
 {
     std::fprintf(stderr, "drive_quorvil: %s\n", what);
     return 1;
-}
-
-template <class Test> bool WaitFor(Test test, int seconds)
-{
-    for (int i = 0; i < seconds * 20; ++i) {
-        if (test())
-            return true;
-        Sleep(50);
-    }
-    return false;
 }
 
 } // namespace
@@ -51,21 +42,33 @@ int main(int argc, char** argv)
         return Fail("quorvil.exe does not start");
     CloseHandle(process.hThread);
 
+    // The window exists before its controls do, and is shown only once they all are.
+    using quorvil::test::WaitFor;
     HWND form = nullptr;
-    if (!WaitFor([&] { return (form = FindWindowA("TForm1", "Quorvil")) != nullptr; }, 20))
+    HWND list = nullptr;
+    HWND process3 = nullptr;
+    const bool ready = WaitFor(
+        [&] {
+            form = FindWindowA("TForm1", "Quorvil");
+            if (!form || !IsWindowVisible(form))
+                return false;
+            list = FindWindowExA(form, nullptr, "LISTBOX", nullptr);
+            const HWND panel = FindWindowExA(form, nullptr, "TPanel", nullptr);
+            process3 = panel ? FindWindowExA(panel, nullptr, "BUTTON", "Process Queue") : nullptr;
+            return list && process3 && IsWindowVisible(process3);
+        },
+        30000);
+    if (!form)
         return Fail("no main window");
-    const HWND list = FindWindowExA(form, nullptr, "LISTBOX", nullptr);
-    const HWND panel = FindWindowExA(form, nullptr, "TPanel", nullptr);
-    const HWND process3 = panel ? FindWindowExA(panel, nullptr, "BUTTON", "Process Queue") : nullptr;
-    if (!list || !process3)
-        return Fail("the list or \"Process Queue\" is missing");
+    if (!ready)
+        return Fail("the window was not shown with its list and \"Process Queue\"");
     SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(clip.c_str()));
     if (SendMessageA(list, LB_GETCOUNT, 0, 0) != 1)
         return Fail("the entry did not reach the list");
     PostMessageA(process3, BM_CLICK, 0, 0);
 
     const std::string output = clip + "_processed\\clip.avi.A2.wav";
-    if (!WaitFor([&] { return quorvil::test::ReadFile(output) == quorvil::test::WavBytes(1, 4); }, 30))
+    if (!WaitFor([&] { return quorvil::test::ReadFile(output) == quorvil::test::WavBytes(1, 4); }, 30000))
         return Fail("the queue was not converted");
     PostMessageA(form, WM_CLOSE, 0, 0);
     if (WaitForSingleObject(process.hProcess, 20000) != WAIT_OBJECT_0)

@@ -18,6 +18,7 @@
 #include "host.h"
 #include "layout.h"
 #include "test_support.h"
+#include "wait_for.h"
 
 namespace quorvil {
 namespace {
@@ -56,19 +57,15 @@ void Pump(std::chrono::milliseconds time)
     }
 }
 
-// Waits on a thread of its own for a dialog of the system ("#32770") with the caption given,
-// then acts on it; what it found is read after join().
+// Waits on a thread of its own for a dialog of the system ("#32770") with the caption given to be
+// shown, then acts on it; what it found is read after join().
 class DialogAnswer {
 public:
     DialogAnswer(const char* caption, std::function<void(HWND)> act)
         : thread_([this, caption, act = std::move(act)] {
-              for (int i = 0; i < 1000 && !found_; ++i) {
-                  if (const HWND dialog = FindWindowA("#32770", caption)) {
-                      found_ = true;
-                      act(dialog);
-                  } else {
-                      Sleep(10);
-                  }
+              if (const HWND dialog = test::WaitForDialog(caption, 20000)) {
+                  found_ = true;
+                  act(dialog);
               }
           })
     {
@@ -269,7 +266,7 @@ TEST_F(WindowsUiTest, TheOpenDialogReturnsTheFilesChosenOrTyped)
     OpenDialogChooser chooser;
     SetCurrentDirectoryA(clips.dir().c_str());
     DialogAnswer answer("Choose avi files", [](HWND dialog) {
-        Sleep(300);
+        test::WaitFor([&] { return GetDlgItem(dialog, 0x47C) != nullptr; }, 10000);
         SetDlgItemTextA(dialog, 0x47C, "\"a.avi\" \"not there yet.avi\"");
         PostMessageA(dialog, WM_COMMAND, IDOK, 0);
     });
@@ -285,7 +282,7 @@ TEST_F(WindowsUiTest, TheErrorBoxShowsTheMessageByTheFullStopRuleWithTheWindowsD
     std::string text;
     bool mainEnabled = true;
     DialogAnswer answer("Quorvil", [&](HWND box) {
-        Sleep(200);
+        test::WaitFor([&] { return !Text(GetDlgItem(box, 0xFFFF)).empty(); }, 10000);
         text = Text(GetDlgItem(box, 0xFFFF));
         mainEnabled = IsWindowEnabled(form1->Handle);
         PostMessageA(box, WM_COMMAND, IDOK, 0);
