@@ -458,9 +458,15 @@ TEST_F(QueueRunTest, AnInterruptedRunEndsItsToolAndCleansUpItsEntry)
     window.entries = {a, Clip("b.avi")};
     window.deleteOriginal = true;
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(Run([] { throw RunInterrupted("Interrupted"); }),
-              "1 file was not converted, and its source file was not deleted:\n" + a +
-                  ": the run was interrupted\n\nInterrupted");
+    // Interrupted once the tool is under way: under Wine a program can take longer than the first
+    // wait to start, and one ended before it began shows nothing of its ending.
+    const auto interrupt = [&] {
+        if (Runs().empty() && std::chrono::steady_clock::now() - start < std::chrono::seconds(5))
+            return;
+        throw RunInterrupted("Interrupted");
+    };
+    EXPECT_EQ(Run(interrupt), "1 file was not converted, and its source file was not deleted:\n" + a +
+                                  ": the run was interrupted\n\nInterrupted");
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10)); // the tool did not run on
     EXPECT_EQ(Runs().size(), 1u);
     EXPECT_TRUE(fs::exists(a));

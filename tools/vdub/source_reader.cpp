@@ -4,10 +4,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include "script.h"
 
 namespace vdub {
@@ -25,15 +21,16 @@ std::uint32_t Le32(const unsigned char* p)
 
 // Where the first RIFF list's idx1 chunk begins, or -1: the top-level chunks are walked by their
 // headers alone.
-std::int64_t FindIndexChunk(int fd, std::int64_t size)
+std::int64_t FindIndexChunk(const InputFile& file)
 {
     unsigned char header[12];
-    if (::pread(fd, header, 12, 0) != 12 || std::memcmp(header, "RIFF", 4) != 0 ||
+    const std::int64_t size = file.Size();
+    if (file.ReadAt(header, 12, 0) != 12 || std::memcmp(header, "RIFF", 4) != 0 ||
         std::memcmp(header + 8, "AVI ", 4) != 0)
         return -1;
     const std::int64_t end = std::min<std::int64_t>(size, 8 + std::int64_t{Le32(header + 4)});
     for (std::int64_t at = 12; at + 8 <= end;) {
-        if (::pread(fd, header, 8, at) != 8)
+        if (file.ReadAt(header, 8, at) != 8)
             return -1;
         if (std::memcmp(header, "idx1", 4) == 0)
             return at;
@@ -52,18 +49,9 @@ std::string AvError(int code)
 
 } // namespace
 
-SourceReader::SourceReader(const std::string& path)
+SourceReader::SourceReader(const std::string& path) : file_(path)
 {
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    struct stat info {};
-    if (fd_ < 0 || ::fstat(fd_, &info) != 0) {
-        const std::string why = std::strerror(errno);
-        if (fd_ >= 0)
-            ::close(fd_);
-        throw Failure("cannot open \"" + path + "\": " + why);
-    }
-    size_ = info.st_size;
-    hiddenIndex_ = FindIndexChunk(fd_, size_);
+    hiddenIndex_ = FindIndexChunk(file_);
 
     auto* buffer = static_cast<std::uint8_t*>(av_malloc(kBufferSize));
     io_ = buffer ? avio_alloc_context(buffer, kBufferSize, 0, this, Read, nullptr, Seek) : nullptr;
@@ -95,20 +83,14 @@ void SourceReader::Close()
         av_freep(&io_->buffer);
         avio_context_free(&io_);
     }
-    if (fd_ >= 0)
-        ::close(fd_);
-    fd_ = -1;
 }
 
 int SourceReader::Read(void* opaque, std::uint8_t* buffer, int size)
 {
     auto* self = static_cast<SourceReader*>(opaque);
-    ssize_t n;
-    do {
-        n = ::pread(self->fd_, buffer, static_cast<std::size_t>(size), self->position_);
-    } while (n < 0 && errno == EINTR);
+    const long n = self->file_.ReadAt(buffer, static_cast<std::size_t>(size), self->position_);
     if (n < 0)
-        return AVERROR(errno);
+        return static_cast<int>(n);
     if (n == 0)
         return AVERROR_EOF;
     // The bytes of the tag "idx1" that fall into this read become "JUNK".
@@ -127,14 +109,14 @@ std::int64_t SourceReader::Seek(void* opaque, std::int64_t offset, int whence)
     auto* self = static_cast<SourceReader*>(opaque);
     switch (whence & ~AVSEEK_FORCE) {
     case AVSEEK_SIZE:
-        return self->size_;
+        return self->file_.Size();
     case SEEK_SET:
         break;
     case SEEK_CUR:
         offset += self->position_;
         break;
     case SEEK_END:
-        offset += self->size_;
+        offset += self->file_.Size();
         break;
     default:
         return AVERROR(EINVAL);
@@ -148,7 +130,7 @@ std::int64_t SourceReader::Seek(void* opaque, std::int64_t offset, int whence)
 std::vector<IndexFacts> ReadIndex(const std::string& path)
 {
     AVFormatContext* raw = nullptr;
-    if (avformat_open_input(&raw, ("file:" + path).c_str(), nullptr, nullptr) < 0)
+    if (avformat_open_input(&raw, FileUrl(path).c_str(), nullptr, nullptr) < 0)
         return {};
     std::vector<IndexFacts> facts(raw->nb_streams);
     bool any = false;

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "file_system.h"
+
 extern "C" {
 #include <libavformat/avformat.h>
 }
@@ -22,8 +24,7 @@ public:
     [[nodiscard]] AVFormatContext* get() const { return context_; }
 
 private:
-    int fd_ = -1;
-    std::int64_t size_ = 0;
+    InputFile file_;
     std::int64_t position_ = 0;
     std::int64_t hiddenIndex_ = -1; // where the tag "idx1" stands, or -1
     AVIOContext* io_ = nullptr;

@@ -3,12 +3,11 @@
 #include <array>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <memory>
 #include <vector>
-
-#include <unistd.h>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -17,6 +16,7 @@ extern "C" {
 #include <libswresample/swresample.h>
 }
 
+#include "file_system.h"
 #include "source_reader.h"
 
 namespace vdub {
@@ -33,12 +33,6 @@ std::string AvError(int code)
 std::string Quoted(const std::string& path)
 {
     return '"' + path + '"';
-}
-
-// "file:" keeps libavformat from reading a name such as "a:b.avi" or "pipe:x" as a protocol.
-std::string FileUrl(const std::string& path)
-{
-    return "file:" + path;
 }
 
 struct InputCloser {
@@ -79,18 +73,16 @@ extern "C" void RemovePendingAndExit(int signal)
 {
     for (auto& name : pendingNames) {
         if (name[0] != '\0')
-            ::unlink(name);
+            RemoveFile(name);
     }
-    ::_exit(128 + signal);
+    std::_Exit(128 + signal);
 }
 
 // A short temporary name in the target's directory: appending to the target's own name would fail
 // names that are long but fit.
 std::string TemporaryName(const std::string& target, int slot)
 {
-    const auto slash = target.find_last_of('/');
-    return (slash == std::string::npos ? std::string() : target.substr(0, slash + 1)) + ".vdub-" +
-           std::to_string(::getpid()) + "-" + std::to_string(slot);
+    return DirectoryPart(target) + ".vdub-" + std::to_string(ProcessId()) + "-" + std::to_string(slot);
 }
 
 // One output file, written under a temporary name beside its target. Unless committed, the
@@ -103,8 +95,7 @@ public:
         if (temp_.size() >= sizeof pendingNames[0])
             throw Failure("cannot write " + Quoted(target_) + ": File name too long");
         std::memcpy(pendingNames[slot_], temp_.c_str(), temp_.size() + 1);
-        for (int signal : {SIGINT, SIGTERM, SIGHUP})
-            std::signal(signal, RemovePendingAndExit);
+        HandleEndingSignals(RemovePendingAndExit);
         if (avformat_alloc_output_context2(&context_, nullptr, format, nullptr) < 0 || !context_) {
             pendingNames[slot_][0] = '\0';
             throw Failure("cannot set up the " + std::string(format) + " writer");
@@ -116,7 +107,7 @@ public:
         if (context_->pb)
             avio_closep(&context_->pb);
         if (!committed_)
-            std::remove(temp_.c_str());
+            RemoveFile(temp_.c_str());
         pendingNames[slot_][0] = '\0';
         avformat_free_context(context_);
     }
@@ -188,7 +179,7 @@ public:
     // Gives the finished file its name.
     void Commit()
     {
-        if (!finished_ || std::rename(temp_.c_str(), target_.c_str()) != 0)
+        if (!finished_ || !MoveIntoPlace(temp_, target_))
             throw Failure("cannot write " + Quoted(target_));
         committed_ = true;
     }
@@ -197,7 +188,7 @@ public:
     void Withdraw()
     {
         if (committed_)
-            std::remove(target_.c_str());
+            RemoveFile(target_.c_str());
     }
 
 private:
