@@ -1,6 +1,7 @@
-// Starts quorvil.exe with the fake tools beside it and converts a queue through its window, as a
-// user would: an entry in the list, a click on "Process Queue", then the window closed.
-//   drive_quorvil QUORVIL.EXE FAKE_TOOL.EXE
+// Starts quorvil.exe with tools beside it and converts a queue through its window, as a user would:
+// an entry in the list, a click on "Process Queue", then the window closed.
+//   drive_quorvil QUORVIL.EXE FAKE_TOOL.EXE             the fake tool as both tools, on a clip of its own
+//   drive_quorvil QUORVIL.EXE VDUB.EXE SOX.EXE CLIP.AVI  real tools on a real clip, converted where it is
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -22,15 +23,17 @@ int Fail(const char* what)
 
 int main(int argc, char** argv)
 {
-    if (argc != 3)
-        return Fail("usage: drive_quorvil QUORVIL.EXE FAKE_TOOL.EXE");
+    if (argc != 3 && argc != 5)
+        return Fail("usage: drive_quorvil QUORVIL.EXE FAKE_TOOL.EXE | QUORVIL.EXE VDUB.EXE SOX.EXE CLIP.AVI");
+    const bool real = argc == 5;
     const quorvil::test::TempDir folder;
     const std::string app = folder / "quorvil.exe";
     std::filesystem::copy_file(argv[1], app);
     std::filesystem::copy_file(argv[2], folder / "vdub.exe");
-    std::filesystem::copy_file(argv[2], folder / "sox.exe");
-    const std::string clip = folder / "clip.avi";
-    quorvil::test::WriteFile(clip, quorvil::test::AviBytes(1));
+    std::filesystem::copy_file(argv[real ? 3 : 2], folder / "sox.exe");
+    const std::string clip = real ? std::filesystem::absolute(argv[4]).string() : folder / "clip.avi";
+    if (!real)
+        quorvil::test::WriteFile(clip, quorvil::test::AviBytes(1));
     const quorvil::test::ScopedEnv log("FAKE_TOOL_LOG", folder / "tools.log");
 
     STARTUPINFOA startup{};
@@ -67,8 +70,13 @@ int main(int argc, char** argv)
         return Fail("the entry did not reach the list");
     PostMessageA(process3, BM_CLICK, 0, 0);
 
-    const std::string output = clip + "_processed\\clip.avi.A2.wav";
-    if (!WaitFor([&] { return quorvil::test::ReadFile(output) == quorvil::test::WavBytes(1, 4); }, 30000))
+    const std::string output = clip + "_processed\\" + std::filesystem::path(clip).filename().string() + ".A2.wav";
+    // The fake tool writes known bytes; a real right channel is there once sox renamed it into place.
+    const auto converted = [&] {
+        return real ? std::filesystem::exists(output)
+                    : quorvil::test::ReadFile(output) == quorvil::test::WavBytes(1, 4);
+    };
+    if (!WaitFor(converted, 60000))
         return Fail("the queue was not converted");
     PostMessageA(form, WM_CLOSE, 0, 0);
     if (WaitForSingleObject(process.hProcess, 20000) != WAIT_OBJECT_0)
