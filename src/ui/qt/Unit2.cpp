@@ -51,6 +51,11 @@ void TForm2::ShowAbout()
     if (!shownBefore_)
         ShowCentred(this);
     shownBefore_ = true;
+    // Under Wayland only the compositor stacks and focuses windows, and raise() and activateWindow()
+    // do nothing; a window mapped anew is put on top and focused. Its place is the compositor's
+    // anyway there.
+    if (isVisible() && QGuiApplication::platformName().startsWith("wayland"))
+        hide();
     show();
     KeepOffTaskBar(this); // one task-bar entry for the application: the main window's
     raise();
