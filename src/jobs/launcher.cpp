@@ -1,6 +1,32 @@
 #include "launcher.h"
 
+#include <vector>
+
 namespace quorvil {
+
+std::string LastErrorLines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::size_t end = text.size();
+    while (end > 0 && lines.size() < 3) {
+        const std::size_t start = text.rfind('\n', end - 1);
+        const std::size_t from = start == std::string::npos ? 0 : start + 1;
+        std::string line = text.substr(from, end - from);
+        while (!line.empty() && static_cast<unsigned char>(line.back()) <= ' ')
+            line.pop_back();
+        if (!line.empty())
+            lines.insert(lines.begin(), line);
+        if (start == std::string::npos)
+            break;
+        end = start;
+    }
+    std::string joined;
+    for (const auto& line : lines)
+        joined += (joined.empty() ? "" : " / ") + line;
+    if (joined.size() > 400)
+        joined = "..." + joined.substr(joined.size() - 397);
+    return joined;
+}
 
 std::string DescribeEnd(const std::string& tool, std::int32_t result, const ToolEnd& end)
 {

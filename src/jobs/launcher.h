@@ -31,6 +31,10 @@ struct ToolEnd {
 [[nodiscard]] std::int32_t LaunchTool(const ToolCommand& command, const EventHook& processEvents,
                                       ToolEnd* end = nullptr);
 
+// The last lines of what a tool said about its failure, as ToolEnd::errorTail holds them: up to
+// three non-empty lines joined with " / ", at most 400 characters.
+[[nodiscard]] std::string LastErrorLines(const std::string& text);
+
 // "vdub ended with exit code 1", "sox was not found", ...: the end in words, with the tool's last
 // error lines when there are any.
 [[nodiscard]] std::string DescribeEnd(const std::string& tool, std::int32_t result, const ToolEnd& end);

@@ -76,30 +76,7 @@ public:
             text_.erase(0, text_.size() - kKeep);
     }
 
-    // Up to three last non-empty lines, joined with " / ", at most 400 characters.
-    [[nodiscard]] std::string LastLines() const
-    {
-        std::vector<std::string> lines;
-        std::size_t end = text_.size();
-        while (end > 0 && lines.size() < 3) {
-            const std::size_t start = text_.rfind('\n', end - 1);
-            const std::size_t from = start == std::string::npos ? 0 : start + 1;
-            std::string line = text_.substr(from, end - from);
-            while (!line.empty() && static_cast<unsigned char>(line.back()) <= ' ')
-                line.pop_back();
-            if (!line.empty())
-                lines.insert(lines.begin(), line);
-            if (start == std::string::npos)
-                break;
-            end = start;
-        }
-        std::string joined;
-        for (const auto& line : lines)
-            joined += (joined.empty() ? "" : " / ") + line;
-        if (joined.size() > 400)
-            joined = "..." + joined.substr(joined.size() - 397);
-        return joined;
-    }
+    [[nodiscard]] std::string LastLines() const { return LastErrorLines(text_); }
 
 private:
     std::string text_;

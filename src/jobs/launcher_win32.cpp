@@ -1,32 +1,86 @@
 #include "launcher.h"
 
+#include <cstdint>
+
 #include <windows.h>
 
 // After windows.h, whose types it uses.
 #include <shellapi.h>
 
+#include "report_file.h"
 #include "system_text_win32.h"
 
 namespace quorvil {
 
 namespace {
 
-// The process handle the shell hands back, closed whatever way the launcher is left.
-class ProcessHandle {
+// A handle (the process the shell hands back, a file), closed whatever way the launcher is left.
+class OwnedHandle {
 public:
-    explicit ProcessHandle(HANDLE handle) : handle_(handle) {}
-    ~ProcessHandle()
+    explicit OwnedHandle(HANDLE handle) : handle_(handle) {}
+    ~OwnedHandle()
     {
         if (handle_)
             CloseHandle(handle_);
     }
-    ProcessHandle(const ProcessHandle&) = delete;
-    ProcessHandle& operator=(const ProcessHandle&) = delete;
+    OwnedHandle(const OwnedHandle&) = delete;
+    OwnedHandle& operator=(const OwnedHandle&) = delete;
     [[nodiscard]] HANDLE get() const { return handle_; }
 
 private:
     HANDLE handle_;
 };
+
+// The folder where our tools leave their failure reasons (report_file.h), made and named in the
+// environment the tools inherit once per process; the same for every launch, so launches on several
+// threads at once agree. Empty when it cannot be made: failures then read as exit codes only.
+const std::string& ReportFolder()
+{
+    static const std::string folder = [] {
+        char temp[MAX_PATH + 1];
+        const DWORD length = GetTempPathA(sizeof temp, temp);
+        if (length == 0 || length > MAX_PATH)
+            return std::string();
+        std::string path = std::string(temp, length) + "Quorvil tool reasons";
+        if (!CreateDirectoryA(path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+            return std::string();
+        if (!SetEnvironmentVariableA(tool::kReportFolderVariable, path.c_str()))
+            return std::string();
+        return path;
+    }();
+    return folder;
+}
+
+// The reason the ended tool left, read and removed; empty when it left none. Only the file of this
+// very process counts: its name holds the process id and start time.
+std::string TakeReason(HANDLE process)
+{
+    if (ReportFolder().empty())
+        return {};
+    FILETIME start;
+    FILETIME exit;
+    FILETIME kernel;
+    FILETIME user;
+    if (!GetProcessTimes(process, &start, &exit, &kernel, &user))
+        return {};
+    const std::uint64_t startTime = static_cast<std::uint64_t>(start.dwHighDateTime) << 32 | start.dwLowDateTime;
+    const std::string path =
+        ReportFolder() + "\\" + tool::ReportFileName(static_cast<std::uint32_t>(GetProcessId(process)), startTime);
+    std::string text;
+    {
+        const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE)
+            return {};
+        const OwnedHandle owned(file);
+        char buffer[4096]; // a reason is a line: more is not read
+        DWORD got = 0;
+        if (ReadFile(file, buffer, sizeof buffer, &got, nullptr))
+            text.assign(buffer, got);
+    }
+    DeleteFileA(path.c_str());
+    return LastErrorLines(text);
+}
 
 } // namespace
 
@@ -43,6 +97,7 @@ std::int32_t LaunchTool(const ToolCommand& command, const EventHook& processEven
     request.lpParameters = command.parameters.c_str();
     request.lpDirectory = command.directory.c_str(); // an empty string, never a null pointer
     request.nShow = static_cast<int>(command.showMode);
+    (void)ReportFolder(); // before the tool starts, so that it inherits where to leave its reason
 
     if (!ShellExecuteExA(&request)) {
         if (end) {
@@ -58,7 +113,7 @@ std::int32_t LaunchTool(const ToolCommand& command, const EventHook& processEven
         }
         return -1;
     }
-    const ProcessHandle process(request.hProcess);
+    const OwnedHandle process(request.hProcess);
     if (!command.wait)
         return 0;
 
@@ -72,15 +127,18 @@ std::int32_t LaunchTool(const ToolCommand& command, const EventHook& processEven
             // Whoever gives up the wait ends the tool: nothing runs on unowned.
             TerminateProcess(process.get(), 1);
             WaitForSingleObject(process.get(), 3000);
+            (void)TakeReason(process.get());
             throw;
         }
     }
+    const std::string reason = TakeReason(process.get());
     DWORD code = 0;
     if (!GetExitCodeProcess(process.get(), &code))
         return -1;
     if (end) {
         end->kind = ToolEnd::Kind::exited;
         end->number = static_cast<int>(code);
+        end->errorTail = reason;
     }
     return static_cast<std::int32_t>(code);
 }

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "command_line.h"
+#include "sox_cases.h"
 #include "test_support.h"
 
 namespace quorvil {
@@ -391,16 +392,8 @@ TEST_F(ConversionTest, AFullDiskKeepsTheSourceAndLeavesNothingHalfDone)
 
 TEST_F(ConversionTest, SoxCopiesAnyChannelOfAnyPcmFormatSampleForSample)
 {
-    const struct {
-        const char* codec;
-        int channels;
-        int bytesPerSample;
-    } rows[] = {
-        {"pcm_u8", 1, 1},    {"pcm_s16le", 2, 2}, {"pcm_s24le", 6, 3},
-        {"pcm_s32le", 2, 4}, {"pcm_f32le", 6, 4}, {"pcm_f64le", 2, 8},
-    };
     int code = -1;
-    for (const auto& row : rows) {
+    for (const auto& row : test::kSoxFormats) {
         SCOPED_TRACE(row.codec + std::string(" ") + std::to_string(row.channels));
         const std::string in = clips / "in.wav";
         std::string expr;
@@ -443,20 +436,33 @@ TEST_F(ConversionTest, SoxFailsCleanlyOnBadInputAndFullDiskAndHandsOtherCommands
         std::string channel;
         std::string message;
     };
-    std::vector<Row> rows = {
-        {in, out, "3", "has 2 channels, so there is no channel 3"},
-        {truncated, out, "1", "is shorter than its header says"},
-        {text, out, "1", "cannot read"},
-        {in, "/dev/full/out.wav", "1", "cannot write"},
-    };
     // A full disk: a small file system of our own, when we may mount one.
     TempDir full;
     const bool mounted =
         std::system(("mount -t tmpfs -o size=64k tmpfs " + Q(full.path().string()) + " 2>/dev/null").c_str()) == 0;
-    if (mounted)
-        rows.push_back({in, full / "out.wav", "2", "No space left on device"});
-    else
-        std::fprintf(stderr, "not root: the full-disk case is skipped\n");
+    std::vector<Row> rows;
+    for (const auto& failure : test::kSoxFailures) {
+        switch (failure.fault) {
+        case test::SoxFault::missingChannel:
+            rows.push_back({in, out, failure.channel, failure.message});
+            break;
+        case test::SoxFault::truncated:
+            rows.push_back({truncated, out, failure.channel, failure.message});
+            break;
+        case test::SoxFault::notSound:
+            rows.push_back({text, out, failure.channel, failure.message});
+            break;
+        case test::SoxFault::unwritableFolder:
+            rows.push_back({in, "/dev/full/out.wav", failure.channel, failure.message});
+            break;
+        case test::SoxFault::fullDisk:
+            if (mounted)
+                rows.push_back({in, full / "out.wav", failure.channel, "No space left on device"});
+            else
+                std::fprintf(stderr, "not root: the full-disk case is skipped\n");
+            break;
+        }
+    }
     int code = -1;
     for (const auto& row : rows) {
         SCOPED_TRACE(row.input + " -> " + row.output);

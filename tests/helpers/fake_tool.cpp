@@ -4,10 +4,9 @@
 // (Windows only), each argument, and for vdub the script's bytes as they were when it started.
 // Fields end with \x1f, records with \x1e.
 // Then, unless $FAKE_FAIL names it ("vdub", "left" or "right": it then says so on stderr and exits
-// 1), it writes its outputs: vdub the soundtrack (a stereo WAV of 4 frames of silence) and the
-// video ("RIFF video") the script names, when the source it opens exists; sox a mono WAV of as
-// many frames as its input, which it checks exists, as the real one does. $FAKE_SLEEP_MS makes
-// every run last that long.
+// 1, the way our own tools report a failure), it writes its outputs: vdub the soundtrack (a stereo WAV of 4 frames of
+// silence) and the video ("RIFF video") the script names, when the source it opens exists; sox a mono WAV of as many
+// frames as its input, which it checks exists, as the real one does. $FAKE_SLEEP_MS makes every run last that long.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +18,7 @@
 
 #include "raw_command_line.h"
 #include "test_files.h"
+#include "tool_report.h"
 
 namespace {
 
@@ -71,7 +71,7 @@ int main(int argc, char** argv)
 
     const std::string role = name == "vdub" ? "vdub" : (args.size() > 3 && args[3] == "-1") ? "left" : "right";
     if (Env("FAKE_FAIL") == role) {
-        std::fprintf(stderr, "fake %s: failing as asked\n", role.c_str());
+        tool::ReportFailure("fake " + role + ": failing as asked");
         return 1;
     }
 

@@ -5,6 +5,9 @@
 //   args FILE       writes each argument after "args FILE", NUL-terminated, to FILE
 //   kill            ends abnormally (by a signal on POSIX)
 //   complain N LINE... writes more blank lines than a pipe holds to stderr, then each LINE, and ends with N
+//   report N MS LINE   sleeps MS, reports LINE as our tools report a failure, and ends with N
+//   stale N LINE       leaves LINE where an earlier process with its id would have left its reason
+//                      (Windows; POSIX keeps no such file), and ends with N
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +15,9 @@
 #include <fstream>
 #include <string>
 #include <thread>
+
+#include "stale_report.h"
+#include "tool_report.h"
 
 int main(int argc, char** argv)
 {
@@ -44,6 +50,15 @@ int main(int argc, char** argv)
         std::fputs(std::string(100000, '\n').c_str(), stderr);
         for (int i = 3; i < argc; ++i)
             std::fprintf(stderr, "%s\n", argv[i]);
+        return std::atoi(argv[2]);
+    }
+    if (mode == "report" && argc > 4) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(argv[3])));
+        tool::ReportFailure(argv[4]);
+        return std::atoi(argv[2]);
+    }
+    if (mode == "stale" && argc > 3) {
+        LeaveStaleReport(argv[3]);
         return std::atoi(argv[2]);
     }
     if (mode == "kill")

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <random>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -103,6 +104,38 @@ TEST(Launcher, TheToolReadsQuotedArgumentsBack)
         }
         ASSERT_EQ(LaunchTool(Helper(parameters), {}), 0);
         ASSERT_EQ(ReadFile(out), expected) << parameters;
+    }
+}
+
+TEST(Launcher, TheReasonOurToolsReportIsReadOnceAndTheNextToolEndsWithItsExitCodeAlone)
+{
+    ToolEnd end;
+    EXPECT_EQ(LaunchTool(Helper("report 3 0 " + QuoteArgument("helper: the input is gone")), {}, &end), 3);
+    EXPECT_EQ(DescribeEnd("sox", 3, end), "sox ended with exit code 3 (helper: the input is gone)");
+    // A tool that says nothing, as VirtualDub and SoX say nothing our launcher reads on Windows.
+    ToolEnd next;
+    EXPECT_EQ(LaunchTool(Helper("exit 4"), {}, &next), 4);
+    EXPECT_EQ(DescribeEnd("vdub", 4, next), "vdub ended with exit code 4");
+}
+
+TEST(Launcher, ToolsRunningAtOnceEachGetTheirOwnReason)
+{
+    constexpr int kTools = 4;
+    std::vector<std::thread> threads;
+    std::vector<ToolEnd> ends(kTools);
+    std::vector<std::int32_t> codes(kTools);
+    for (int i = 0; i < kTools; ++i)
+        // The first one started ends last.
+        threads.emplace_back([i, &ends, &codes] {
+            codes[i] = LaunchTool(Helper("report " + std::to_string(10 + i) + " " + std::to_string(400 - 100 * i) +
+                                         " " + QuoteArgument("tool " + std::to_string(i) + " failed")),
+                                  {}, &ends[i]);
+        });
+    for (auto& thread : threads)
+        thread.join();
+    for (int i = 0; i < kTools; ++i) {
+        EXPECT_EQ(codes[i], 10 + i);
+        EXPECT_EQ(ends[i].errorTail, "tool " + std::to_string(i) + " failed");
     }
 }
 

@@ -42,11 +42,9 @@ protected:
                 [this](const ToolCommand& c, const EventHook& h, ToolEnd* e) { return launch(c, h, e); }, nullptr};
     }
 
-    // What a failing fake tool said, as the failure list quotes it where the platform keeps it.
-    static std::string Said(const std::string& role)
-    {
-        return HostPathRules().style == PathStyle::posix ? " (fake " + role + ": failing as asked)" : "";
-    }
+    // What a failing fake tool said, as the failure list quotes it (from its error output on POSIX,
+    // from the file it leaves on Windows).
+    static std::string Said(const std::string& role) { return " (fake " + role + ": failing as asked)"; }
 
     // Runs the queue; the text of the error it ended with, or "" when it ended normally.
     std::string Run(const EventHook& hook = {})

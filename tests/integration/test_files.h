@@ -39,6 +39,26 @@ inline void WriteFile(const std::string& path, const std::string& bytes)
            "data" + LittleEndian(data, 4) + std::string(data, '\0');
 }
 
+// A WAV file holding `samples` (interleaved frames) as they are, in the format the ffmpeg tool
+// writes: WAVE_FORMAT_EXTENSIBLE for more than two channels or more than 16 bits.
+[[nodiscard]] inline std::string PcmWavBytes(int channels, int bytesPerSample, bool isFloat, std::uint32_t rate,
+                                             const std::string& samples)
+{
+    const std::uint64_t block = static_cast<std::uint64_t>(channels * bytesPerSample);
+    const std::uint64_t bits = static_cast<std::uint64_t>(bytesPerSample * 8);
+    const std::uint64_t tag = isFloat ? 3 : 1;
+    const bool extensible = channels > 2 || bits > 16;
+    std::string fmt = LittleEndian(extensible ? 0xFFFE : tag, 2) +
+                      LittleEndian(static_cast<std::uint64_t>(channels), 2) + LittleEndian(rate, 4) +
+                      LittleEndian(rate * block, 4) + LittleEndian(block, 2) + LittleEndian(bits, 2);
+    if (extensible) // valid bits, channel mask (none), then the format's GUID
+        fmt += LittleEndian(22, 2) + LittleEndian(bits, 2) + LittleEndian(0, 4) + LittleEndian(tag, 4) +
+               std::string("\x00\x00\x10\x00\x80\x00\x00\xAA\x00\x38\x9B\x71", 12);
+    const std::string body = "WAVEfmt " + LittleEndian(fmt.size(), 4) + fmt + "data" + LittleEndian(samples.size(), 4) +
+                             samples + (samples.size() % 2 ? std::string(1, '\0') : "");
+    return "RIFF" + LittleEndian(body.size(), 4) + body;
+}
+
 // The start of an AVI file as far as its stream headers: one video stream, then audio streams.
 [[nodiscard]] inline std::string AviBytes(int audioStreams)
 {

@@ -1,15 +1,14 @@
 #include "channel_copy.h"
 
-#include <cerrno>
-#include <csignal>
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <sndfile.h>
+
+#include "file_io.h"
 
 namespace sox {
 
@@ -44,11 +43,6 @@ struct SndfileCloser {
 };
 using Sound = std::unique_ptr<SNDFILE, SndfileCloser>;
 
-std::string Quoted(const std::string& name)
-{
-    return '"' + name + '"';
-}
-
 int BytesPerSample(int subtype)
 {
     switch (subtype) {
@@ -78,64 +72,35 @@ bool ShorterThanItsHeader(SNDFILE* file)
     return log.find("should be") != std::string::npos || log.find("larger than file") != std::string::npos;
 }
 
-// The temporary output, removed unless it was renamed into place; a signal that ends the tool
-// removes it too. The name lives where a signal handler can reach it.
-char pendingName[4096];
-
-extern "C" void RemovePendingAndExit(int signal)
+// libsndfile's virtual I/O over our File.
+sf_count_t FileLength(void* file)
 {
-    if (pendingName[0] != '\0')
-        ::unlink(pendingName);
-    ::_exit(128 + signal);
+    return static_cast<File*>(file)->Size();
+}
+sf_count_t FileSeek(sf_count_t offset, int whence, void* file)
+{
+    return static_cast<File*>(file)->Seek(offset, whence);
+}
+sf_count_t FileRead(void* data, sf_count_t bytes, void* file)
+{
+    return std::max<sf_count_t>(0, static_cast<File*>(file)->Read(data, bytes));
+}
+sf_count_t FileWrite(const void* data, sf_count_t bytes, void* file)
+{
+    return std::max<sf_count_t>(0, static_cast<File*>(file)->Write(data, bytes));
+}
+sf_count_t FileTell(void* file)
+{
+    return static_cast<File*>(file)->Seek(0, SEEK_CUR);
 }
 
-class TemporaryOutput {
-public:
-    explicit TemporaryOutput(const std::string& target) : target_(target)
-    {
-        const auto slash = target.find_last_of('/');
-        std::string name = (slash == std::string::npos ? "" : target.substr(0, slash + 1)) + ".sox-XXXXXX";
-        if (name.size() >= sizeof pendingName)
-            throw Failure("cannot write " + Quoted(target) + ": File name too long");
-        fd_ = ::mkstemp(name.data());
-        if (fd_ < 0)
-            throw Failure("cannot write " + Quoted(target) + ": " + std::strerror(errno));
-        path_ = name;
-        std::memcpy(pendingName, path_.c_str(), path_.size() + 1);
-        for (int signal : {SIGINT, SIGTERM, SIGHUP})
-            std::signal(signal, RemovePendingAndExit);
-        // mkstemp makes the file private; the output gets the permissions any new file would.
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        ::fchmod(fd_, 0666 & ~mask);
-    }
-
-    ~TemporaryOutput()
-    {
-        if (!committed_)
-            ::unlink(path_.c_str());
-        pendingName[0] = '\0';
-    }
-
-    TemporaryOutput(const TemporaryOutput&) = delete;
-    TemporaryOutput& operator=(const TemporaryOutput&) = delete;
-
-    [[nodiscard]] int fd() const { return fd_; }
-    [[nodiscard]] const std::string& path() const { return path_; }
-
-    void Commit()
-    {
-        if (::rename(path_.c_str(), target_.c_str()) != 0)
-            throw Failure("cannot write " + Quoted(target_) + ": " + std::strerror(errno));
-        committed_ = true;
-    }
-
-private:
-    std::string target_;
-    std::string path_;
-    int fd_ = -1;
-    bool committed_ = false;
-};
+// A sound file over one of ours, from its start; the file stays open when the sound is closed.
+Sound OpenSound(File& file, int mode, SF_INFO* info)
+{
+    SF_VIRTUAL_IO io = {FileLength, FileSeek, FileRead, FileWrite, FileTell}; // libsndfile keeps a copy
+    file.Seek(0, SEEK_SET);
+    return Sound(sf_open_virtual(&io, mode, info, &file));
+}
 
 template <int Bytes>
 void DeinterleaveFixed(const unsigned char* in, std::size_t frames, int channels, int channel, unsigned char* out)
@@ -184,12 +149,12 @@ void Deinterleave(const unsigned char* in, std::size_t frames, int channels, int
 
 void RunChannelCopy(const ChannelCopy& copy)
 {
+    const std::unique_ptr<File> inputFile = OpenInput(copy.input);
     SF_INFO info{};
-    errno = 0;
-    Sound input(sf_open(copy.input.c_str(), SFM_READ, &info));
-    if (!input) // a missing file is the system's to explain, a file of another kind libsndfile's
+    Sound input = OpenSound(*inputFile, SFM_READ, &info);
+    if (!input) // a file that cannot be read is the system's to explain, a file of another kind libsndfile's
         throw Failure("cannot read " + Quoted(copy.input) + ": " +
-                      (errno != 0 ? std::strerror(errno) : sf_strerror(nullptr)));
+                      (inputFile->LastError().empty() ? sf_strerror(nullptr) : inputFile->LastError()));
     const int major = info.format & SF_FORMAT_TYPEMASK;
     const int subtype = info.format & SF_FORMAT_SUBMASK;
     const int bytesPerSample = BytesPerSample(subtype);
@@ -202,16 +167,18 @@ void RunChannelCopy(const ChannelCopy& copy)
                       (info.channels == 1 ? "" : "s") + ", so there is no channel " + std::to_string(copy.channel));
 
     const auto frames = static_cast<std::uint64_t>(info.frames);
-    TemporaryOutput temporary(copy.output);
+    const std::unique_ptr<OutputFile> temporary = CreateOutput(copy.output);
+    File& outputFile = temporary->file();
     SF_INFO outInfo{};
     outInfo.samplerate = info.samplerate;
     outInfo.channels = 1;
     // A plain WAV header counts at most 4 GiB of data; RF64 takes what is bigger.
     const bool big = frames * static_cast<std::uint64_t>(bytesPerSample) > 0xFFFF0000u;
     outInfo.format = (big ? SF_FORMAT_RF64 : SF_FORMAT_WAV) | subtype;
-    Sound output(sf_open_fd(temporary.fd(), SFM_WRITE, &outInfo, SF_TRUE));
+    Sound output = OpenSound(outputFile, SFM_WRITE, &outInfo);
     if (!output)
-        throw Failure("cannot write " + Quoted(copy.output) + ": " + sf_strerror(nullptr));
+        throw Failure("cannot write " + Quoted(copy.output) + ": " +
+                      (outputFile.LastError().empty() ? sf_strerror(nullptr) : outputFile.LastError()));
     sf_command(output.get(), SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
 
     const std::size_t frameBytes = static_cast<std::size_t>(info.channels) * static_cast<std::size_t>(bytesPerSample);
@@ -226,24 +193,26 @@ void RunChannelCopy(const ChannelCopy& copy)
         const std::size_t n = static_cast<std::size_t>(got) / frameBytes;
         Deinterleave(in.data(), n, info.channels, bytesPerSample, copy.channel - 1, out.data());
         const auto bytes = static_cast<sf_count_t>(n * static_cast<std::size_t>(bytesPerSample));
-        errno = 0;
         if (sf_write_raw(output.get(), out.data(), bytes) != bytes)
             throw Failure("cannot write " + Quoted(copy.output) + ": " +
-                          (errno != 0 ? std::strerror(errno) : sf_strerror(output.get())));
+                          (outputFile.LastError().empty() ? sf_strerror(output.get()) : outputFile.LastError()));
         copied += n;
     }
+    if (!inputFile->LastError().empty())
+        throw Failure("cannot read " + Quoted(copy.input) + ": " + inputFile->LastError());
     if (copied != frames)
         throw Failure("cannot read " + Quoted(copy.input) + ": " + std::to_string(copied) + " of " +
                       std::to_string(frames) + " sample frames read");
-    if (sf_close(output.release()) != 0)
-        throw Failure("cannot write " + Quoted(copy.output));
+    if (sf_close(output.release()) != 0 || !outputFile.LastError().empty())
+        throw Failure("cannot write " + Quoted(copy.output) +
+                      (outputFile.LastError().empty() ? "" : ": " + outputFile.LastError()));
 
     // The header is written last: read it back, so that a disk that filled up at the end shows.
     SF_INFO check{};
-    const Sound written(sf_open(temporary.path().c_str(), SFM_READ, &check));
+    const Sound written = OpenSound(outputFile, SFM_READ, &check);
     if (!written || static_cast<std::uint64_t>(check.frames) != frames || check.channels != 1)
         throw Failure("cannot write " + Quoted(copy.output) + ": the written file is incomplete");
-    temporary.Commit();
+    temporary->Commit();
 }
 
 } // namespace sox

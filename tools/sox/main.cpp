@@ -1,28 +1,24 @@
 // Our `sox`: the one command form the queue run uses, `sox IN OUT remix N`, done here with large
-// reads and writes; every other command line goes to the system's SoX, unchanged.
-#include <cerrno>
-#include <cstring>
-#include <iostream>
+// reads and writes; every other command line goes to the system's SoX, unchanged, where there is one.
+#include <exception>
 #include <string>
 #include <vector>
 
-#include <unistd.h>
-
 #include "channel_copy.h"
+#include "other_command.h"
+#include "tool_report.h"
 
 int main(int argc, char** argv)
 {
     const std::vector<std::string> arguments(argv + 1, argv + argc);
-    if (const auto copy = sox::ParseChannelCopy(arguments)) {
-        try {
-            sox::RunChannelCopy(*copy);
-        } catch (const sox::Failure& failure) {
-            std::cerr << "sox: " << failure.what() << '\n';
-            return 2;
-        }
-        return 0;
+    const auto copy = sox::ParseChannelCopy(arguments);
+    if (!copy)
+        return sox::RunOtherCommand(argv);
+    try {
+        sox::RunChannelCopy(*copy);
+    } catch (const std::exception& failure) { // also running out of memory: the output goes all the same
+        tool::ReportFailure(std::string("sox: ") + failure.what());
+        return 2;
     }
-    ::execv(QUORVIL_SYSTEM_SOX, argv);
-    std::cerr << "sox: cannot start " QUORVIL_SYSTEM_SOX ": " << std::strerror(errno) << '\n';
-    return 127;
+    return 0;
 }

@@ -1,0 +1,62 @@
+#include "tool_report.h"
+
+#include <cstdint>
+#include <memory>
+
+#include <windows.h>
+
+#include "report_file.h"
+
+namespace tool {
+
+namespace {
+
+struct HandleCloser {
+    void operator()(HANDLE handle) const { CloseHandle(handle); }
+};
+using UniqueHandle = std::unique_ptr<void, HandleCloser>;
+
+void WriteAll(HANDLE handle, const std::string& text)
+{
+    DWORD written = 0;
+    WriteFile(handle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+}
+
+// Where the launcher looks for this process's reason; empty when no launcher of ours started it.
+std::string ReportPath()
+{
+    char folder[MAX_PATH];
+    const DWORD length = GetEnvironmentVariableA(kReportFolderVariable, folder, sizeof folder);
+    if (length == 0 || length >= sizeof folder)
+        return {};
+    FILETIME start;
+    FILETIME exit;
+    FILETIME kernel;
+    FILETIME user;
+    if (!GetProcessTimes(GetCurrentProcess(), &start, &exit, &kernel, &user))
+        return {};
+    const std::uint64_t startTime = static_cast<std::uint64_t>(start.dwHighDateTime) << 32 | start.dwLowDateTime;
+    return std::string(folder, length) + "\\" + ReportFileName(GetCurrentProcessId(), startTime);
+}
+
+} // namespace
+
+void ReportFailure(const std::string& line)
+{
+    const std::string text = line + '\n';
+    // A console, or no error output at all, is left alone: our tools run without a window.
+    const HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
+    if (error != nullptr && error != INVALID_HANDLE_VALUE) {
+        const DWORD type = GetFileType(error);
+        if (type == FILE_TYPE_DISK || type == FILE_TYPE_PIPE)
+            WriteAll(error, text);
+    }
+    if (const std::string path = ReportPath(); !path.empty()) {
+        const HANDLE file =
+            CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE)
+            WriteAll(UniqueHandle(file).get(), text);
+    }
+}
+
+} // namespace tool

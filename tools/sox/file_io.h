@@ -1,0 +1,64 @@
+#pragma once
+
+// The files our sox reads and writes, through the system's own calls; libsndfile reaches them
+// through its virtual I/O. So names reach the system exactly as given (on Windows in the system
+// code page, where libsndfile's own sf_open would take them for UTF-8), and the output can be made
+// to vanish whenever the tool fails.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace sox {
+
+class File {
+public:
+    virtual ~File() = default;
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+
+    // Each returns -1 on failure, with the system's words for it in LastError().
+    [[nodiscard]] virtual std::int64_t Size() = 0;
+    // whence is SEEK_SET, SEEK_CUR or SEEK_END; the new position.
+    virtual std::int64_t Seek(std::int64_t offset, int whence) = 0;
+    // Fewer bytes than asked only at the end of the file.
+    virtual std::int64_t Read(void* data, std::int64_t bytes) = 0;
+    // All bytes, or -1.
+    virtual std::int64_t Write(const void* data, std::int64_t bytes) = 0;
+
+    [[nodiscard]] const std::string& LastError() const { return lastError_; }
+
+protected:
+    File() = default;
+    std::string lastError_;
+};
+
+// A new file in the directory of its target, under a temporary name, that is gone again unless
+// Commit() puts it in the target's place: on any failure, and also when the tool is ended from
+// outside (a signal on POSIX; on Windows the system removes it however the process ends).
+class OutputFile {
+public:
+    virtual ~OutputFile() = default;
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    // Open for reading as well, so that what was written can be checked.
+    [[nodiscard]] virtual File& file() = 0;
+    // Puts the file in the target's place, replacing what was there, or throws Failure; the file is
+    // not used afterwards.
+    virtual void Commit() = 0;
+
+protected:
+    OutputFile() = default;
+};
+
+// Throw Failure ("cannot read/write "NAME": the system's words") when the file cannot be opened.
+[[nodiscard]] std::unique_ptr<File> OpenInput(const std::string& name);
+[[nodiscard]] std::unique_ptr<OutputFile> CreateOutput(const std::string& target);
+
+// The file name in double quotes, as failure lines show it.
+[[nodiscard]] inline std::string Quoted(const std::string& name)
+{
+    return '"' + name + '"';
+}
+
+} // namespace sox
