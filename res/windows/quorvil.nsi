@@ -13,6 +13,32 @@ Icon "${ICON}"
 
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Quorvil"
 
+; Our tools are installed unless the folder holds a vdub.exe or sox.exe of the user's own (one that
+; is not the file an earlier install put there), and the uninstaller removes them only while they
+; are still ours. A tool is known as ours by its file time, recorded at install.
+!macro InstallOurTool ID NAME
+    IfFileExists "$INSTDIR\${NAME}" 0 install_${ID}
+    GetFileTime "$INSTDIR\${NAME}" $0 $1
+    ReadRegStr $2 HKCU "${UNINSTALL_KEY}" "${NAME}"
+    StrCmp $2 "$0 $1" install_${ID}
+    DetailPrint "Keeping your own ${NAME}"
+    Goto done_${ID}
+install_${ID}:
+    File "${STAGE}/${NAME}"
+    GetFileTime "$INSTDIR\${NAME}" $0 $1
+    WriteRegStr HKCU "${UNINSTALL_KEY}" "${NAME}" "$0 $1"
+done_${ID}:
+!macroend
+
+!macro RemoveOurTool NAME
+    ClearErrors
+    GetFileTime "$INSTDIR\${NAME}" $0 $1
+    ReadRegStr $2 HKCU "${UNINSTALL_KEY}" "${NAME}"
+    IfErrors +3
+    StrCmp $2 "$0 $1" 0 +2
+    Delete "$INSTDIR\${NAME}"
+!macroend
+
 Page directory
 Page instfiles
 UninstPage uninstConfirm
@@ -23,6 +49,10 @@ Section
     File "${STAGE}/quorvil.exe"
     File "${STAGE}/quorvil-split.exe"
     File "${STAGE}/TOOLS.txt"
+    File "${STAGE}/LICENSE.FFmpeg.txt"
+    File "${STAGE}/LICENSE.libsndfile.txt"
+    !insertmacro InstallOurTool vdub vdub.exe
+    !insertmacro InstallOurTool sox sox.exe
     WriteUninstaller "$INSTDIR\Uninstall.exe"
     CreateDirectory "$SMPROGRAMS\Quorvil"
     CreateShortcut "$SMPROGRAMS\Quorvil\Quorvil.lnk" "$INSTDIR\quorvil.exe"
@@ -39,6 +69,10 @@ Section "Uninstall"
     Delete "$INSTDIR\quorvil.exe"
     Delete "$INSTDIR\quorvil-split.exe"
     Delete "$INSTDIR\TOOLS.txt"
+    Delete "$INSTDIR\LICENSE.FFmpeg.txt"
+    Delete "$INSTDIR\LICENSE.libsndfile.txt"
+    !insertmacro RemoveOurTool vdub.exe
+    !insertmacro RemoveOurTool sox.exe
     Delete "$INSTDIR\temp.vdf"
     Delete "$INSTDIR\Uninstall.exe"
     RMDir "$INSTDIR"

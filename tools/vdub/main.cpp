@@ -2,6 +2,7 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <new>
 #include <string>
 
 extern "C" {
@@ -10,6 +11,7 @@ extern "C" {
 
 #include "script.h"
 #include "split_pass.h"
+#include "tool_report.h"
 
 namespace {
 
@@ -50,7 +52,10 @@ int Run(int argc, char** argv)
         for (const auto& job : vdub::ParseScript(text, scriptPath))
             vdub::RunJob(job);
     } catch (const vdub::Failure& failure) {
-        std::cerr << "vdub: " << failure.what() << '\n';
+        tool::ReportFailure(std::string("vdub: ") + failure.what());
+        return 1;
+    } catch (const std::bad_alloc&) { // the outputs' destructors have removed what was half-written
+        tool::ReportFailure("vdub: out of memory");
         return 1;
     }
     return 0;
