@@ -1,7 +1,9 @@
 // The desktop windows, headless (QT_QPA_PLATFORM=offscreen), with fake tools for the runs.
 #include <QAction>
 #include <QCheckBox>
+#include <QDialogButtonBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QFontMetrics>
@@ -12,17 +14,26 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScopeGuard>
+#include <QScreen>
 #include <QStatusBar>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
 
-#include "Mainfrm.h"
-#include "Unit2.h"
+#include <csignal>
+
+#include "anchored_panel.h"
+#include "application.h"
+#include "end_signals.h"
 #include "errors.h"
+#include "failure_report.h"
+#include "form_design.h"
+#include "form_support.h"
+#include "forms.h"
 #include "host.h"
-#include "layout.h"
+#include "queue_list_box.h"
 #include "test_support.h"
 
 namespace quorvil {
@@ -42,12 +53,33 @@ public:
     }
 };
 
-QStringList Entries(const QListWidget* list)
+QStringList Entries(const QueueListBox* list)
 {
-    QStringList entries;
-    for (int i = 0; i < list->count(); ++i)
-        entries << list->item(i)->text();
-    return entries;
+    return list->Entries();
+}
+
+// Answers a modal dialog of type Dialog once it is shown: polls for it every 20 ms, for 20 s at most,
+// so that a dialog that comes late is still answered and one that never comes fails the test.
+template <class Dialog> void WhenShown(QObject* context, std::function<void(Dialog*)> answer)
+{
+    auto* poll = new QTimer(context);
+    auto* waited = new QElapsedTimer;
+    waited->start();
+    QObject::connect(poll, &QTimer::timeout, context, [poll, waited, answer = std::move(answer)] {
+        auto* dialog = qobject_cast<Dialog*>(QApplication::activeModalWidget());
+        const bool shown = dialog && dialog->isVisible();
+        if (!shown && waited->elapsed() < 20000)
+            return;
+        poll->stop();
+        poll->deleteLater();
+        delete waited;
+        if (!shown) {
+            QFAIL("the dialog was not shown");
+            return;
+        }
+        answer(dialog);
+    });
+    poll->start(20);
 }
 
 } // namespace
@@ -59,8 +91,9 @@ private:
     std::unique_ptr<test::TempDir> tools_;
     std::unique_ptr<test::TempDir> clips_;
     std::unique_ptr<test::ScopedEnv> log_;
-    std::unique_ptr<TForm1> form1_;
-    std::unique_ptr<TForm2> form2_;
+    std::unique_ptr<Forms> forms_;
+    TForm1* form1_ = nullptr;
+    TForm2* form2_ = nullptr;
     FakeChooser* chooser_ = nullptr;
     QStringList shown_;                             // what the error box would have shown
     int ends_ = 0;                                  // how often the application was asked to end
@@ -76,9 +109,9 @@ private:
     std::size_t ToolRuns() const { return test::ReadToolLog(*clips_ / "tools.log").size(); }
 
     // Presses "Process Queue" after `delayMs` from inside a run's wait (or at once).
-    void At(int delayMs, const std::function<void()>& action) { QTimer::singleShot(delayMs, form1_.get(), action); }
+    void At(int delayMs, const std::function<void()>& action) { QTimer::singleShot(delayMs, form1_, action); }
 
-    std::function<void(const QString&)> realErrorBox_;
+    std::function<void(const std::exception&)> realErrorBox_;
 
 private slots:
     void initTestCase() { realErrorBox_ = TApplication::Instance()->showError; }
@@ -90,9 +123,7 @@ private slots:
         QMessageBox::Icon icon = QMessageBox::NoIcon;
         QList<QAbstractButton*> buttons;
         Qt::WindowModality modality = Qt::NonModal;
-        At(200, [&] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            QVERIFY(box);
+        WhenShown<QMessageBox>(form1_, [&](QMessageBox* box) {
             title = box->windowTitle();
             text = box->text();
             icon = box->icon();
@@ -125,20 +156,23 @@ private slots:
                                   [this](double fraction, bool visible) {
                                       progress_.push_back({fraction, visible});
                                   }};
-        form1_ = std::make_unique<TForm1>(std::move(services));
-        form2_ = std::make_unique<TForm2>(form1_.get());
-        form1_->SetAboutForm(form2_.get());
+        forms_ = std::make_unique<Forms>(std::move(services));
+        form1_ = &forms_->main;
+        form2_ = &forms_->about;
         shown_.clear();
         ends_ = 0;
-        TApplication::Instance()->showError = [this](const QString& text) { shown_ << text; };
+        TApplication::Instance()->showError = [this](const std::exception& error) {
+            shown_ << QString::fromStdString(ErrorBoxText(error, 1000));
+        };
         form1_->show();
-        QVERIFY(QTest::qWaitForWindowExposed(form1_.get()));
+        QVERIFY(QTest::qWaitForWindowExposed(form1_));
     }
 
     void cleanup()
     {
-        form2_.reset();
-        form1_.reset();
+        forms_.reset();
+        form1_ = nullptr;
+        form2_ = nullptr;
         log_.reset();
         clips_.reset();
         tools_.reset();
@@ -156,11 +190,9 @@ private slots:
         QCOMPARE(form1_->Quit1->shortcut(), QKeySequence(Qt::ALT | Qt::Key_F4));
         QVERIFY(form1_->StatusBar1->isSizeGripEnabled());
         QCOMPARE(form1_->StatusBar1->currentMessage(), QString());
-        const int textHeight = QFontMetrics(form1_->font()).height();
-        QCOMPARE(form1_->Panel1->height(), ScaleForText(44, textHeight));
-        QCOMPARE(form1_->StatusBar1->height(), ScaleForText(19, textHeight));
-        QCOMPARE(form1_->Button3->geometry(), QRect(ScaleForText(485, textHeight), ScaleForText(11, textHeight),
-                                                    ScaleForText(89, textHeight), ScaleForText(25, textHeight)));
+        // Where Qt's own layouts could move them: the bars keep the design's heights.
+        QCOMPARE(form1_->Panel1->height(), DesignedPixels(form1_, design::kPanelHeight));
+        QCOMPARE(form1_->StatusBar1->height(), DesignedPixels(form1_, design::kStatusHeight));
         QVERIFY(!form2_->isVisible());
     }
 
@@ -229,8 +261,8 @@ private slots:
         other.show();
         QApplication::setActiveWindow(&other);
         QVERIFY(QTest::qWaitForWindowActive(&other));
-        QApplication::setActiveWindow(form1_.get());
-        QVERIFY(QTest::qWaitForWindowActive(form1_.get()));
+        QApplication::setActiveWindow(form1_);
+        QVERIFY(QTest::qWaitForWindowActive(form1_));
         QCOMPARE(QApplication::focusWidget(), form1_->ListBox1);
     }
 
@@ -244,7 +276,7 @@ private slots:
 
     void filesNamedAtStartAreMadeAbsolute()
     {
-        QCOMPARE(TApplication::StartFiles({"quorvil", "/c/a.avi", "b b.avi"}),
+        QCOMPARE(StartFiles({"/c/a.avi", "b b.avi"}),
                  (QStringList{"/c/a.avi", QDir::current().absoluteFilePath("b b.avi")}));
     }
 
@@ -275,18 +307,18 @@ private slots:
         QVERIFY(form2_->isVisible());
         QCOMPARE(form2_->pos(), place);
 
-        QTest::keyClick(form2_.get(), Qt::Key_Escape); // does nothing
+        QTest::keyClick(form2_, Qt::Key_Escape); // does nothing
         QVERIFY(form2_->isVisible());
-        QCOMPARE(form2_->Label1->text(), QString("Quorvil 1.5"));
+        QCOMPARE(form2_->Label1->text(), QString("Quorvil " QUORVIL_VERSION));
         QVERIFY(form2_->Label1->font().bold());
     }
 
     void altF4QuitsFromTheAboutWindow()
     {
         form1_->About1->trigger();
-        QApplication::setActiveWindow(form2_.get());
-        QVERIFY(QTest::qWaitForWindowActive(form2_.get()));
-        QTest::keyClick(form2_.get(), Qt::Key_F4, Qt::AltModifier);
+        QApplication::setActiveWindow(form2_);
+        QVERIFY(QTest::qWaitForWindowActive(form2_));
+        QTest::keyClick(form2_, Qt::Key_F4, Qt::AltModifier);
         QCOMPARE(ends_, 1);
     }
 
@@ -412,9 +444,7 @@ private slots:
         const QString dir = QString::fromStdString(clips_->path().string());
         QString title;
         QStringList filters;
-        At(200, [&] {
-            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-            QVERIFY(dialog);
+        WhenShown<QFileDialog>(form1_, [&](QFileDialog* dialog) {
             title = dialog->windowTitle();
             filters = dialog->nameFilters();
             dialog->setDirectory(dir);
@@ -424,7 +454,7 @@ private slots:
             name->setText("not there yet.avi");
             QTest::keyClick(name, Qt::Key_Return);
         });
-        const auto chosen = chooser.Choose(form1_.get());
+        const auto chosen = chooser.Choose(form1_);
         QCOMPARE(title, QString("Choose avi files"));
         QCOMPARE(filters, (QStringList{"AVI Files (*.avi)", "All files (*.*)"}));
         QVERIFY(chosen);
@@ -432,14 +462,12 @@ private slots:
 
         QString filter;
         QStringList preselected;
-        At(200, [&] {
-            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-            QVERIFY(dialog);
+        WhenShown<QFileDialog>(form1_, [&](QFileDialog* dialog) {
             filter = dialog->selectedNameFilter();
             preselected = dialog->selectedFiles();
             dialog->reject();
         });
-        QVERIFY(!chooser.Choose(form1_.get()));
+        QVERIFY(!chooser.Choose(form1_));
         QCOMPARE(filter, QString("All files (*.*)"));
         QCOMPARE(preselected, QStringList{dir + "/not there yet.avi"});
     }
@@ -452,15 +480,13 @@ private slots:
         for (const QString& name : names)
             Clip(name);
         QDir(dir).mkdir("folder.avi");
-        At(300, [&] {
-            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-            QVERIFY(dialog);
+        WhenShown<QFileDialog>(form1_, [&](QFileDialog* dialog) {
             // Whatever fails below, the dialog closes and the test goes on.
             const auto close =
                 qScopeGuard([dialog] { QMetaObject::invokeMethod(dialog, "reject", Qt::QueuedConnection); });
             dialog->setDirectory(dir);
-            auto* view = dialog->findChild<QAbstractItemView*>(
-                dialog->viewMode() == QFileDialog::Detail ? "treeView" : "listView");
+            auto* view = dialog->findChild<QAbstractItemView*>(dialog->viewMode() == QFileDialog::Detail ? "treeView"
+                                                                                                         : "listView");
             auto* model = dialog->findChild<QFileSystemModel*>();
             QVERIFY(view && model);
             QTRY_COMPARE(model->rowCount(model->index(dir)), 3); // the folder and the two files
@@ -473,11 +499,79 @@ private slots:
             QCOMPARE(dialog->findChild<QLineEdit*>("fileNameEdit")->text(), QString("\"b.avi\" \"dq\"uote.avi\""));
             QMetaObject::invokeMethod(dialog, "accept"); // as the Open button does
         });
-        const auto chosen = chooser.Choose(form1_.get());
+        const auto chosen = chooser.Choose(form1_);
         QVERIFY(chosen);
         QCOMPARE(*chosen, (QStringList{dir + "/b.avi", dir + "/dq\"uote.avi"}));
         // Qt's file dialog keeps a history; nothing of it outlives the run.
         QVERIFY(!QFile::exists(qEnvironmentVariable("XDG_CONFIG_HOME") + "/QtProject.conf"));
+    }
+
+    void theOpenButtonTakesATypedNameOfAFileThatDoesNotExist()
+    {
+        OpenDialogChooser chooser;
+        const QString dir = QString::fromStdString(clips_->path().string());
+        bool enabled = false;
+        WhenShown<QFileDialog>(form1_, [&](QFileDialog* dialog) {
+            const auto close =
+                qScopeGuard([dialog] { QMetaObject::invokeMethod(dialog, "reject", Qt::QueuedConnection); });
+            dialog->setDirectory(dir);
+            auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+            auto* buttons = dialog->findChild<QDialogButtonBox*>("buttonBox");
+            QVERIFY(name && buttons);
+            QPushButton* open = buttons->button(QDialogButtonBox::Open);
+            QVERIFY(open);
+            QTest::keyClicks(name, "not there yet.avi");
+            QCoreApplication::processEvents();
+            enabled = open->isEnabled();
+            QTest::mouseClick(open, Qt::LeftButton);
+        });
+        const auto chosen = chooser.Choose(form1_);
+        QVERIFY(enabled);
+        QVERIFY(chosen);
+        QCOMPARE(*chosen, QStringList{dir + "/not there yet.avi"});
+    }
+
+    void theErrorBoxIsCutToTheScreensHeight()
+    {
+        FailureReport report;
+        for (int i = 1; i <= 65; ++i)
+            report.NotConverted("/home/ann/clips/take " + std::to_string(i) + ".avi",
+                                "vdub ended with exit code 1 (the file has no sound)", false, false);
+        QRect box;
+        QString text;
+        WhenShown<QMessageBox>(form1_, [&](QMessageBox* shown) {
+            box = shown->frameGeometry();
+            text = shown->text();
+            shown->button(QMessageBox::Ok)->click();
+        });
+        TApplication::Instance()->showError = realErrorBox_;
+        form1_->activateWindow();
+        Guarded([&] { throw RunFailed(report); });
+        const QRect screen = form1_->screen()->availableGeometry();
+        QVERIFY2(box.height() <= screen.height(),
+                 qPrintable(QString("%1 > %2").arg(box.height()).arg(screen.height())));
+        QVERIFY(text.startsWith("65 files were not converted:\n"));
+        QVERIFY(text.contains(QRegularExpression("\\.\\.\\. and \\d+ more files were not converted\\.$")));
+    }
+
+    void aSignalEndsTheToolCleansUpAndEndsTheApplication()
+    {
+        // The run's private directory is made under $TMPDIR: a folder of this test's own, to look into.
+        const test::TempDir temp;
+        const test::ScopedEnv tmpdir("TMPDIR", temp.path().string());
+        const test::ScopedEnv runtime("XDG_RUNTIME_DIR", "");
+        test::SetEnv("FAKE_SLEEP_MS", "20000");
+        const QString a = Clip("a.avi");
+        form1_->AppendFiles({a, Clip("b.avi")});
+        const EndSignals signals_(
+            [this](int signal) { form1_->Interrupt("ended by signal " + std::to_string(signal)); });
+        At(300, [] { std::raise(SIGTERM); });
+        QTest::mouseClick(form1_->Button3, Qt::LeftButton);
+        QCOMPARE(ends_, 1);
+        QVERIFY(shown_.isEmpty());
+        QVERIFY(fs::exists(a.toStdString()));
+        QVERIFY(!fs::exists(a.toStdString() + "_processed"));
+        QVERIFY(fs::is_empty(temp.path()));
     }
 
     void droppedFilesAreAppended()

@@ -5,24 +5,23 @@
 #include <QPixmap>
 #include <QTimer>
 
-#include "Mainfrm.h"
-#include "Unit2.h"
+#include "application.h"
+#include "forms.h"
+#include "queue_list_box.h"
 
 int main(int argc, char** argv)
 {
     quorvil::TApplication application(argc, argv);
     if (argc < 3)
         return 2;
-    quorvil::TForm1 form1;
-    quorvil::TForm2 form2(&form1);
-    form1.SetAboutForm(&form2);
-    form1.AppendFiles({"/home/ann/clips/take1.avi", "/home/ann/clips/take2.avi",
-                       "/home/ann/clips/interview, camera B.avi", "/media/archive/1998/wedding reel 03.avi"});
-    form1.ListBox1->setCurrentRow(1);
-    form1.show();
-    form2.ShowAbout();
+    quorvil::Forms forms;
+    forms.main.AppendFiles({"/home/ann/clips/take1.avi", "/home/ann/clips/take2.avi",
+                            "/home/ann/clips/interview, camera B.avi", "/media/archive/1998/wedding reel 03.avi"});
+    forms.main.ListBox1->setCurrentRow(1);
+    forms.main.show();
+    forms.about.ShowAbout();
     QTimer::singleShot(200, [&] {
-        const bool saved = form1.grab().save(argv[1]) && form2.grab().save(argv[2]);
+        const bool saved = forms.main.grab().save(argv[1]) && forms.about.grab().save(argv[2]);
         application.exit(saved ? 0 : 1);
     });
     return application.exec();

@@ -1,5 +1,6 @@
 // The Windows windows in process, under Wine on an X server of the test run's own: commands
 // through the controls' own messages, the real open dialog and error box answered from a thread.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -11,12 +12,13 @@
 
 #include <gtest/gtest.h>
 
-#include "Mainfrm.h"
-#include "Unit2.h"
+#include "application.h"
 #include "errors.h"
+#include "failure_report.h"
 #include "file_ops.h"
+#include "form_design.h"
+#include "forms.h"
 #include "host.h"
-#include "layout.h"
 #include "test_support.h"
 #include "wait_for.h"
 
@@ -99,19 +101,14 @@ protected:
         test::InstallFakeTools(tools);
         auto chooser = std::make_unique<FakeChooser>();
         chooser_ = chooser.get();
-        form1 = std::make_unique<TForm1>(TForm1::Services{
-            std::move(chooser), {tools.dir(), HostPathRules(), LaunchTool, nullptr}, [this] { ++ends; }, {}});
-        form2 = std::make_unique<TForm2>(TApplication::Instance()->Handle());
-        form1->SetAboutForm(form2.get());
-        TApplication::Instance()->MainForm = form1.get();
-        TApplication::Instance()->AboutForm = form2.get();
+        forms = std::make_unique<Forms>(TForm1::Services{std::move(chooser),
+                                                         {tools.dir(), HostPathRules(), LaunchTool, nullptr},
+                                                         [this] { ++ends; },
+                                                         [this](double, bool) { pointers.push_back(GetCursor()); }});
+        form1 = &forms->main;
+        form2 = &forms->about;
         form1->Show(SW_SHOWNORMAL);
         Pump(50ms);
-    }
-    ~WindowsUiTest() override
-    {
-        TApplication::Instance()->MainForm = nullptr;
-        TApplication::Instance()->AboutForm = nullptr;
     }
 
     std::string Clip(const std::string& name)
@@ -125,10 +122,12 @@ protected:
 
     test::TempDir tools;
     test::TempDir clips;
-    std::unique_ptr<TForm1> form1;
-    std::unique_ptr<TForm2> form2;
+    std::unique_ptr<Forms> forms;
+    TForm1* form1 = nullptr;
+    TForm2* form2 = nullptr;
     FakeChooser* chooser_ = nullptr;
     int ends = 0;
+    std::vector<HCURSOR> pointers; // the pointer as each step of a run was shown
 
 private:
     test::ScopedEnv log_;
@@ -163,25 +162,28 @@ TEST_F(WindowsUiTest, TheMainWindowHasItsComponentsAsDesigned)
     GetObjectA(reinterpret_cast<HFONT>(SendMessageA(form1->Button3, WM_GETFONT, 0, 0)), sizeof font, &font);
     EXPECT_STREQ(font.lfFaceName, "Tahoma");
     EXPECT_EQ(font.lfCharSet, ANSI_CHARSET);
-    const FormFont measured = CreateFormFont();
-    const auto s = [&](int v) { return ScaleForText(v, measured.textHeight); };
-    const RECT button3 = PlaceOf(form1->Button3);
-    EXPECT_EQ(button3.right - button3.left, s(89));
-    EXPECT_EQ(button3.top, s(11));
+    const FormFont measured;
+    const auto s = [&](int v) { return measured.Scale(v); };
     RECT client;
     GetClientRect(form1->Handle, &client);
-    EXPECT_EQ(client.right, s(581));
-    EXPECT_EQ(button3.left, s(485)); // at the design width
+    EXPECT_EQ(client.right, s(design::kMainClientWidth));
+    // The status bar sizes itself to its font unless told not to.
+    const RECT status = PlaceOf(form1->StatusBar1);
+    EXPECT_EQ(status.bottom - status.top, s(design::kStatusHeight));
+    EXPECT_EQ(status.bottom, client.bottom);
 
     // Wider: the right-anchored controls follow the edge, the others stay.
     RECT outer;
     GetWindowRect(form1->Handle, &outer);
     SetWindowPos(form1->Handle, nullptr, 0, 0, outer.right - outer.left + 100, outer.bottom - outer.top,
                  SWP_NOMOVE | SWP_NOZORDER);
-    EXPECT_EQ(PlaceOf(form1->Button3).left, s(485) + 100);
-    EXPECT_EQ(PlaceOf(form1->CheckBox1).left, s(323) + 100);
-    EXPECT_EQ(PlaceOf(form1->CheckBox2).left, s(323));
-    EXPECT_EQ(PlaceOf(form1->Button1).left, s(8));
+    for (std::size_t i = 0; i < design::kPanelControls.size(); ++i) {
+        const design::Control& designed = design::kPanelControls[i];
+        const HWND control = GetDlgItem(form1->Panel1, kButton1 + static_cast<int>(i));
+        const int moved = designed.anchor == design::Anchor::rightBottom ? 100 : 0;
+        EXPECT_EQ(PlaceOf(control).left, s(designed.place.left) + moved) << designed.name;
+        EXPECT_EQ(PlaceOf(control).top, s(designed.place.top)) << designed.name;
+    }
 
     // Tab order: the list, Add, Clear, Delete original, Process Queue, Place in subdirectory.
     HWND at = form1->ListBox1;
@@ -197,7 +199,6 @@ TEST_F(WindowsUiTest, TheMainWindowHasItsComponentsAsDesigned)
     EXPECT_EQ(MenuText(form1->Help1, 0), "&About...");
     EXPECT_EQ(MenuText(form1->PopupMenu1, 0), "&Delete");
     EXPECT_EQ(MenuText(form1->PopupMenu1, 1), "&Clear");
-    DeleteFormFont(const_cast<FormFont&>(measured));
 }
 
 TEST_F(WindowsUiTest, QueueCommandsFromButtonsMenusAndKeys)
@@ -287,7 +288,7 @@ TEST_F(WindowsUiTest, TheErrorBoxShowsTheMessageByTheFullStopRuleWithTheWindowsD
         mainEnabled = IsWindowEnabled(form1->Handle);
         PostMessageA(box, WM_COMMAND, IDOK, 0);
     });
-    Guarded([] { throw Error(IoErrorMessage(183)); });
+    TApplication::Instance()->ShowException(Error(IoErrorMessage(183)));
     EXPECT_TRUE(answer.Found());
     EXPECT_EQ(text, "I/O error 183.");
     EXPECT_FALSE(mainEnabled);
@@ -316,7 +317,7 @@ TEST_F(WindowsUiTest, TheAboutWindowIsOneModelessDialogThatKeepsItsPlace)
     EXPECT_FALSE(style & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME));
     EXPECT_TRUE(GetWindowLongPtrA(form2->Handle, GWL_EXSTYLE) & WS_EX_DLGMODALFRAME); // no icon
     EXPECT_EQ(Text(form2->Handle), "About");
-    EXPECT_EQ(Text(form2->Label1), "Quorvil 1.5");
+    EXPECT_EQ(Text(form2->Label1), "Quorvil " QUORVIL_VERSION);
 
     SendMessageA(form1->Handle, WM_COMMAND, kAbout1, 0);
     SendMessageA(form1->Handle, WM_COMMAND, kAbout1, 0);
@@ -342,6 +343,169 @@ TEST_F(WindowsUiTest, TheAboutWindowIsOneModelessDialogThatKeepsItsPlace)
     EnableWindow(form1->Handle, TRUE);
     TApplication::Instance()->HandleMessage(altF4);
     EXPECT_EQ(ends, 1);
+}
+
+// How many pixels of a rectangle of a window, in its client coordinates, are not the button face.
+int InkIn(HWND window, RECT area)
+{
+    const HDC dc = GetDC(window);
+    const COLORREF face = GetSysColor(COLOR_BTNFACE);
+    int ink = 0;
+    for (int y = area.top; y < area.bottom; ++y) {
+        for (int x = area.left; x < area.right; ++x)
+            ink += GetPixel(dc, x, y) != face;
+    }
+    ReleaseDC(window, dc);
+    return ink;
+}
+
+void Redraw(HWND window)
+{
+    RedrawWindow(window, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+    Pump(50ms);
+}
+
+TEST_F(WindowsUiTest, AfterWideningTheControlsAreWholeAndTheGripOnlyAtTheRightEnd)
+{
+    Redraw(form1->Handle);
+    RECT bar;
+    GetClientRect(form1->StatusBar1, &bar);
+    const int grip = GetSystemMetrics(SM_CXVSCROLL);
+    const RECT oldGrip{bar.right - grip, bar.top + 3, bar.right - 2, bar.bottom - 2};
+    ASSERT_GT(InkIn(form1->StatusBar1, oldGrip), 0) << "no grip to begin with";
+
+    RECT outer;
+    GetWindowRect(form1->Handle, &outer);
+    SetWindowPos(form1->Handle, nullptr, 0, 0, outer.right - outer.left + 150, outer.bottom - outer.top,
+                 SWP_NOMOVE | SWP_NOZORDER);
+    Redraw(form1->Handle);
+    EXPECT_EQ(InkIn(form1->StatusBar1, oldGrip), 0) << "the old grip is still drawn";
+    GetClientRect(form1->StatusBar1, &bar);
+    EXPECT_GT(InkIn(form1->StatusBar1, {bar.right - grip, bar.top + 3, bar.right - 2, bar.bottom - 2}), 0);
+    // The last words of "Delete original file(s)" and "Process Queue" are drawn where they moved to.
+    for (const HWND control : {form1->CheckBox1, form1->Button3}) {
+        RECT box;
+        GetClientRect(control, &box);
+        const RECT rightHalf{box.right / 2, box.top + 2, box.right - 2, box.bottom - 2};
+        EXPECT_GT(InkIn(control, rightHalf), 10) << Text(control);
+    }
+}
+
+TEST_F(WindowsUiTest, EnterOnTheAboutWindowsOkClosesItAndEscDoesNot)
+{
+    SendMessageA(form1->Handle, WM_COMMAND, kAbout1, 0);
+    Pump(50ms);
+    ASSERT_EQ(GetFocus(), form2->Button1);
+    // Through the application's loop, as the keys come.
+    PostMessageA(form2->Button1, WM_KEYDOWN, VK_ESCAPE, 0);
+    PostMessageA(form2->Button1, WM_KEYUP, VK_ESCAPE, 0);
+    Pump(50ms);
+    EXPECT_TRUE(IsWindowVisible(form2->Handle));
+    PostMessageA(form2->Button1, WM_KEYDOWN, VK_RETURN, 0);
+    PostMessageA(form2->Button1, WM_KEYUP, VK_RETURN, 0);
+    Pump(50ms);
+    EXPECT_FALSE(IsWindowVisible(form2->Handle));
+}
+
+TEST_F(WindowsUiTest, TheOpenDialogIsModalOverTheAboutWindowToo)
+{
+    SendMessageA(form1->Handle, WM_COMMAND, kAbout1, 0);
+    Pump(50ms);
+    std::atomic<bool> aboutEnabled{true};
+    std::atomic<bool> mainEnabled{true};
+    DialogAnswer answer("Choose avi files", [&](HWND dialog) {
+        aboutEnabled = IsWindowEnabled(form2->Handle) != FALSE;
+        mainEnabled = IsWindowEnabled(form1->Handle) != FALSE;
+        PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+    });
+    OpenDialogChooser chooser;
+    EXPECT_FALSE(chooser.Choose(form1->Handle));
+    EXPECT_TRUE(answer.Found());
+    EXPECT_FALSE(aboutEnabled);
+    EXPECT_FALSE(mainEnabled);
+    EXPECT_TRUE(IsWindowEnabled(form2->Handle));
+    EXPECT_TRUE(IsWindowEnabled(form1->Handle));
+}
+
+TEST_F(WindowsUiTest, AfterTheErrorBoxTheWindowThatWasActiveIsActiveAgain)
+{
+    SendMessageA(form1->Handle, WM_COMMAND, kAbout1, 0);
+    Pump(50ms);
+    SetActiveWindow(form1->Handle);
+    Pump(50ms);
+    ASSERT_EQ(GetActiveWindow(), form1->Handle);
+    const std::string a = Clip("a.avi");
+    CreateDirectoryA((a + "_processed").c_str(), nullptr); // the run stops with "I/O error 183."
+    form1->AppendFiles({a});
+    DialogAnswer answer("Quorvil", [&](HWND box) {
+        // Messages for the About window meanwhile do not make it the window that was active.
+        for (UINT message : {WM_MOUSEMOVE, WM_PAINT, WM_TIMER})
+            PostMessageA(form2->Handle, message, 0, 0);
+        test::WaitFor([&] { return GetDlgItem(box, 0xFFFF) != nullptr; }, 10000);
+        PostMessageA(box, WM_COMMAND, IDOK, 0);
+    });
+    Click(form1->Button3);
+    EXPECT_TRUE(answer.Found());
+    Pump(100ms);
+    EXPECT_EQ(GetActiveWindow(), form1->Handle);
+    EXPECT_TRUE(IsWindowVisible(form2->Handle));
+}
+
+TEST_F(WindowsUiTest, TheErrorBoxIsCutToTheScreensHeight)
+{
+    FailureReport report;
+    for (int i = 1; i <= 65; ++i)
+        report.NotConverted("C:\\Users\\ann\\Videos\\holiday take " + std::to_string(i) + ".avi",
+                            "vdub.exe ended with exit code 1", false, false);
+    RECT box{};
+    std::string text;
+    DialogAnswer answer("Quorvil", [&](HWND shown) {
+        test::WaitFor([&] { return !Text(GetDlgItem(shown, 0xFFFF)).empty(); }, 10000);
+        GetWindowRect(shown, &box);
+        text = Text(GetDlgItem(shown, 0xFFFF));
+        PostMessageA(shown, WM_COMMAND, IDOK, 0);
+    });
+    TApplication::Instance()->ShowException(RunFailed(report));
+    ASSERT_TRUE(answer.Found());
+    RECT free{};
+    SystemParametersInfoA(SPI_GETWORKAREA, 0, &free, 0);
+    EXPECT_LE(box.bottom - box.top, free.bottom - free.top);
+    EXPECT_TRUE(text.starts_with("65 files were not converted:\r\n") ||
+                text.starts_with("65 files were not converted:\n"))
+        << text;
+    EXPECT_NE(text.find("more files were not converted."), std::string::npos) << text;
+}
+
+TEST_F(WindowsUiTest, TypeAheadTakesBackWholeCodePageLetters)
+{
+    // In the system's code page (Wine: 1252 here, or 1250 for Central European users) these are
+    // single bytes, several of which look like UTF-8 continuation bytes to a search that assumes it.
+    for (const char* letter : {"\x9A", "\x8E", "\xA3", "\xB9"}) {
+        SendMessageA(form1->ListBox1, LB_RESETCONTENT, 0, 0);
+        form1->AppendFiles({"xa.avi", std::string("x") + letter + ".avi"});
+        Sleep(600); // a new search
+        SetFocus(form1->ListBox1);
+        SendMessageA(form1->ListBox1, WM_CHAR, 'x', 0);
+        SendMessageA(form1->ListBox1, WM_CHAR, static_cast<unsigned char>(letter[0]), 0);
+        EXPECT_EQ(SendMessageA(form1->ListBox1, LB_GETCURSEL, 0, 0), 1) << static_cast<int>(letter[0] & 0xFF);
+        SendMessageA(form1->ListBox1, WM_CHAR, 'q', 0);
+        SendMessageA(form1->ListBox1, WM_CHAR, VK_BACK, 0);
+        SendMessageA(form1->ListBox1, WM_CHAR, VK_BACK, 0); // back to "x"
+        EXPECT_EQ(SendMessageA(form1->ListBox1, LB_GETCURSEL, 0, 0), 0) << static_cast<int>(letter[0] & 0xFF);
+    }
+}
+
+TEST_F(WindowsUiTest, TheBusyPointerGoesWhenTheRunEndsWithoutTheMouseMoving)
+{
+    form1->AppendFiles({Clip("a.avi")});
+    RECT list;
+    GetWindowRect(form1->ListBox1, &list);
+    SetCursorPos((list.left + list.right) / 2, (list.top + list.bottom) / 2);
+    Pump(50ms);
+    Click(form1->Button3);
+    const HCURSOR busy = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_APPSTARTING));
+    EXPECT_NE(std::find(pointers.begin(), pointers.end(), busy), pointers.end()) << "never busy";
+    EXPECT_EQ(GetCursor(), LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW)));
 }
 
 } // namespace

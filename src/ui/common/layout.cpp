@@ -11,6 +11,12 @@ int ScaleForText(int designPixels, int textHeight)
     return static_cast<int>(product >= 0 ? (product + half) / kDesignTextHeight : (product - half) / kDesignTextHeight);
 }
 
+design::Rect ScaleForText(const design::Rect& place, int textHeight)
+{
+    return {ScaleForText(place.left, textHeight), ScaleForText(place.top, textHeight),
+            ScaleForText(place.width, textHeight), ScaleForText(place.height, textHeight)};
+}
+
 std::vector<std::string> DialogResultPaths(const std::string& directory, const std::vector<std::string>& names)
 {
     if (names.empty())

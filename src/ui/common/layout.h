@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "form_design.h"
+
 namespace quorvil {
 
 // The windows are laid out for a text height of 13 pixels (Tahoma 8 pt at 96 dpi). With another
@@ -11,6 +13,7 @@ inline constexpr int kDesignTextHeight = 13;
 
 // designPixels * textHeight / 13, rounded to the nearest pixel as MulDiv does.
 [[nodiscard]] int ScaleForText(int designPixels, int textHeight);
+[[nodiscard]] design::Rect ScaleForText(const design::Rect& place, int textHeight);
 
 // The open dialog's answer as queue entries: one file is its full path; several come as a
 // directory and names, joined with "\" (unless the directory ends in one), a name that is

@@ -4,8 +4,10 @@ namespace quorvil {
 
 void TypeAhead::Expire(std::int64_t nowMs)
 {
-    if (!started_ || nowMs - last_ >= kPauseMs)
+    if (!started_ || nowMs - last_ >= kPauseMs) {
         prefix_.clear();
+        lengths_.clear();
+    }
     started_ = true;
     last_ = nowMs;
 }
@@ -13,19 +15,19 @@ void TypeAhead::Expire(std::int64_t nowMs)
 const std::string& TypeAhead::Type(std::string_view character, std::int64_t nowMs)
 {
     Expire(nowMs);
-    prefix_ += character;
+    if (!character.empty()) {
+        prefix_ += character;
+        lengths_.push_back(character.size());
+    }
     return prefix_;
 }
 
 const std::string& TypeAhead::Backspace(std::int64_t nowMs)
 {
     Expire(nowMs);
-    // Take back one whole UTF-8 character.
-    while (!prefix_.empty()) {
-        const auto last = static_cast<unsigned char>(prefix_.back());
-        prefix_.pop_back();
-        if ((last & 0xC0) != 0x80)
-            break;
+    if (!lengths_.empty()) {
+        prefix_.resize(prefix_.size() - lengths_.back());
+        lengths_.pop_back();
     }
     return prefix_;
 }

@@ -1,23 +1,18 @@
 #pragma once
 
-#include <exception>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 
-#include <QApplication>
 #include <QMainWindow>
 #include <QStringList>
-#include <QTemporaryDir>
 
-#include "queue_run.h"
-#include "quit_gate.h"
-#include "run_progress.h"
+#include "open_dialog.h"
+#include "queue_form.h"
 
 class QAction;
 class QCheckBox;
-class QFileDialog;
-class QListWidget;
 class QMenu;
 class QMenuBar;
 class QPushButton;
@@ -25,67 +20,13 @@ class QStatusBar;
 
 namespace quorvil {
 
+class AnchoredPanel;
+class QueueListBox;
 class TForm2;
 
-// Where "Add AVI files" gets the user's choice; tests answer without showing a dialog.
-class FileChooser {
-public:
-    virtual ~FileChooser() = default;
-    // The chosen files, full paths in the dialog's order; nothing when the user cancels.
-    [[nodiscard]] virtual std::optional<QStringList> Choose(QWidget* parent) = 0;
-};
-
-// The file-open dialog. One object for the application's run, so that it remembers the filter
-// and the file name last chosen (in memory only: nothing is saved).
-class OpenDialogChooser : public FileChooser {
-public:
-    std::optional<QStringList> Choose(QWidget* parent) override;
-
-private:
-    QString lastFilter_;
-    QString lastFile_;
-};
-
-// The application object: its title, its windows, and the one place where an error that
-// escapes a command is shown.
-class TApplication : public QApplication {
-public:
-    TApplication(int& argc, char** argv);
-
-    // Creates the main window and the hidden About window, shows the main window, runs the loop.
-    int Run();
-
-    // Shows the error's text by the full-stop rule in the error box, and goes on.
-    void ShowException(const std::exception& error);
-
-    // What puts the text on screen: a modal box by default; tests read the text instead.
-    std::function<void(const QString& text)> showError;
-
-    [[nodiscard]] static TApplication* Instance();
-
-    // The files named on the command line, made absolute: the queue at start ("Open with").
-    [[nodiscard]] static QStringList StartFiles(const QStringList& arguments);
-
-private:
-    // Where Qt's own settings (the file dialog's history) go: nowhere that outlives the run.
-    QTemporaryDir settings_;
-};
-
-// Shows a top-level window centred on the primary screen, its frame included where the window
-// manager draws one, and never at a negative position.
-void ShowCentred(QWidget* window);
-
-// Runs a command of a window; an error that escapes it goes to the application's error display.
-template <class Command> void Guarded(Command&& command)
-{
-    try {
-        command();
-    } catch (const std::exception& error) {
-        TApplication::Instance()->ShowException(error);
-    }
-}
-
-class TForm1 : public QMainWindow {
+// The main window: the queue, its options and commands. What it does is the queue form's logic
+// (QueueForm); this class puts the design table on screen and feeds it the window's events.
+class TForm1 : public QMainWindow, private QueueView {
 public:
     // What the window works with; tests replace parts of it.
     struct Services {
@@ -102,9 +43,8 @@ public:
 
     void SetAboutForm(TForm2* form) { aboutForm_ = form; }
 
-    // The components, by the names the whole team uses for them.
-    QListWidget* ListBox1;
-    QWidget* Panel1;
+    QueueListBox* ListBox1;
+    AnchoredPanel* Panel1;
     QPushButton* Button1;
     QPushButton* Button2;
     QCheckBox* CheckBox1;
@@ -131,21 +71,35 @@ public:
     // Appends paths to the queue, in order (the open dialog's answer, dropped files).
     void AppendFiles(const QStringList& paths);
 
+    // Shows the window centred on the primary screen, as at the application's start.
+    void ShowCentred();
+
+    // A stop asked for from outside (a signal): see QueueForm::Interrupt.
+    void Interrupt(const std::string& why) { queue_.Interrupt(why); }
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
 
 private:
+    void CreateComponents();
     void CreateMenus();
     void LayOut();
-    // Runs a command under the error display, then ends the application if that became due.
-    void Command(const std::function<void()>& command);
+    void ConnectCommands();
+
+    [[nodiscard]] int EntryCount() const override;
+    [[nodiscard]] std::optional<std::string> Entry(int index) const override;
+    [[nodiscard]] bool PlaceInSubdirectory() const override;
+    [[nodiscard]] bool DeleteOriginals() const override;
+    void ShowError(const std::exception& error) override;
+    void EndApplication() override;
+    void ProcessEvents() override;
+    void ShowRun(bool running, double fraction) override;
 
     Services services_;
-    QueueRunner runner_;
-    RunProgress progress_;
-    QuitGate quitGate_;
+    QueueForm queue_;
     TForm2* aboutForm_ = nullptr;
+    bool busyPointer_ = false;
 };
 
 } // namespace quorvil

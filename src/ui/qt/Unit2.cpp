@@ -1,17 +1,14 @@
 #include "Unit2.h"
 
-#include <algorithm>
-
-#include <QFont>
-#include <QFontMetrics>
+#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
-#include <QScreen>
+#include <QWindow>
 
-#include "Mainfrm.h"
-#include "layout.h"
+#include "form_design.h"
+#include "form_support.h"
 #include "x11_hints.h"
 
 namespace quorvil {
@@ -20,37 +17,32 @@ TForm2::TForm2(QWidget* owner)
     : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                          Qt::MSWindowsFixedSizeDialogHint)
 {
-    setWindowTitle("About");
+    setWindowTitle(QString::fromUtf8(design::kAboutCaption));
     setModal(false);
     setSizeGripEnabled(false);
 
-    Label1 = new QLabel("Quorvil " QUORVIL_VERSION, this);
-    QFont bold = Label1->font();
-    bold.setBold(true);
-    Label1->setFont(bold);
-    Label2 = new QLabel("Splits an avi file into video, left audio and right audio.", this);
-    Label3 = new QLabel("Written by the Quorvil team for its users.", this);
-    Label4 = new QLabel("https://quorvil.example/", this);
-    Button1 = new QPushButton("OK", this);
-    Button1->setAutoDefault(true); // Enter presses OK while it has the focus
-    connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
-
-    const int textHeight = QFontMetrics(font()).height();
-    const auto s = [textHeight](int designPixels) { return ScaleForText(designPixels, textHeight); };
-    for (auto [label, top] : {std::pair{Label1, 16}, {Label2, 40}, {Label3, 80}, {Label4, 96}}) {
-        label->move(s(16), s(top));
-        label->adjustSize();
+    QLabel** labels[] = {&Label1, &Label2, &Label3, &Label4};
+    for (std::size_t i = 0; i < design::kAboutLabels.size(); ++i) {
+        const design::Control& label = design::kAboutLabels[i];
+        auto* made = new QLabel(QString::fromStdString(design::LabelText(label)), this);
+        if (label.kind == design::Kind::boldLabel) {
+            QFont bold = made->font();
+            bold.setBold(true);
+            made->setFont(bold);
+        }
+        made->setGeometry(DesignedPlace(this, label.place));
+        *labels[i] = made;
     }
-    Button1->setGeometry(s(248), s(152), s(75), s(25));
-    setFixedSize(s(332), s(186));
+    Button1 = new QPushButton(QString::fromStdString(std::string(design::kAboutButton1.text)), this);
+    Button1->setAutoDefault(true); // Enter presses OK while it has the focus
+    Button1->setGeometry(DesignedPlace(this, design::kAboutButton1.place));
+    connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
+    setFixedSize(DesignedPixels(this, design::kAboutClientWidth), DesignedPixels(this, design::kAboutClientHeight));
 }
 
 void TForm2::ShowAbout()
 {
-    // Centred on the primary screen at the first showing; later showings keep the place it had.
-    if (!shownBefore_)
-        ShowCentred(this);
-    shownBefore_ = true;
+    PlaceAtFirstShowing();
     // Under Wayland only the compositor stacks and focuses windows, and raise() and activateWindow()
     // do nothing; a window mapped anew is put on top and focused. Its place is the compositor's
     // anyway there.
@@ -58,9 +50,32 @@ void TForm2::ShowAbout()
         hide();
     show();
     KeepOffTaskBar(this); // one task-bar entry for the application: the main window's
+    BringToFront();
+    Button1->setFocus();
+    PaintNow();
+}
+
+void TForm2::PlaceAtFirstShowing()
+{
+    // Centred on the primary screen at the first showing; later showings keep the place it had.
+    if (!shownBefore_)
+        ShowCentred(this);
+    shownBefore_ = true;
+}
+
+void TForm2::BringToFront()
+{
     raise();
     activateWindow();
-    Button1->setFocus();
+}
+
+void TForm2::PaintNow()
+{
+    // Shown from inside a run's wait, the window would otherwise get its first paint only at the
+    // wait's next turn, or the one after: it is drawn before the command returns.
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    if (windowHandle() && windowHandle()->isExposed())
+        repaint();
 }
 
 void TForm2::Button1Click()

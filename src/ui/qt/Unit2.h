@@ -26,6 +26,11 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    // The steps of ShowAbout, each the platform's to do its own way.
+    void PlaceAtFirstShowing();
+    void BringToFront();
+    void PaintNow();
+
     bool shownBefore_ = false;
 };
 

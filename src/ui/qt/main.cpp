@@ -1,7 +1,6 @@
-#include "Mainfrm.h"
+#include "application.h"
 
 int main(int argc, char** argv)
 {
-    quorvil::TApplication application(argc, argv);
-    return application.Run();
+    return quorvil::RunApplication(argc, argv);
 }

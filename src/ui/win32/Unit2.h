@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "Mainfrm.h"
+#include "form_support.h"
 
 namespace quorvil {
 
@@ -28,6 +28,9 @@ public:
 private:
     template <class Form> friend LRESULT CALLBACK FormWindowProc(HWND, UINT, WPARAM, LPARAM);
     LRESULT Message(UINT message, WPARAM wParam, LPARAM lParam);
+    // The steps of ShowAbout.
+    void PlaceAtFirstShowing();
+    void BringToFront();
 
     FormFont font_;
     bool shownBefore_ = false;

@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "Mainfrm.h"
+#include "application.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand)
 {

@@ -1,0 +1,124 @@
+#include "open_dialog.h"
+
+#include <QAbstractItemView>
+#include <QDialogButtonBox>
+#include <QEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFileSystemModel>
+#include <QGuiApplication>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+
+#include "form_design.h"
+
+namespace quorvil {
+
+namespace {
+
+// A file dialog that returns exactly the files chosen. It takes typed names of files that do not
+// exist, as the queue allows them; a typed directory is entered, never returned.
+class ChooseFilesDialog : public QFileDialog {
+public:
+    ChooseFilesDialog(QWidget* parent, const QString& caption) : QFileDialog(parent, caption)
+    {
+        setOption(QFileDialog::DontUseNativeDialog); // what follows reaches into the dialog's widgets
+        setFileMode(QFileDialog::ExistingFiles);     // several at once; the existence check is ours to skip
+        field_ = findChild<QLineEdit*>("fileNameEdit");
+        const auto* buttons = findChild<QDialogButtonBox*>("buttonBox");
+        open_ = buttons ? buttons->button(QDialogButtonBox::Open) : nullptr;
+        if (open_ && field_) {
+            open_->installEventFilter(this);
+            // After the dialog's own handling of the same change, which is connected first.
+            connect(field_, &QLineEdit::textChanged, this, [this] { KeepOpenUsable(); });
+        }
+    }
+
+    void accept() override
+    {
+        chosen_ = Chosen();
+        if (chosen_.isEmpty())
+            QFileDialog::accept(); // enters a typed directory, or refuses
+        else
+            QDialog::accept();
+    }
+
+    [[nodiscard]] const QStringList& chosen() const { return chosen_; }
+
+protected:
+    // Qt greys the Open button while a typed name is not an existing file; such a name is taken
+    // like any other, so the button stays usable whenever a name is typed.
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (watched == open_ && event->type() == QEvent::EnabledChange)
+            KeepOpenUsable();
+        return QFileDialog::eventFilter(watched, event);
+    }
+
+private:
+    void KeepOpenUsable()
+    {
+        if (!open_->isEnabled() && !field_->text().trimmed().isEmpty())
+            open_->setEnabled(true);
+    }
+
+    // What is selected in the list, when the name field still shows just that selection: Qt
+    // would read the field again, and a name with a double quote in it breaks its reading.
+    // Otherwise the names typed. Folders are never files.
+    QStringList Chosen() const
+    {
+        QStringList files;
+        const auto* view = findChild<QAbstractItemView*>("listView"); // its selection is the detail view's too
+        const auto* model = findChild<QFileSystemModel*>();
+        if (view && model && field_ && view->selectionModel()) {
+            QStringList names;
+            for (const QModelIndex& index : view->selectionModel()->selectedRows()) {
+                files << model->filePath(index);
+                names << model->fileName(index);
+            }
+            const QString shown = names.size() == 1 ? names.first() : "\"" + names.join("\" \"") + "\"";
+            if (names.isEmpty() || field_->text() != shown)
+                files = selectedFiles();
+        } else {
+            files = selectedFiles();
+        }
+        files.removeIf([](const QString& file) { return QFileInfo(file).isDir(); });
+        return files;
+    }
+
+    QLineEdit* field_ = nullptr;
+    QPushButton* open_ = nullptr;
+    QStringList chosen_;
+};
+
+} // namespace
+
+std::optional<QStringList> OpenDialogChooser::Choose(QWidget* parent)
+{
+    ChooseFilesDialog dialog(parent, QString::fromUtf8(design::kOpenDialogTitle));
+    QStringList filters;
+    for (const design::FileFilter& filter : design::kOpenDialogFilters)
+        filters << QString::fromStdString(design::LabelWithPattern(filter));
+    dialog.setNameFilters(filters);
+    if (!lastFilter_.isEmpty())
+        dialog.selectNameFilter(lastFilter_);
+    if (!lastFile_.isEmpty())
+        dialog.selectFile(lastFile_);
+    dialog.setWindowModality(Qt::ApplicationModal);
+    // Horizontally centred on the active window's screen, its top at a third of the free height.
+    if (QScreen* screen = parent ? parent->screen() : QGuiApplication::primaryScreen()) {
+        const QRect free = screen->availableGeometry();
+        const QSize size = dialog.sizeHint();
+        dialog.move(free.x() + (free.width() - size.width()) / 2, free.y() + (free.height() - size.height()) / 3);
+    }
+    const bool chosen = dialog.exec() == QDialog::Accepted;
+    lastFilter_ = dialog.selectedNameFilter();
+    const QStringList files = dialog.chosen();
+    if (!chosen || files.isEmpty())
+        return std::nullopt;
+    lastFile_ = files.first();
+    return files;
+}
+
+} // namespace quorvil

@@ -1,0 +1,154 @@
+#include "application.h"
+
+#include <string>
+
+#include <commctrl.h>
+
+#include "Mainfrm.h"
+#include "Unit2.h"
+#include "error_box.h"
+#include "form_design.h"
+#include "form_support.h"
+#include "forms.h"
+
+namespace quorvil {
+
+namespace {
+
+constexpr char kApplicationClass[] = "TApplication";
+
+TApplication* application = nullptr;
+
+} // namespace
+
+TApplication::TApplication(HINSTANCE instance) : instance_(instance)
+{
+    application = this;
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_BAR_CLASSES};
+    InitCommonControlsEx(&controls);
+    icon_ = static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(1), IMAGE_ICON, GetSystemMetrics(SM_CXICON),
+                                          GetSystemMetrics(SM_CYICON), 0));
+    smallIcon_ = static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(1), IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                                               GetSystemMetrics(SM_CYSMICON), 0));
+    RegisterClassOnce(kApplicationClass, WindowProc, icon_, COLOR_BTNFACE);
+    // A top-level window of no size: it carries the task-bar button, titled with the application's
+    // title, and owns the forms, which therefore have no button of their own.
+    const int x = GetSystemMetrics(SM_CXSCREEN) / 2;
+    const int y = GetSystemMetrics(SM_CYSCREEN) / 2;
+    handle_ = CreateWindowExA(0, kApplicationClass, std::string(design::kApplicationTitle).c_str(),
+                              WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU | WS_MINIMIZEBOX, x, y, 0, 0,
+                              nullptr, nullptr, instance, nullptr);
+    SendMessageA(handle_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
+    SendMessageA(handle_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_));
+    showError = [this](const std::exception& error) { ShowErrorBox(error, handle_); };
+}
+
+TApplication::~TApplication()
+{
+    if (handle_)
+        DestroyWindow(handle_);
+    for (HICON icon : {icon_, smallIcon_}) {
+        if (icon)
+            DestroyIcon(icon);
+    }
+    application = nullptr;
+}
+
+TApplication* TApplication::Instance()
+{
+    return application;
+}
+
+HWND TApplication::FormToActivate() const
+{
+    if (lastActive_ && IsWindow(lastActive_) && IsWindowVisible(lastActive_))
+        return lastActive_;
+    return MainForm ? MainForm->Handle : nullptr;
+}
+
+LRESULT CALLBACK TApplication::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    TApplication* self = application;
+    switch (message) {
+    case WM_ACTIVATE:
+        // Restored from its task-bar button, or left active by a closed box: the form that was
+        // active is active again.
+        if (self && LOWORD(wParam) != WA_INACTIVE && self->MainForm) {
+            const HWND target = self->FormToActivate();
+            if (target && IsWindowEnabled(target))
+                SetActiveWindow(target);
+            return 0;
+        }
+        break;
+    case WM_SYSCOMMAND:
+        if ((wParam & 0xFFF0) == SC_RESTORE && IsIconic(window)) {
+            DefWindowProcA(window, message, wParam, lParam);
+            if (self && self->MainForm)
+                SetActiveWindow(self->FormToActivate());
+            return 0;
+        }
+        if ((wParam & 0xFFF0) == SC_CLOSE) {
+            if (self && self->MainForm)
+                self->MainForm->Quit1Click();
+            return 0;
+        }
+        break;
+    case WM_CLOSE:
+        if (self && self->MainForm)
+            self->MainForm->Quit1Click();
+        return 0;
+    default:
+        break;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+void TApplication::HandleMessage(MSG& message)
+{
+    const HWND root = message.hwnd ? GetAncestor(message.hwnd, GA_ROOT) : nullptr;
+    const bool ours = root && MainForm && (root == MainForm->Handle || (AboutForm && root == AboutForm->Handle));
+    // Alt+F4 is the application's shortcut for Quit, from either form, while the main window is
+    // enabled (a modal dialog disables it, and then Alt+F4 is the dialog's).
+    if (ours && message.message == WM_SYSKEYDOWN && message.wParam == VK_F4 && IsWindowEnabled(MainForm->Handle)) {
+        MainForm->Quit1Click();
+        return;
+    }
+    // Tab, Shift+Tab, Enter and Space on the focused button, as in a dialog.
+    if (ours && IsDialogMessageA(root, &message))
+        return;
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+}
+
+void TApplication::ProcessMessages()
+{
+    MSG message;
+    bool quit = false;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT)
+            quit = true; // consumed: asked for again below, when it is due
+        else
+            HandleMessage(message);
+    }
+    if (quit && MainForm)
+        MainForm->RequestEnd();
+}
+
+void TApplication::ShowException(const std::exception& error)
+{
+    ReleaseCapture();
+    showError(error);
+}
+
+int TApplication::Run(int showCommand)
+{
+    ShowWindow(handle_, SW_SHOWNORMAL); // of no size: only its task-bar button shows
+    Forms forms;
+    forms.main.Show(showCommand);
+    MSG message;
+    while (GetMessageA(&message, nullptr, 0, 0) > 0)
+        HandleMessage(message);
+    return 0;
+}
+
+} // namespace quorvil

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <exception>
+#include <functional>
+
+#include <windows.h>
+
+#include "taskbar_progress.h"
+
+namespace quorvil {
+
+class TForm1;
+class TForm2;
+
+// The application object: the hidden top-level window that carries the one task-bar button and
+// owns both forms, the event loop, and the one place where an error that escapes a command is shown.
+class TApplication {
+public:
+    explicit TApplication(HINSTANCE instance);
+    ~TApplication();
+    TApplication(const TApplication&) = delete;
+    TApplication& operator=(const TApplication&) = delete;
+
+    [[nodiscard]] static TApplication* Instance();
+    [[nodiscard]] HINSTANCE instance() const { return instance_; }
+    [[nodiscard]] HWND Handle() const { return handle_; }
+    [[nodiscard]] HICON Icon() const { return icon_; }
+
+    // Creates the main window and the hidden About window, shows the main window with the show
+    // command the process was started with, and runs the loop until the application ends.
+    int Run(int showCommand);
+
+    // The pending-event processing the launcher calls while it waits: every waiting message is
+    // taken and dispatched, and it never blocks. A quit request found here is the main window's
+    // to grant: now, or once the run under way has returned.
+    void ProcessMessages();
+
+    // One message as the loop handles it: Alt+F4 before the window system sees it, then the
+    // dialog keys (Tab, Enter, Space) of the form it is for, then the window's own procedure.
+    void HandleMessage(MSG& message);
+
+    // Shows the error in the error box, and goes on.
+    void ShowException(const std::exception& error);
+
+    // What puts the error on screen: the error box by default; tests may read it instead.
+    std::function<void(const std::exception& error)> showError;
+
+    // The forms, while they exist (see Forms).
+    TForm1* MainForm = nullptr;
+    TForm2* AboutForm = nullptr;
+
+    // A form tells when it becomes active: restored from the task-bar button, the application
+    // activates the form that was active last.
+    void FormActivated(HWND form) { lastActive_ = form; }
+
+    // Shows a run's progress on the task-bar button, or takes it away.
+    void ShowProgress(double fraction, bool visible) { taskbar_.Show(handle_, fraction, visible); }
+
+private:
+    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    [[nodiscard]] HWND FormToActivate() const;
+
+    HINSTANCE instance_;
+    HWND handle_ = nullptr;
+    HICON icon_ = nullptr;
+    HICON smallIcon_ = nullptr;
+    HWND lastActive_ = nullptr;
+    TaskbarProgress taskbar_;
+};
+
+} // namespace quorvil

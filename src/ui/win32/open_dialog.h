@@ -1,0 +1,31 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <windows.h>
+
+namespace quorvil {
+
+// Where "Add AVI files" gets the user's choice; tests may answer without showing a dialog.
+class FileChooser {
+public:
+    virtual ~FileChooser() = default;
+    // The chosen files, full paths in the dialog's order; nothing when the user cancels or the
+    // dialog fails.
+    [[nodiscard]] virtual std::optional<std::vector<std::string>> Choose(HWND owner) = 0;
+};
+
+// OpenDialog1, the common open dialog, modal over all of the application's windows. One object
+// for the application's run, so that it remembers the filter and the file name last chosen.
+class OpenDialogChooser : public FileChooser {
+public:
+    std::optional<std::vector<std::string>> Choose(HWND owner) override;
+
+private:
+    DWORD filterIndex_ = 1;
+    std::string lastFile_;
+};
+
+} // namespace quorvil

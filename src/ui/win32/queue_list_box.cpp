@@ -1,0 +1,135 @@
+#include "queue_list_box.h"
+
+#include <chrono>
+
+#include <commctrl.h>
+
+#include "form_support.h"
+
+namespace quorvil {
+
+namespace {
+
+constexpr UINT_PTR kSubclassId = 1;
+
+std::int64_t NowMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+} // namespace
+
+QueueListBox::QueueListBox(HWND parent, int id, HFONT font)
+{
+    handle_ =
+        CreateControl(WS_EX_CLIENTEDGE, "LISTBOX", "",
+                      WS_TABSTOP | WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | LBS_HASSTRINGS, parent, id, font);
+    SetWindowSubclass(handle_, Subclass, kSubclassId, reinterpret_cast<DWORD_PTR>(this));
+}
+
+QueueListBox::~QueueListBox()
+{
+    if (IsWindow(handle_))
+        RemoveWindowSubclass(handle_, Subclass, kSubclassId);
+}
+
+int QueueListBox::Count() const
+{
+    return static_cast<int>(SendMessageA(handle_, LB_GETCOUNT, 0, 0));
+}
+
+std::optional<std::string> QueueListBox::Entry(int index) const
+{
+    const auto length = SendMessageA(handle_, LB_GETTEXTLEN, static_cast<WPARAM>(index), 0);
+    if (length == LB_ERR)
+        return std::nullopt;
+    std::string text(static_cast<std::size_t>(length) + 1, '\0');
+    SendMessageA(handle_, LB_GETTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(text.data()));
+    text.resize(static_cast<std::size_t>(length));
+    return text;
+}
+
+std::vector<std::string> QueueListBox::Entries() const
+{
+    std::vector<std::string> entries;
+    for (int i = 0; i < Count(); ++i)
+        entries.push_back(Entry(i).value_or(""));
+    return entries;
+}
+
+void QueueListBox::Append(const std::string& entry)
+{
+    SendMessageA(handle_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.c_str()));
+}
+
+LRESULT CALLBACK QueueListBox::Subclass(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                        DWORD_PTR data)
+{
+    auto* self = reinterpret_cast<QueueListBox*>(data);
+    switch (message) {
+    case WM_CHAR:
+        self->TypeAheadKey(wParam);
+        return 0;
+    case WM_LBUTTONDBLCLK:
+        return 0; // a double click does nothing
+    case WM_NCDESTROY:
+        RemoveWindowSubclass(window, Subclass, kSubclassId);
+        self->handle_ = nullptr;
+        break;
+    default:
+        break;
+    }
+    return DefSubclassProc(window, message, wParam, lParam);
+}
+
+void QueueListBox::TypeAheadKey(WPARAM key)
+{
+    if (key == VK_BACK) {
+        leadByte_.clear();
+        Search(typeAhead_.Backspace(NowMs()));
+        return;
+    }
+    if (key < ' ')
+        return;
+    // The common controls' subclass sees the list as a Unicode window: the key is a UTF-16 unit,
+    // given to the search as the one or two bytes of that character in the ANSI code page, as the
+    // entries are read.
+    if (IsWindowUnicode(handle_)) {
+        const auto unit = static_cast<wchar_t>(key);
+        char bytes[4] = {};
+        BOOL lossy = FALSE;
+        const int length = WideCharToMultiByte(CP_ACP, 0, &unit, 1, bytes, sizeof bytes, nullptr, &lossy);
+        if (length > 0 && !lossy)
+            Search(typeAhead_.Type(std::string(bytes, static_cast<std::size_t>(length)), NowMs()));
+        return;
+    }
+    // An ANSI window gets a double-byte character as two WM_CHAR messages, one byte each.
+    const char byte = static_cast<char>(key);
+    if (leadByte_.empty() && IsDBCSLeadByte(static_cast<BYTE>(key))) {
+        leadByte_ = byte;
+        return;
+    }
+    const std::string character = leadByte_ + byte;
+    leadByte_.clear();
+    Search(typeAhead_.Type(character, NowMs()));
+}
+
+void QueueListBox::Search(const std::string& prefix)
+{
+    if (prefix.empty())
+        return;
+    // The first entry that begins with the prefix, regardless of case.
+    const int count = Count();
+    for (int i = 0; i < count; ++i) {
+        const std::string text = Entry(i).value_or("");
+        if (text.size() >= prefix.size() &&
+            CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, text.c_str(), static_cast<int>(prefix.size()),
+                           prefix.c_str(), static_cast<int>(prefix.size())) == CSTR_EQUAL) {
+            SendMessageA(handle_, LB_SETCURSEL, static_cast<WPARAM>(i), 0);
+            return;
+        }
+    }
+}
+
+} // namespace quorvil
