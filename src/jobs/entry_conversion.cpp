@@ -43,16 +43,16 @@ void EntryConversion::RunSteps()
         madeDirectory_ = sub;
     }
     const bool videoSubdir = queue_.subdir();
-    const std::string& scriptDir = scriptDir_.Get();
+    const std::string& scriptDir = slot_.scriptDir.Get();
     scriptDirectory_ = scriptDir;
-    WriteScriptFile(ScriptFile(scriptDir), ScriptFileBytes(BuildScriptLines(path_, videoSubdir, rules_)));
+    WriteScriptFile(ScriptFile(scriptDir, slot_.number), ScriptFileBytes(BuildScriptLines(path_, videoSubdir, rules_)));
 
     static constexpr std::array<const char*, 3> roles = {"", " for the left channel", " for the right channel"};
     for (std::size_t i = 0; i < steps_.size(); ++i) {
         const bool subdir = i == 0 ? videoSubdir : queue_.subdir();
         const OutputFiles outputs = OutputFilesFor(path_, subdir, rules_);
         Step& step = steps_[i];
-        step.command = BuildToolCommands(path_, dir_, subdir, rules_, scriptDir)[i];
+        step.command = BuildToolCommands(path_, dir_, subdir, rules_, scriptDir, slot_.number)[i];
         step.role = FileNamePart(step.command.programFile, rules_) + roles[i];
         step.output = i == 0 ? outputs.video : i == 1 ? outputs.left : outputs.right;
         step.before = StampOf(step.output);
@@ -121,7 +121,7 @@ void EntryConversion::CleanUp(bool converted)
     if (scriptDirectory_.empty()) {
         DeleteFileQuietly(SoundtrackFile(path_));
     } else {
-        for (const auto& file : ListFilesToDelete(path_, scriptDirectory_, false))
+        for (const auto& file : ListFilesToDelete(path_, scriptDirectory_, false, slot_.number))
             DeleteFileQuietly(file);
     }
     if (converted)

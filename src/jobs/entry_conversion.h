@@ -22,12 +22,21 @@ struct Step {
     ToolEnd end;
 };
 
+// Where entries write their scripts. A run converts one entry at a time on each of its job slots;
+// a run that converts one entry at a time has one, number 0.
+struct JobSlot {
+    JobSlot(const std::string& programDir, int number) : scriptDir(programDir), number(number) {}
+
+    ScriptDirectory scriptDir; // on POSIX a private directory of the slot's own
+    int number;
+};
+
 // The conversion of one entry. What it makes is recorded, so that a failure takes it back.
 class EntryConversion {
 public:
     EntryConversion(std::string path, const QueueAccess& queue, const EventHook& processEvents, const std::string& dir,
-                    ScriptDirectory& scriptDir, const RunEnvironment& environment)
-        : path_(std::move(path)), queue_(queue), processEvents_(processEvents), dir_(dir), scriptDir_(scriptDir),
+                    JobSlot& slot, const RunEnvironment& environment)
+        : path_(std::move(path)), queue_(queue), processEvents_(processEvents), dir_(dir), slot_(slot),
           environment_(environment), rules_(environment.rules)
     {
     }
@@ -46,7 +55,7 @@ private:
     const QueueAccess& queue_;
     const EventHook& processEvents_;
     const std::string& dir_;
-    ScriptDirectory& scriptDir_;
+    JobSlot& slot_;
     const RunEnvironment& environment_;
     const PathRules& rules_;
     std::string madeDirectory_;

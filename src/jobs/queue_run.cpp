@@ -65,7 +65,7 @@ void QueueRunner::RunQueue(const QueueAccess& queue, const EventHook& processEve
     const FlagScope busy(busy_);
     const RunEnvironment& environment = environment_;
     const std::string dir = environment.programDir.empty() ? ProgramDirectory() : environment.programDir;
-    ScriptDirectory scriptDir(dir);
+    JobSlot slot(dir, 0);
     std::vector<Listed> failures;
     std::vector<Listed> kept;
 
@@ -80,7 +80,7 @@ void QueueRunner::RunQueue(const QueueAccess& queue, const EventHook& processEve
                 environment.observer->EntryStarted(i, path);
             EntryOutcome outcome;
             try {
-                outcome = EntryConversion(path, queue, processEvents, dir, scriptDir, environment).Run();
+                outcome = EntryConversion(path, queue, processEvents, dir, slot, environment).Run();
             } catch (const RunInterrupted&) {
                 failures.push_back({path, "the run was interrupted"});
                 throw;
