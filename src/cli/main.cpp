@@ -1,3 +1,4 @@
+#include <atomic>
 #include <csignal>
 #include <iostream>
 #include <string>
@@ -8,7 +9,10 @@
 namespace {
 
 // Set by the signal handler, read by the run between its waits: the one thing a handler may do.
-volatile std::sig_atomic_t pendingSignal = 0;
+// Atomic, since with --jobs the handler may run in any of the run's threads; lock-free, so that a
+// handler may touch it.
+std::atomic<int> pendingSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 
 extern "C" void NoteSignal(int signal)
 {
@@ -22,5 +26,5 @@ int main(int argc, char** argv)
     std::signal(SIGINT, NoteSignal);
     std::signal(SIGTERM, NoteSignal);
     return quorvil::RunSplitCommand(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr,
-                                    [] { return static_cast<int>(pendingSignal); });
+                                    [] { return pendingSignal.load(); });
 }

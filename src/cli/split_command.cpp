@@ -1,5 +1,9 @@
 #include "split_command.h"
 
+#include <charconv>
+#include <optional>
+#include <string_view>
+
 #include "errors.h"
 #include "host.h"
 #include "queue_run.h"
@@ -8,7 +12,7 @@ namespace quorvil {
 
 namespace {
 
-constexpr const char* kUsage = "Usage: quorvil-split [--no-subdir] [--delete] FILE...\n";
+constexpr const char* kUsage = "Usage: quorvil-split [--no-subdir] [--delete] [--jobs N] FILE...\n";
 
 constexpr const char* kHelp =
     "Splits AVI files into video without sound (AVI) and the left and right audio channels (WAV).\n"
@@ -16,6 +20,8 @@ constexpr const char* kHelp =
     "  --no-subdir  write FILE.noaudio.avi, FILE.A1.wav and FILE.A2.wav beside FILE\n"
     "               (default: into a new directory FILE_processed)\n"
     "  --delete     delete each FILE once its outputs provably hold its content\n"
+    "  -j, --jobs N convert N files at a time (default 1); the lines and the list of failures\n"
+    "               keep the order of FILE..., so a line may wait for an earlier, longer file\n"
     "  --help       show this text\n"
     "  --version    show the version\n"
     "\n"
@@ -51,6 +57,16 @@ private:
     std::string count_;
 };
 
+// The number of --jobs: a whole number from 1 up, nothing else.
+std::optional<int> JobCount(std::string_view text)
+{
+    int jobs = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), jobs);
+    if (error != std::errc() || end != text.data() + text.size() || jobs < 1)
+        return std::nullopt;
+    return jobs;
+}
+
 } // namespace
 
 int RunSplitCommand(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err,
@@ -58,9 +74,19 @@ int RunSplitCommand(const std::vector<std::string>& arguments, std::ostream& out
 {
     bool subdir = true;
     bool deleteOriginal = false;
+    int jobs = 1;
     std::vector<std::string> files;
+    const auto setJobs = [&jobs, &err](std::string_view value) {
+        const std::optional<int> count = JobCount(value);
+        if (!count)
+            err << "quorvil-split: the number of jobs must be a whole number from 1 up, not \"" << value << "\"\n"
+                << kUsage;
+        jobs = count.value_or(jobs);
+        return count.has_value();
+    };
     bool options = true;
-    for (const auto& argument : arguments) {
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
         if (options && argument == "--") {
             options = false;
         } else if (options && argument == "--help") {
@@ -73,6 +99,19 @@ int RunSplitCommand(const std::vector<std::string>& arguments, std::ostream& out
             subdir = false;
         } else if (options && argument == "--delete") {
             deleteOriginal = true;
+        } else if (options && (argument == "--jobs" || argument == "-j")) {
+            if (i + 1 == arguments.size()) {
+                err << "quorvil-split: " << argument << " needs a number\n" << kUsage;
+                return 2;
+            }
+            if (!setJobs(arguments[++i]))
+                return 2;
+        } else if (options && argument.starts_with("--jobs=")) {
+            if (!setJobs(std::string_view(argument).substr(7)))
+                return 2;
+        } else if (options && argument.starts_with("-j")) {
+            if (!setJobs(std::string_view(argument).substr(2)))
+                return 2;
         } else if (options && argument.size() > 1 && argument.starts_with('-')) {
             err << "quorvil-split: unknown option " << argument << '\n' << kUsage;
             return 2;
@@ -104,10 +143,13 @@ int RunSplitCommand(const std::vector<std::string>& arguments, std::ostream& out
             [&] { return subdir; },
             [&] { return deleteOriginal; },
         };
-        runner.RunQueue(queue, [&] {
-            if (signal() != 0)
-                throw RunInterrupted("quorvil-split was interrupted by signal " + std::to_string(signal()));
-        });
+        runner.RunQueue(
+            queue,
+            [&] {
+                if (signal() != 0)
+                    throw RunInterrupted("quorvil-split was interrupted by signal " + std::to_string(signal()));
+            },
+            jobs);
     } catch (const Error& e) {
         out.flush();
         err << e.what() << '\n';

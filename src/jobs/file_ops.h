@@ -27,6 +27,11 @@ struct FileStamp {
 };
 [[nodiscard]] FileStamp StampOf(const std::string& path);
 
+// Whether two paths name one existing file or folder, through the same name or another (a link
+// or, on Windows, other letter case): a run that converts several entries at once must not
+// convert two whose outputs are the same files at the same time.
+[[nodiscard]] bool SameFile(const std::string& first, const std::string& second);
+
 // Removes a directory with everything in it; a failure is not an error.
 void RemoveTreeQuietly(const std::string& path);
 

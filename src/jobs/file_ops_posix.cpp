@@ -89,6 +89,14 @@ FileStamp StampOf(const std::string& path)
             static_cast<std::uint64_t>(info.st_ino)};
 }
 
+bool SameFile(const std::string& first, const std::string& second)
+{
+    struct stat a {};
+    struct stat b {};
+    return ::stat(first.c_str(), &a) == 0 && ::stat(second.c_str(), &b) == 0 && a.st_dev == b.st_dev &&
+           a.st_ino == b.st_ino;
+}
+
 void RemoveTreeQuietly(const std::string& path)
 {
     std::error_code ignored;

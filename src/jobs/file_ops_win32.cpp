@@ -1,6 +1,8 @@
 #include "file_ops.h"
 
 #include <memory>
+#include <optional>
+#include <tuple>
 
 #include <windows.h>
 
@@ -15,6 +17,23 @@ struct HandleCloser {
     void operator()(HANDLE handle) const { CloseHandle(handle); }
 };
 using UniqueHandle = std::unique_ptr<std::remove_pointer_t<HANDLE>, HandleCloser>;
+
+// The volume and the file's number on it, through a handle that asks for no access and shares
+// everything, so that a file another program is writing can be asked too; a folder opens only
+// with backup semantics.
+std::optional<std::tuple<DWORD, DWORD, DWORD>> FileIdentity(const std::string& path)
+{
+    UniqueHandle file(CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (file.get() == INVALID_HANDLE_VALUE) {
+        (void)file.release();
+        return std::nullopt;
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(file.get(), &info))
+        return std::nullopt;
+    return std::tuple{info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+}
 
 } // namespace
 
@@ -59,6 +78,12 @@ FileStamp StampOf(const std::string& path)
             static_cast<std::int64_t>((std::uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32) |
                                       info.ftLastWriteTime.dwLowDateTime),
             0};
+}
+
+bool SameFile(const std::string& first, const std::string& second)
+{
+    const auto identity = FileIdentity(first);
+    return identity && identity == FileIdentity(second);
 }
 
 void RemoveTreeQuietly(const std::string& path)

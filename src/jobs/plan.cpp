@@ -123,9 +123,11 @@ std::string OutputDirectory(std::string_view path)
     return Cat({path, "_processed"});
 }
 
-std::string ScriptFile(std::string_view dir)
+std::string ScriptFile(std::string_view dir, int slot)
 {
-    return Cat({dir, "temp.vdf"});
+    if (slot == 0)
+        return Cat({dir, "temp.vdf"});
+    return Cat({dir, "temp", std::to_string(slot + 1), ".vdf"});
 }
 
 std::string SoundtrackFile(std::string_view path)
@@ -162,24 +164,24 @@ std::string ScriptFileBytes(const std::vector<std::string>& lines)
 }
 
 std::array<ToolCommand, 3> BuildToolCommands(std::string_view path, std::string_view dir, bool subdir,
-                                             const PathRules& rules, std::string_view scriptDir)
+                                             const PathRules& rules, std::string_view scriptDir, int slot)
 {
     if (scriptDir.empty())
         scriptDir = dir;
     const OutputFiles out = OutputFilesFor(path, subdir, rules);
     return {
         ToolCommand{"Open", Cat({dir, VideoTool(rules.style)}),
-                    Cat({"/s ", QuoteArgument(ScriptFile(scriptDir), rules.isLeadByte), " /min"}), "", ShowMode::hidden,
-                    true},
+                    Cat({"/s ", QuoteArgument(ScriptFile(scriptDir, slot), rules.isLeadByte), " /min"}), "",
+                    ShowMode::hidden, true},
         AudioCommand(path, dir, out.left, "-1", rules),
         // "remix -2" would mean channels 1 to 2 mixed together; "2" is channel 2 alone.
         AudioCommand(path, dir, out.right, "2", rules),
     };
 }
 
-std::vector<std::string> ListFilesToDelete(std::string_view path, std::string_view dir, bool deleteOriginal)
+std::vector<std::string> ListFilesToDelete(std::string_view path, std::string_view dir, bool deleteOriginal, int slot)
 {
-    std::vector<std::string> files{SoundtrackFile(path), ScriptFile(dir)};
+    std::vector<std::string> files{SoundtrackFile(path), ScriptFile(dir, slot)};
     if (deleteOriginal)
         files.emplace_back(path);
     return files;

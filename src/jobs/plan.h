@@ -30,8 +30,12 @@ struct OutputFiles {
 [[nodiscard]] std::string DirectoryPart(std::string_view path, const PathRules& rules);
 
 [[nodiscard]] std::string OutputDirectory(std::string_view path); // SUB
-[[nodiscard]] std::string ScriptFile(std::string_view dir);       // SCRIPT
 [[nodiscard]] std::string SoundtrackFile(std::string_view path);  // WAV
+
+// The video tool's script: temp.vdf in dir. A run that converts several entries at once gives
+// each of its job slots a script of its own, since they may share one directory (the program's,
+// on Windows): slot n > 0 writes temp<n+1>.vdf (temp2.vdf, temp3.vdf, ...), slot 0 temp.vdf.
+[[nodiscard]] std::string ScriptFile(std::string_view dir, int slot = 0);
 
 [[nodiscard]] OutputFiles OutputFilesFor(std::string_view path, bool subdir, const PathRules& rules);
 
@@ -42,12 +46,13 @@ struct OutputFiles {
 [[nodiscard]] std::string ScriptFileBytes(const std::vector<std::string>& lines);
 
 // The video tool, then the audio tool for channel 1 and for channel 2, in the order they run. The
-// tools are DIR's; the script is scriptDir's, DIR's when that is empty.
+// tools are DIR's; the script is the job slot's in scriptDir, in DIR when that is empty.
 [[nodiscard]] std::array<ToolCommand, 3> BuildToolCommands(std::string_view path, std::string_view dir, bool subdir,
-                                                           const PathRules& rules, std::string_view scriptDir = {});
+                                                           const PathRules& rules, std::string_view scriptDir = {},
+                                                           int slot = 0);
 
-// WAV, SCRIPT and, when asked to, the source file, in the order they are deleted.
+// WAV, the job slot's script and, when asked to, the source file, in the order they are deleted.
 [[nodiscard]] std::vector<std::string> ListFilesToDelete(std::string_view path, std::string_view dir,
-                                                         bool deleteOriginal);
+                                                         bool deleteOriginal, int slot = 0);
 
 } // namespace quorvil

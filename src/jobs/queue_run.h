@@ -35,7 +35,8 @@ public:
     using Error::Error;
 };
 
-// Progress for front ends that show it.
+// Progress for front ends that show it, told in the thread that called RunQueue: each entry's start,
+// and its end once every earlier entry has ended too (in queue order, also when several run at once).
 class RunObserver {
 public:
     virtual ~RunObserver() = default;
@@ -67,7 +68,15 @@ public:
     // and why. A source is deleted only when its content is provably in the outputs; a failed
     // entry removes what it made. A call made while a run is under way (from inside the event
     // hook) returns at once: two runs could write the same outputs at once.
-    void RunQueue(const QueueAccess& queue, const EventHook& processEvents);
+    //
+    // With jobs > 1, up to that many entries are converted at once, each in a thread of its own
+    // with a script of its own; the queue, the options, processEvents (every 100 ms) and the
+    // observer are still used in the calling thread only, but environment.launch is called from
+    // the entries' threads. The options then hold for a whole entry, as they stand when it
+    // starts; an entry whose outputs a running entry writes waits; a stop starts no more
+    // entries, lets the running ones end, and lists them too. An exception from processEvents
+    // ends the tools of every running entry, as it ends the one tool of a run of one at a time.
+    void RunQueue(const QueueAccess& queue, const EventHook& processEvents, int jobs = 1);
 
     [[nodiscard]] bool Busy() const { return busy_; }
 

@@ -256,6 +256,39 @@ TEST_F(ConversionTest, HostileFileNames)
     ExpectNoLeftovers();
 }
 
+TEST_F(ConversionTest, ThreeJobsWriteTheSameFilesAsOne)
+{
+    // Real tools side by side: each writes its temporary files and reads its script while the
+    // others do, and nothing of one entry may reach another's.
+    const std::vector<std::string> audio = {kStereo + ":s=22050", "aevalsrc=sin(300*2*PI*t)|0.3*sin(700*2*PI*t):s=8000",
+                                            kStereo + ":s=48000", "anoisesrc=r=11025,pan=stereo|c0=c0|c1=0.5*c0"};
+    std::vector<std::string> names;
+    for (std::size_t i = 0; i < audio.size(); ++i) {
+        names.push_back("clip" + std::to_string(i) + ".avi");
+        MakeAvi(clips / names.back(), audio[i], "pcm_s16le");
+    }
+    const TempDir one;
+    for (const auto& name : names)
+        fs::copy_file(clips / name, one / name);
+
+    ASSERT_EQ(Split("-j 3 --delete clip0.avi clip1.avi clip2.avi clip3.avi"), 0) << output;
+    int code = -1;
+    Capture("cd " + Q(one.path().string()) + " && " + Q(app / "quorvil-split") +
+                " --delete clip0.avi clip1.avi clip2.avi clip3.avi",
+            &code);
+    ASSERT_EQ(code, 0);
+    for (const auto& name : names) {
+        SCOPED_TRACE(name);
+        EXPECT_FALSE(fs::exists(clips / name));
+        for (const std::string& file : {name, name + ".A1.wav", name + ".A2.wav"}) {
+            const std::string path = name + "_processed/" + file;
+            EXPECT_EQ(ReadFile(clips / path), ReadFile(one / path)) << path;
+            EXPECT_FALSE(ReadFile(clips / path).empty()) << path;
+        }
+    }
+    ExpectNoLeftovers();
+}
+
 TEST_F(ConversionTest, VdubOnItsOwn)
 {
     // audio.SetSource(1) keeps the sound in the saved AVI; a bad statement names its line.

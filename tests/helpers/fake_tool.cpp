@@ -6,7 +6,9 @@
 // Then, unless $FAKE_FAIL names it ("vdub", "left" or "right": it then says so on stderr and exits
 // 1, the way our own tools report a failure), it writes its outputs: vdub the soundtrack (a stereo WAV of 4 frames of
 // silence) and the video ("RIFF video") the script names, when the source it opens exists; sox a mono WAV of as many
-// frames as its input, which it checks exists, as the real one does. $FAKE_SLEEP_MS makes every run last that long.
+// frames as its input, which it checks exists, as the real one does. $FAKE_SLEEP_MS makes every run last that long;
+// with $FAKE_SLOW set, only the runs whose record holds that text (a source's name, say: it is in vdub's script and
+// in sox's arguments).
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "append_record.h"
 #include "raw_command_line.h"
 #include "test_files.h"
 #include "tool_report.h"
@@ -64,9 +67,9 @@ int main(int argc, char** argv)
         record += arg + "\x1f";
     if (name == "vdub")
         record += script + "\x1f";
-    std::ofstream(Env("FAKE_TOOL_LOG"), std::ios::app | std::ios::binary) << record << "\x1e";
+    AppendRecord(Env("FAKE_TOOL_LOG"), record + "\x1e");
 
-    if (const std::string ms = Env("FAKE_SLEEP_MS"); !ms.empty())
+    if (const std::string ms = Env("FAKE_SLEEP_MS"); !ms.empty() && record.find(Env("FAKE_SLOW")) != std::string::npos)
         std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(ms.c_str())));
 
     const std::string role = name == "vdub" ? "vdub" : (args.size() > 3 && args[3] == "-1") ? "left" : "right";

@@ -1,6 +1,10 @@
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
+#include <set>
 #include <sys/wait.h>
+#include <system_error>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -15,6 +19,18 @@ using test::ReadFile;
 using test::TempDir;
 using test::WriteFile;
 namespace fs = std::filesystem;
+
+// Whether a process of ours runs the program file at path: a tool left running shows here.
+bool ProgramRunning(const std::string& path)
+{
+    const fs::path program = fs::canonical(path);
+    for (const auto& process : fs::directory_iterator("/proc")) {
+        std::error_code gone; // a process may end while it is looked at
+        if (fs::read_symlink(process.path() / "exe", gone) == program)
+            return true;
+    }
+    return false;
+}
 
 struct Result {
     int code;
@@ -121,12 +137,103 @@ TEST_F(SplitCommandTest, Usage)
         {"--bogus a.avi", 2, "", "quorvil-split: unknown option --bogus"},
         {"--help", 0, "Usage: quorvil-split", ""},
         {"--version", 0, "quorvil-split 1.5\n", ""},
+        {"--jobs 0 a.avi", 2, "", "quorvil-split: the number of jobs must be a whole number from 1 up, not \"0\""},
+        {"--jobs x a.avi", 2, "", "quorvil-split: the number of jobs must be a whole number from 1 up, not \"x\""},
+        {"-j 2x a.avi", 2, "", "quorvil-split: the number of jobs must be a whole number from 1 up, not \"2x\""},
+        {"--jobs=-1 a.avi", 2, "", "quorvil-split: the number of jobs must be a whole number from 1 up, not \"-1\""},
+        {"-j99999999999 a.avi", 2, "", "quorvil-split: the number of jobs must be a whole number from 1 up"},
+        {"a.avi --jobs", 2, "", "quorvil-split: --jobs needs a number\nUsage: quorvil-split"},
+        {"-j", 2, "", "quorvil-split: -j needs a number\nUsage: quorvil-split"},
+        // The value is taken, whichever way it is written, and the option after it still counts.
+        {"--jobs 2 --help", 0, "Usage: quorvil-split", ""},
+        {"-j 3 --version", 0, "quorvil-split 1.5\n", ""},
+        {"--jobs=4 --help", 0, "Usage: quorvil-split", ""},
+        {"-j5 --help", 0, "Usage: quorvil-split", ""},
     };
     for (const auto& row : rows) {
         const Result r = Split(row.arguments);
         EXPECT_EQ(r.code, row.code) << row.arguments;
         EXPECT_TRUE(r.out.starts_with(row.outStart)) << r.out;
         EXPECT_TRUE(r.err.starts_with(row.errStart)) << r.err;
+    }
+}
+
+TEST_F(SplitCommandTest, OneJobAndThreeGiveTheSameOutputsLinesAndExitCode)
+{
+    // The first file fails, and slowly: with three at once the files after it end first.
+    const test::ScopedEnv slow("FAKE_SLEEP_MS", "300");
+    const test::ScopedEnv onlyLate("FAKE_SLOW", "late.avi");
+    const auto run = [&](const std::string& jobs) {
+        for (const auto& file : fs::directory_iterator(clips.path()))
+            fs::remove_all(file.path());
+        WriteFile(clips / "a.avi", test::AviBytes(1));
+        WriteFile(clips / "two.avi", test::AviBytes(2));
+        WriteFile(clips / "mine.avi", test::AviBytes(1));
+        WriteFile(clips / "mine.avi.wav", "the user's own");
+        WriteFile(clips / "b.avi", test::AviBytes(1));
+        const Result r = Split(jobs + " --delete late.avi a.avi two.avi mine.avi gone.avi b.avi");
+        std::set<std::string> files; // what the folder holds afterwards, with each file's size
+        for (const auto& file : fs::recursive_directory_iterator(clips.path())) {
+            const std::string name = fs::relative(file.path(), clips.path()).string();
+            if (name != "out" && name != "err" && name != "tools.log")
+                files.insert(name + (file.is_regular_file() ? " " + std::to_string(file.file_size()) : "/"));
+        }
+        return std::tuple{r.code, r.out, r.err, files};
+    };
+    const auto one = run("-j 1");
+    EXPECT_EQ(run("--jobs 3"), one);
+
+    const auto& [code, out, err, files] = one;
+    const std::string late = clips / "late.avi";
+    const std::string mine = clips / "mine.avi";
+    const std::string two = clips / "two.avi";
+    const std::string gone = clips / "gone.avi";
+    EXPECT_EQ(code, 1);
+    EXPECT_EQ(out, "[1/6] not converted " + late + ": vdub ended with exit code 1\n[2/6] converted " +
+                       (clips / "a.avi") + "\n[3/6] converted " + two +
+                       "; source kept because it has 2 audio streams; only the first is in the outputs\n" +
+                       "[4/6] not converted " + mine + ": " + mine + ".wav exists; Quorvil will not overwrite it\n" +
+                       "[5/6] not converted " + gone + ": vdub ended with exit code 1\n[6/6] converted " +
+                       (clips / "b.avi") + "\n");
+    EXPECT_EQ(err, "3 files were not converted, and their source files were not deleted:\n" + late +
+                       ": vdub ended with exit code 1\n" + mine + ": " + mine +
+                       ".wav exists; Quorvil will not overwrite it\n" + gone +
+                       ": vdub ended with exit code 1\n\n1 file was converted, but its source file was not deleted:\n" +
+                       two + ": it has 2 audio streams; only the first is in the outputs\n");
+    const auto size = [](const std::string& bytes) { return " " + std::to_string(bytes.size()); };
+    EXPECT_TRUE(files.contains("a.avi_processed/a.avi.A2.wav" + size(test::WavBytes(1, 4))))
+        << testing::PrintToString(files);
+    EXPECT_FALSE(files.contains("a.avi" + size(test::AviBytes(1))));
+    EXPECT_TRUE(files.contains("two.avi" + size(test::AviBytes(2))));
+    EXPECT_TRUE(files.contains("mine.avi.wav 14"));
+    EXPECT_FALSE(files.contains("late.avi_processed/"));
+}
+
+TEST_F(SplitCommandTest, ASignalDuringTwoJobsEndsBothToolsAndKeepsBothSources)
+{
+    WriteFile(clips / "a.avi", test::AviBytes(1));
+    WriteFile(clips / "b.avi", test::AviBytes(1));
+    const test::ScopedEnv slow("FAKE_SLEEP_MS", "20000");
+    // The signal comes once both video tools run (each logs its run as it starts), or after 10 s.
+    const std::string command =
+        "cd " + QuoteArgument(clips.path().string()) + " && (" + QuoteArgument(app / "quorvil-split") +
+        " -j 2 --delete a.avi b.avi 2>err & pid=$!; n=0; " +
+        "while [ \"$(cat tools.log 2>/dev/null | tr -cd '\\036' | wc -c)\" -lt 2 ] && " +
+        "[ $n -lt 1000 ]; do sleep 0.01; n=$((n + 1)); done; " + "kill -TERM $pid; wait $pid; echo $? >code)";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    const auto runs = test::ReadToolLog(clips / "tools.log");
+    ASSERT_EQ(runs.size(), 2u);
+    EXPECT_EQ(runs[0].tool, "vdub");
+    EXPECT_EQ(runs[1].tool, "vdub");
+    EXPECT_EQ(ReadFile(clips / "code"), "143\n");
+    EXPECT_EQ(ReadFile(clips / "err"), "2 files were not converted, and their source files were not deleted:\n" +
+                                           (clips / "a.avi") + ": the run was interrupted\n" + (clips / "b.avi") +
+                                           ": the run was interrupted\n\nquorvil-split was interrupted by signal 15\n");
+    EXPECT_FALSE(ProgramRunning(app / "vdub"));
+    for (const std::string name : {"a.avi", "b.avi"}) {
+        EXPECT_TRUE(fs::exists(clips / name));
+        EXPECT_FALSE(fs::exists(clips / (name + "_processed")));
+        EXPECT_FALSE(fs::exists(clips / (name + ".wav")));
     }
 }
 

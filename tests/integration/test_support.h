@@ -1,8 +1,10 @@
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "queue_run.h"
@@ -64,6 +66,19 @@ struct ToolRun {
 
 // Copies the fake tool into dir under the names vdub and sox (vdub.exe and sox.exe on Windows).
 void InstallFakeTools(const TempDir& dir);
+
+// Polls until ready() holds, for at most `bound`: what another thread or process is to do is waited
+// for, never a fixed time. Whether it came.
+template <class Ready> bool WaitUntil(Ready ready, std::chrono::milliseconds bound)
+{
+    const auto end = std::chrono::steady_clock::now() + bound;
+    while (!ready()) {
+        if (std::chrono::steady_clock::now() >= end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
 
 void SetEnv(const char* name, const std::string& value);
 void UnsetEnv(const char* name);

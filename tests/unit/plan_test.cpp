@@ -157,5 +157,34 @@ TEST(Plan, FilesToDelete)
               (std::vector<std::string>{"C:\\clips\\take1.avi.wav", "C:\\tools\\temp.vdf", "C:\\clips\\take1.avi"}));
 }
 
+TEST(Plan, EachJobSlotWritesReadsAndDeletesAScriptOfItsOwnAndTheFirstKeepsTempVdf)
+{
+    // The name the script is written under, the one the video tool is told and the one deleted
+    // must agree, or a slot's tool reads another slot's script.
+    const struct {
+        PathRules rules;
+        const char* dir;
+        int slot;
+        const char* script;
+    } rows[] = {
+        {windows, "C:\\tools\\", 0, "C:\\tools\\temp.vdf"},
+        {windows, "C:\\tools\\", 1, "C:\\tools\\temp2.vdf"},
+        {windows, "C:\\tools\\", 9, "C:\\tools\\temp10.vdf"},
+        {posix, "/run/user/1000/quorvil-a1B2c3/", 0, "/run/user/1000/quorvil-a1B2c3/temp.vdf"},
+        {posix, "/run/user/1000/quorvil-a1B2c3/", 2, "/run/user/1000/quorvil-a1B2c3/temp3.vdf"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.script);
+        const bool onWindows = row.rules.style == PathStyle::windows;
+        const std::string path = onWindows ? "C:\\clips\\a.avi" : "/clips/a.avi";
+        const std::string tools = onWindows ? "C:\\tools\\" : "/opt/quorvil/";
+        EXPECT_EQ(ScriptFile(row.dir, row.slot), row.script);
+        EXPECT_EQ(BuildToolCommands(path, tools, true, row.rules, row.dir, row.slot)[0].parameters,
+                  "/s \"" + std::string(row.script) + "\" /min");
+        EXPECT_EQ(ListFilesToDelete(path, row.dir, false, row.slot),
+                  (std::vector<std::string>{path + ".wav", row.script}));
+    }
+}
+
 } // namespace
 } // namespace quorvil

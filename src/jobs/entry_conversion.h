@@ -1,0 +1,67 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "file_ops.h"
+#include "host.h"
+#include "launcher.h"
+#include "queue_run.h"
+
+namespace quorvil {
+
+// One tool run of an entry: what it was to write, and how that file stood before.
+struct Step {
+    ToolCommand command;
+    std::string role;
+    std::string output;
+    FileStamp before;
+    std::int32_t result = -1;
+    ToolEnd end;
+};
+
+// Where entries write their scripts. A run converts one entry at a time on each of its job slots;
+// a run that converts one entry at a time has one, number 0.
+struct JobSlot {
+    JobSlot(const std::string& programDir, int number) : scriptDir(programDir), number(number) {}
+
+    ScriptDirectory scriptDir; // on POSIX a private directory of the slot's own
+    int number;
+};
+
+// The conversion of one entry. What it makes is recorded, so that a failure takes it back.
+class EntryConversion {
+public:
+    EntryConversion(std::string path, const QueueAccess& queue, const EventHook& processEvents, const std::string& dir,
+                    JobSlot& slot, const RunEnvironment& environment)
+        : path_(std::move(path)), queue_(queue), processEvents_(processEvents), dir_(dir), slot_(slot),
+          environment_(environment), rules_(environment.rules)
+    {
+    }
+    EntryConversion(const EntryConversion&) = delete;
+    EntryConversion& operator=(const EntryConversion&) = delete;
+
+    // Converts the entry; throws Error where the run has to stop, after taking back what it made.
+    EntryOutcome Run();
+
+private:
+    void RunSteps();
+    EntryOutcome Assess(const std::string& wav, const FileStamp& sourceBefore) const;
+    void CleanUp(bool converted);
+
+    std::string path_;
+    const QueueAccess& queue_;
+    const EventHook& processEvents_;
+    const std::string& dir_;
+    JobSlot& slot_;
+    const RunEnvironment& environment_;
+    const PathRules& rules_;
+    std::string madeDirectory_;
+    std::string scriptDirectory_; // known once the script is being written
+    std::array<Step, 3> steps_;
+    std::size_t ran_ = 0;
+};
+
+} // namespace quorvil
