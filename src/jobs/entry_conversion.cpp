@@ -33,7 +33,7 @@ EntryOutcome EntryConversion::Run()
     return outcome;
 }
 
-// Steps 2 to 5: the output directory, the script, the three tools. The options are read when
+// The output directory, the script, the three tools. The options are read when
 // each step needs them: a change made while a tool runs applies to the steps after it.
 void EntryConversion::RunSteps()
 {
@@ -58,6 +58,9 @@ void EntryConversion::RunSteps()
         step.before = StampOf(step.output);
         ran_ = i + 1;
         step.result = environment_.launch(step.command, processEvents_, &step.end);
+        // Without the soundtrack the audio tools could only fail, each with noise of its own.
+        if (i == 0 && step.result != 0)
+            return;
     }
 }
 
@@ -114,7 +117,7 @@ EntryOutcome EntryConversion::Assess(const std::string& wav, const FileStamp& so
     return {true, {}, false};
 }
 
-// Step 6: the soundtrack and the script go; a failed entry also takes back the outputs and the
+// The soundtrack and the script go; a failed entry also takes back the outputs and the
 // directory it made, so that a retry finds the disk as it was.
 void EntryConversion::CleanUp(bool converted)
 {

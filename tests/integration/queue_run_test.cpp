@@ -159,13 +159,15 @@ TEST_F(QueueRunTest, DeleteRemovesTheSourceAfterSuccess)
 
 TEST_F(QueueRunTest, AFailingToolKeepsTheSourceTheRunGoesOnAndTheFailureIsListed)
 {
+    // A failed video tool leaves no soundtrack: the audio tools are not started for that entry.
     const struct {
         const char* fail;
         std::string reason;
+        int launches;
     } rows[] = {
-        {"vdub", " ended with exit code 1" + Said("vdub")},
-        {"left", " for the left channel ended with exit code 1" + Said("left")},
-        {"right", " for the right channel ended with exit code 1" + Said("right")},
+        {"vdub", " ended with exit code 1" + Said("vdub"), 4},
+        {"left", " for the left channel ended with exit code 1" + Said("left"), 6},
+        {"right", " for the right channel ended with exit code 1" + Said("right"), 6},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.fail);
@@ -177,14 +179,14 @@ TEST_F(QueueRunTest, AFailingToolKeepsTheSourceTheRunGoesOnAndTheFailureIsListed
         // The second entry must not fail: let the launcher clear the failure once the first is done.
         int launches = 0;
         launch = [&](const ToolCommand& command, const EventHook& hook, ToolEnd* end) {
-            if (launches++ == 3)
+            if (launches++ == row.launches - 3)
                 test::UnsetEnv("FAKE_FAIL");
             return LaunchTool(command, hook, end);
         };
         const std::string tool = ProgramName(row.fail == std::string("vdub") ? "vdub" : "sox");
         EXPECT_EQ(Run(),
                   "1 file was not converted, and its source file was not deleted:\n" + bad + ": " + tool + row.reason);
-        EXPECT_EQ(launches, 6);
+        EXPECT_EQ(launches, row.launches);
         EXPECT_TRUE(fs::exists(bad));
         EXPECT_FALSE(fs::exists(good));
         EXPECT_FALSE(fs::exists(bad + ".wav"));
