@@ -136,7 +136,7 @@ TEST_F(SplitCommandTest, Usage)
         {"", 2, "", "Usage: quorvil-split"},
         {"--bogus a.avi", 2, "", "quorvil-split: unknown option --bogus"},
         {"--help", 0, "Usage: quorvil-split", ""},
-        {"--version", 0, "quorvil-split 1.5\n", ""},
+        {"--version", 0, "quorvil-split " QUORVIL_VERSION "\n", ""},
         {"--jobs 0 a.avi", 2, "", "quorvil-split: the number of jobs must be a whole number from 1 up, not \"0\""},
         {"--jobs x a.avi", 2, "", "quorvil-split: the number of jobs must be a whole number from 1 up, not \"x\""},
         {"-j 2x a.avi", 2, "", "quorvil-split: the number of jobs must be a whole number from 1 up, not \"2x\""},
@@ -146,7 +146,7 @@ TEST_F(SplitCommandTest, Usage)
         {"-j", 2, "", "quorvil-split: -j needs a number\nUsage: quorvil-split"},
         // The value is taken, whichever way it is written, and the option after it still counts.
         {"--jobs 2 --help", 0, "Usage: quorvil-split", ""},
-        {"-j 3 --version", 0, "quorvil-split 1.5\n", ""},
+        {"-j 3 --version", 0, "quorvil-split " QUORVIL_VERSION "\n", ""},
         {"--jobs=4 --help", 0, "Usage: quorvil-split", ""},
         {"-j5 --help", 0, "Usage: quorvil-split", ""},
     };
