@@ -11,10 +11,10 @@ namespace quorvil {
 // The host's path style and the lead-byte test of its 8-bit code page.
 [[nodiscard]] PathRules HostPathRules();
 
-// DIR: the directory of the running executable, ending with its separator.
+// The directory of the running executable, ending with its separator.
 [[nodiscard]] std::string ProgramDirectory();
 
-// Where a run writes its video-tool script. On Windows that is the program directory, DIR, as the
+// Where a run writes its video-tool script. On Windows that is the program directory, as the
 // video tool there expects. On POSIX it is a private directory of the run (under $XDG_RUNTIME_DIR,
 // else $TMPDIR, else /tmp), made when first asked for and removed with this object: an installed
 // copy works for every user, and two runs never share a script.

@@ -17,20 +17,22 @@ struct OutputFiles {
     std::string right;
 };
 
-// ESC: the path as a string of the video tool's script. Doubles every "\" (leaving trail bytes
+// The path as a string of the video tool's script. Doubles every "\" (leaving trail bytes
 // of double-byte characters alone) and escapes what could end or break the string: '"' as \",
 // line breaks and tabs as \n \r \t, other control characters as \xNN. A Windows path holds none
 // of those, so for it only the backslashes change.
 [[nodiscard]] std::string EscapeScriptPath(std::string_view text, LeadByteTest isLeadByte = NoLeadBytes);
 
-// NAME: the text after the last separator; all of the path when it has none.
+// The file name: the text after the last separator; all of the path when it has none.
 [[nodiscard]] std::string FileNamePart(std::string_view path, const PathRules& rules);
 
-// DIR from a program's full path: up to and including the last separator.
+// The directory of a program's full path: up to and including the last separator.
 [[nodiscard]] std::string DirectoryPart(std::string_view path, const PathRules& rules);
 
-[[nodiscard]] std::string OutputDirectory(std::string_view path); // SUB
-[[nodiscard]] std::string SoundtrackFile(std::string_view path);  // WAV
+// The folder an entry's outputs go to when asked for one: path + "_processed".
+[[nodiscard]] std::string OutputDirectory(std::string_view path);
+// The video tool's soundtrack, which the audio tool splits: path + ".wav".
+[[nodiscard]] std::string SoundtrackFile(std::string_view path);
 
 // The video tool's script: temp.vdf in dir. A run that converts several entries at once gives
 // each of its job slots a script of its own, since they may share one directory (the program's,
@@ -46,12 +48,12 @@ struct OutputFiles {
 [[nodiscard]] std::string ScriptFileBytes(const std::vector<std::string>& lines);
 
 // The video tool, then the audio tool for channel 1 and for channel 2, in the order they run. The
-// tools are DIR's; the script is the job slot's in scriptDir, in DIR when that is empty.
+// tools are in dir; the script is the job slot's in scriptDir, in dir when that is empty.
 [[nodiscard]] std::array<ToolCommand, 3> BuildToolCommands(std::string_view path, std::string_view dir, bool subdir,
                                                            const PathRules& rules, std::string_view scriptDir = {},
                                                            int slot = 0);
 
-// WAV, the job slot's script and, when asked to, the source file, in the order they are deleted.
+// The soundtrack, the job slot's script and, when asked to, the source file, in the order they are deleted.
 [[nodiscard]] std::vector<std::string> ListFilesToDelete(std::string_view path, std::string_view dir,
                                                          bool deleteOriginal, int slot = 0);
 
