@@ -139,6 +139,53 @@ TEST(Launcher, ToolsRunningAtOnceEachGetTheirOwnReason)
     }
 }
 
+// What an event hook throws to stop a run.
+struct Stop : std::exception {};
+
+TEST(Launcher, AToolIsAskedToEndBeforeItIsMadeToWhenTheHookThrows)
+{
+    const TempDir dir;
+    const std::string answer = dir / "answer";
+    EXPECT_THROW((void)LaunchTool(Helper("until-asked 20000 " + QuoteArgument(answer)), [] { throw Stop(); }), Stop);
+    EXPECT_EQ(ReadFile(answer), "asked"); // it was asked, and had the time to answer
+}
+
+TEST(Launcher, TheWindowAnswersWhileAToolThatIgnoresTheRequestIsGivenItsTime)
+{
+    int hooks = 0;
+    EXPECT_THROW((void)LaunchTool(Helper("ignore-ask 20000"),
+                                  [&] {
+                                      // Thrown again while the tool is given its time: set aside.
+                                      if (hooks++ < 2)
+                                          throw Stop();
+                                  }),
+                 Stop);
+    // Called through the 3 s, not only before the first throw; then the tool was made to end.
+    EXPECT_GE(hooks, 5);
+}
+
+TEST(Launcher, AMissingToolAndAMissingFolderToRunItInAreToldApart)
+{
+    const TempDir dir;
+    ToolCommand missingTool = Helper("exit 0");
+    missingTool.programFile = dir / test::ProgramName("no-such-tool");
+    ToolCommand missingFolder = Helper("exit 0");
+    missingFolder.directory = dir / "no-such-folder";
+    const struct {
+        const ToolCommand& command;
+        std::string text;
+    } rows[] = {
+        {missingTool, "tool was not found"},
+        {missingFolder,
+         "tool could not be started: the folder it was to run in, " + missingFolder.directory + ", was not found"},
+    };
+    for (const auto& row : rows) {
+        ToolEnd end;
+        EXPECT_EQ(LaunchTool(row.command, {}, &end), -1);
+        EXPECT_EQ(DescribeEnd("tool", -1, end), row.text);
+    }
+}
+
 TEST(Launcher, WorkingDirectory)
 {
     const TempDir dir;
