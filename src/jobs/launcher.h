@@ -20,6 +20,20 @@ struct ToolEnd {
     std::string errorTail; // the last lines the tool wrote to its error output, where the platform keeps them
 };
 
+// What a thread needs before it starts tools, held for as long as it may: on Windows COM, which
+// the shell's ShellExecuteEx may hand the start to; nothing on POSIX. Each program holds one in
+// its main thread from its start, and a run holds one in each thread it starts tools from.
+class LauncherScope {
+public:
+    LauncherScope();
+    ~LauncherScope();
+    LauncherScope(const LauncherScope&) = delete;
+    LauncherScope& operator=(const LauncherScope&) = delete;
+
+private:
+    bool initialised_ = false;
+};
+
 // Starts command.programFile with command.parameters (split by the Windows rules where the
 // platform needs an argument vector). With command.wait set, waits up to 100 ms at a time and
 // calls processEvents after every wait the tool outlives, never before the first wait.

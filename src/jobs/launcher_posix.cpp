@@ -375,6 +375,10 @@ void DescribeStartFailure(const StartFailure& failure, const ToolCommand& comman
 
 } // namespace
 
+LauncherScope::LauncherScope() = default;
+
+LauncherScope::~LauncherScope() = default;
+
 std::int32_t LaunchTool(const ToolCommand& command, const EventHook& processEvents, ToolEnd* end)
 {
     // There is no shell in between: the tool gets the arguments the Windows runtime would give it.

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <objbase.h>
+
 // After windows.h, whose types it uses.
 #include <shellapi.h>
 
@@ -148,6 +150,19 @@ void EndTool(HANDLE process, const EventHook& processEvents)
 }
 
 } // namespace
+
+// Apartment-threaded, as the shell's extensions expect; without OLE1 DDE, which the shell needs
+// no more. A thread that has COM already keeps it as it is.
+LauncherScope::LauncherScope()
+    : initialised_(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE)))
+{
+}
+
+LauncherScope::~LauncherScope()
+{
+    if (initialised_)
+        CoUninitialize();
+}
 
 std::int32_t LaunchTool(const ToolCommand& command, const EventHook& processEvents, ToolEnd* end)
 {
