@@ -179,6 +179,18 @@ std::int32_t LaunchTool(const ToolCommand& command, const EventHook& processEven
     request.nShow = static_cast<int>(command.showMode);
     (void)ReportFolder(); // before the tool starts, so that it inherits where to leave its reason
 
+    // The shell may start the tool elsewhere when the folder to run it in is missing (Wine does).
+    if (!command.directory.empty()) {
+        const DWORD folder = GetFileAttributesA(command.directory.c_str());
+        if (folder == INVALID_FILE_ATTRIBUTES || !(folder & FILE_ATTRIBUTE_DIRECTORY)) {
+            if (end) {
+                end->kind = ToolEnd::Kind::notStarted;
+                end->detail = FolderNotFoundDetail(command.directory);
+            }
+            return -1;
+        }
+    }
+
     if (!ShellExecuteExA(&request)) {
         if (end) {
             const DWORD error = GetLastError();
@@ -190,12 +202,6 @@ std::int32_t LaunchTool(const ToolCommand& command, const EventHook& processEven
             end->detail = SystemText(error);
             while (!end->detail.empty() && static_cast<unsigned char>(end->detail.back()) <= ' ')
                 end->detail.pop_back();
-            // "Not found" may be the folder it was to run in, not the tool.
-            const DWORD folder = command.directory.empty() ? 0 : GetFileAttributesA(command.directory.c_str());
-            if (folder == INVALID_FILE_ATTRIBUTES || (folder != 0 && !(folder & FILE_ATTRIBUTE_DIRECTORY))) {
-                end->kind = ToolEnd::Kind::notStarted;
-                end->detail = FolderNotFoundDetail(command.directory);
-            }
         }
         return -1;
     }

@@ -3,8 +3,9 @@
 #include <string>
 
 // Waits up to `ms` milliseconds to be asked to end the way the launcher asks (SIGTERM on POSIX,
-// WM_CLOSE to a window of its own on Windows). When asked and `answer` is set, writes "asked" to
-// `file` and returns 0; a request not answered is ignored. Returns 1 when nobody asked in time.
+// WM_CLOSE to a window of its own on Windows), having written "ready" to `file` once it can be
+// asked. When asked and `answer` is set, writes "asked" to `file` and returns 0; a request not
+// answered is ignored. Returns 1 when nobody asked in time.
 int WaitToBeAskedToEnd(int ms, const std::string& file, bool answer);
 
 // Starts a child of its own that sleeps for a minute, and writes the child's process id to `file`

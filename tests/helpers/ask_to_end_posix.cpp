@@ -20,6 +20,7 @@ extern "C" void NoteRequest(int)
 int WaitToBeAskedToEnd(int ms, const std::string& file, bool answer)
 {
     std::signal(SIGTERM, answer ? NoteRequest : SIG_IGN);
+    std::ofstream(file) << "ready";
     for (int waited = 0; waited < ms && !asked; waited += 10)
         ::poll(nullptr, 0, 10);
     if (!asked)

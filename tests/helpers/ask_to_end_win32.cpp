@@ -40,8 +40,12 @@ int WaitToBeAskedToEnd(int ms, const std::string& file, bool answer)
     windowClass.lpszClassName = "AskToEndHelper";
     RegisterClassA(&windowClass);
     // Top-level and never shown, as a tool's window may be while it works.
-    CreateWindowExA(0, "AskToEndHelper", "helper", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr, nullptr,
-                    windowClass.hInstance, nullptr);
+    if (!CreateWindowExA(0, "AskToEndHelper", "helper", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr, nullptr,
+                         windowClass.hInstance, nullptr)) {
+        std::ofstream(file) << "no window: " << GetLastError();
+        return 2;
+    }
+    std::ofstream(file) << "ready";
     const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(ms);
     while (!state.asked && GetTickCount64() < end) {
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
