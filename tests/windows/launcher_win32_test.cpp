@@ -2,10 +2,12 @@
 // started; the shared cases (a reason read, several tools at once) are in launcher_test.cpp.
 #include <filesystem>
 #include <string>
+#include <thread>
 
 #include <windows.h>
 
-// After windows.h, whose types it uses.
+// After windows.h, whose types they use.
+#include <objbase.h>
 #include <tlhelp32.h>
 
 #include <gtest/gtest.h>
@@ -55,6 +57,27 @@ TEST(LauncherWin32, AReasonIsRemovedOnceRead)
     EXPECT_EQ(LaunchTool(Helper("report 2 0 " + QuoteArgument("helper: failed")), {}, &end), 2);
     EXPECT_EQ(end.errorTail, "helper: failed");
     EXPECT_EQ(ReasonFiles(), before);
+}
+
+// Whether this thread has COM, apartment-threaded, as the shell wants it: asked again, COM says so.
+bool ComReady()
+{
+    const HRESULT result = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    if (SUCCEEDED(result))
+        CoUninitialize();
+    return result == S_FALSE;
+}
+
+TEST(LauncherWin32, AThreadHasComForTheShellForAsLongAsItHoldsALauncherScope)
+{
+    std::thread([] {
+        EXPECT_FALSE(ComReady());
+        {
+            const LauncherScope launcher;
+            EXPECT_TRUE(ComReady());
+        }
+        EXPECT_FALSE(ComReady());
+    }).join();
 }
 
 // A handle to wait on the running program named `name` that `parent` started, or null.
