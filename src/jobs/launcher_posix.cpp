@@ -458,8 +458,13 @@ std::int32_t LaunchTool(const ToolCommand& command, const EventHook& processEven
     try {
         WaitWithEvents(child, errors, processEvents);
     } catch (...) {
-        // Whoever gives up the wait ends the tool: nothing runs on unowned.
-        child.End(processEvents);
+        // Whoever gives up the wait ends the tool: nothing runs on unowned. Its error output is
+        // still read meanwhile, so that what it says as it ends cannot stall it on a full pipe.
+        child.End([&errors, &processEvents] {
+            errors.Drain();
+            if (processEvents)
+                processEvents();
+        });
         throw;
     }
     const std::int32_t result = child.Reap(end);

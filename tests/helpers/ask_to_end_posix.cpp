@@ -1,7 +1,9 @@
 #include "ask_to_end.h"
 
 #include <csignal>
+#include <cstdio>
 #include <fstream>
+#include <string>
 
 #include <poll.h>
 #include <unistd.h>
@@ -25,6 +27,8 @@ int WaitToBeAskedToEnd(int ms, const std::string& file, bool answer)
         ::poll(nullptr, 0, 10);
     if (!asked)
         return 1;
+    // More than a pipe holds, as a tool may say much as it ends: it must not stall on it.
+    std::fputs(std::string(100000, '\n').c_str(), stderr);
     std::ofstream(file) << "asked";
     return 0;
 }
