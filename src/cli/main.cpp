@@ -1,10 +1,11 @@
 #include <atomic>
-#include <csignal>
 #include <iostream>
 #include <string>
 #include <vector>
 
+#include "launcher.h"
 #include "split_command.h"
+#include "stop_signals.h"
 
 namespace {
 
@@ -23,8 +24,8 @@ extern "C" void NoteSignal(int signal)
 
 int main(int argc, char** argv)
 {
-    std::signal(SIGINT, NoteSignal);
-    std::signal(SIGTERM, NoteSignal);
+    const quorvil::LauncherScope launcher;
+    quorvil::WatchStopSignals(NoteSignal);
     return quorvil::RunSplitCommand(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr,
                                     [] { return pendingSignal.load(); });
 }

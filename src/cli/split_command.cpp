@@ -1,6 +1,8 @@
 #include "split_command.h"
 
+#include <cerrno>
 #include <charconv>
+#include <cstring>
 #include <optional>
 #include <string_view>
 
@@ -27,7 +29,7 @@ constexpr const char* kHelp =
     "\n"
     "The tools vdub and sox are taken from the directory of quorvil-split.\n"
     "Exit code: 0 every file converted, 1 a file was not converted or the run stopped, 2 bad usage,\n"
-    "130 or 143 interrupted by SIGINT or SIGTERM.\n";
+    "130, 143 or 129 interrupted by SIGINT, SIGTERM or SIGHUP (a closed terminal).\n";
 
 class PrintProgress : public RunObserver {
 public:
@@ -36,23 +38,49 @@ public:
     void EntryFinished(int index, const std::string& path, const EntryOutcome& outcome) override
     {
         ++finished_;
-        out_ << '[' << index + 1 << '/' << count_ << "] ";
+        std::string line = '[' + std::to_string(index + 1) + '/' + count_ + "] ";
         if (outcome.converted && outcome.reason.empty()) {
-            out_ << "converted " << path << std::endl;
+            line += "converted " + path;
         } else if (outcome.converted) {
-            out_ << "converted " << path << "; source kept because " << outcome.reason << std::endl;
+            line += "converted " + path + "; source kept because " + outcome.reason;
         } else {
             ++failed_;
-            out_ << "not converted " << path << ": " << outcome.reason << std::endl;
+            line += "not converted " + path + ": " + outcome.reason;
         }
+        Print(line);
     }
 
     // Whether every entry came to its end converted.
     [[nodiscard]] bool AllConverted(std::size_t count) const { return failed_ == 0 && finished_ == count; }
 
+    // The lines that could not be written, and why, in a line for the error output; empty when
+    // every line was written. The run does not stop for them: converting needs no reader.
+    [[nodiscard]] std::string Unwritten() const
+    {
+        if (unwritten_ == 0)
+            return {};
+        return "quorvil-split: " + std::to_string(unwritten_) + (unwritten_ == 1 ? " line" : " lines") +
+               " could not be written to standard output" + (reason_.empty() ? "" : ": " + reason_) + "\n";
+    }
+
 private:
+    void Print(const std::string& line)
+    {
+        if (unwritten_ == 0) {
+            errno = 0;
+            out_ << line << std::endl;
+            if (out_)
+                return;
+            // The stream gives no reason; the write under it left one.
+            reason_ = errno != 0 ? std::strerror(errno) : "";
+        }
+        ++unwritten_; // a stream that failed stays failed: the rest is not tried
+    }
+
     std::size_t finished_ = 0;
     std::size_t failed_ = 0;
+    std::size_t unwritten_ = 0;
+    std::string reason_;
     std::ostream& out_;
     std::string count_;
 };
@@ -152,12 +180,13 @@ int RunSplitCommand(const std::vector<std::string>& arguments, std::ostream& out
             jobs);
     } catch (const Error& e) {
         out.flush();
-        err << e.what() << '\n';
+        err << e.what() << '\n' << progress.Unwritten();
         if (signal() != 0)
             return 128 + signal();
         // Converted files whose sources were kept are said, but they are converted.
         return progress.AllConverted(files.size()) ? 0 : 1;
     }
+    err << progress.Unwritten();
     return signal() != 0 ? 128 + signal() : 0;
 }
 

@@ -129,6 +129,7 @@ bool ConcurrentRun::OutputsInUse(const std::string& path) const
 
 void ConcurrentRun::Convert(JobSlot& job, Entry& entry)
 {
+    const LauncherScope launcher; // this thread starts the entry's tools
     // The options as they stood when the entry started: the caller's are read in its own thread only.
     const bool subdir = entry.subdir;
     const bool deleteOriginal = entry.deleteOriginal;

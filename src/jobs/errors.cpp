@@ -36,6 +36,11 @@ std::string CannotCreateFileMessage(const std::string& path, const std::string& 
     return "Cannot create file \"" + path + "\". " + text;
 }
 
+std::string StreamWriteErrorMessage(const std::string& systemText)
+{
+    return systemText.empty() ? kStreamWriteError : kStreamWriteError + (": " + systemText);
+}
+
 std::string ListIndexOutOfBoundsMessage(int index)
 {
     return "List index out of bounds (" + std::to_string(index) + ")";

@@ -23,4 +23,9 @@ public:
 
 inline constexpr const char* kStreamWriteError = "Stream write error";
 
+// kStreamWriteError, with the system's reason after it when one is given: on POSIX, where the
+// text is ours, "No space left on device" or "Input/output error" tells the user what to do. The
+// Windows build gives none, and keeps the text as the user there has always read it.
+[[nodiscard]] std::string StreamWriteErrorMessage(const std::string& systemText = {});
+
 } // namespace quorvil

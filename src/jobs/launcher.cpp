@@ -28,6 +28,11 @@ std::string LastErrorLines(const std::string& text)
     return joined;
 }
 
+std::string FolderNotFoundDetail(const std::string& folder)
+{
+    return "the folder it was to run in, " + folder + ", was not found";
+}
+
 std::string DescribeEnd(const std::string& tool, std::int32_t result, const ToolEnd& end)
 {
     std::string text;

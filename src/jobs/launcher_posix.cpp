@@ -6,12 +6,16 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -24,30 +28,6 @@ namespace quorvil {
 
 namespace {
 
-class FileActions {
-public:
-    FileActions() { posix_spawn_file_actions_init(&actions_); }
-    ~FileActions() { posix_spawn_file_actions_destroy(&actions_); }
-    FileActions(const FileActions&) = delete;
-    FileActions& operator=(const FileActions&) = delete;
-    posix_spawn_file_actions_t* get() { return &actions_; }
-
-private:
-    posix_spawn_file_actions_t actions_;
-};
-
-class SpawnAttributes {
-public:
-    SpawnAttributes() { posix_spawnattr_init(&attributes_); }
-    ~SpawnAttributes() { posix_spawnattr_destroy(&attributes_); }
-    SpawnAttributes(const SpawnAttributes&) = delete;
-    SpawnAttributes& operator=(const SpawnAttributes&) = delete;
-    posix_spawnattr_t* get() { return &attributes_; }
-
-private:
-    posix_spawnattr_t attributes_;
-};
-
 class UniqueFd {
 public:
     explicit UniqueFd(int fd) : fd_(fd) {}
@@ -58,11 +38,26 @@ public:
     }
     UniqueFd(const UniqueFd&) = delete;
     UniqueFd& operator=(const UniqueFd&) = delete;
+    UniqueFd& operator=(UniqueFd&& other) noexcept
+    {
+        std::swap(fd_, other.fd_);
+        return *this;
+    }
     [[nodiscard]] int get() const { return fd_; }
 
 private:
     int fd_;
 };
+
+// A descriptor moved to 3 or above, so that setting up 0, 1 and 2 in the child cannot overwrite it.
+int AboveStandardStreams(int fd)
+{
+    if (fd < 0 || fd > STDERR_FILENO)
+        return fd;
+    const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    ::close(fd);
+    return moved;
+}
 
 // The last bytes a tool wrote to its error output: enough for its last lines, never more.
 class ErrorTail {
@@ -90,8 +85,8 @@ public:
     {
         int fds[2];
         if (::pipe2(fds, O_CLOEXEC) == 0) {
-            read_ = fds[0];
-            write_ = fds[1];
+            read_ = AboveStandardStreams(fds[0]);
+            write_ = AboveStandardStreams(fds[1]);
             // Our end only: the tool's writes must block when the pipe is full, not fail.
             ::fcntl(read_, F_SETFL, ::fcntl(read_, F_GETFL) | O_NONBLOCK);
         }
@@ -141,32 +136,54 @@ private:
     ErrorTail tail_;
 };
 
-// Our own child, reaped exactly once whatever way the launcher is left. Left by an exception (the
-// event hook may throw), it asks the tool to end first, and makes it end after 3 s.
+// Our own child, reaped exactly once whatever way the launcher is left. A tool we wait for leads a
+// process group of its own, so that ending it ends whatever it started too.
 class Child {
 public:
-    explicit Child(pid_t pid) : pid_(pid) {}
+    Child(pid_t pid, bool group) : pid_(pid), group_(group), pidfd_(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)))
+    {
+    }
+    // Left by an exception that End() did not see (none the launcher expects), the tool is still ended.
     ~Child()
     {
-        if (pid_ <= 0)
-            return;
-        ::kill(pid_, SIGTERM);
-        for (int i = 0; i < 30 && !Ended(); ++i)
-            ::poll(nullptr, 0, 100);
-        if (!Ended())
-            ::kill(pid_, SIGKILL);
-        (void)Reap(nullptr);
+        if (pid_ > 0)
+            End({});
     }
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;
 
     [[nodiscard]] pid_t pid() const { return pid_; }
+    [[nodiscard]] int pidfd() const { return pidfd_.get(); }
 
     // Whether the child has ended, without reaping it.
     [[nodiscard]] bool Ended() const
     {
         siginfo_t info{};
         return ::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid != 0;
+    }
+
+    // Asks the tool to end (SIGTERM, and SIGCONT for one that was stopped), makes it end after 3 s
+    // (SIGKILL), and reaps it. processEvents is still called every 100 ms meanwhile, so that a window
+    // keeps answering; what it throws then is set aside, since the exception that led here goes on.
+    void End(const EventHook& processEvents)
+    {
+        Signal(SIGTERM);
+        Signal(SIGCONT);
+        for (int i = 0; i < 30 && !Ended(); ++i) {
+            pollfd entry{pidfd_.get(), POLLIN, 0};
+            if (::poll(&entry, pidfd_.get() >= 0 ? 1 : 0, 100) > 0)
+                break;
+            if (processEvents) {
+                try {
+                    processEvents();
+                } catch (...) {
+                }
+            }
+        }
+        // Whatever is left of its group goes too. The tool is not reaped yet, so its process group
+        // id cannot have been given to anyone else.
+        Signal(SIGKILL);
+        (void)Reap(nullptr);
     }
 
     // Blocks until the child has ended; its exit code, or -1 when it left none.
@@ -204,19 +221,28 @@ public:
     }
 
 private:
+    void Signal(int signal) const
+    {
+        if (group_)
+            ::killpg(pid_, signal);
+        else
+            ::kill(pid_, signal);
+    }
+
     pid_t pid_;
+    bool group_;
+    UniqueFd pidfd_;
 };
 
 // Waits until the child ends, 100 ms at a time, with the event hook after each time-out; reads
 // the tool's error output meanwhile, so that a tool that writes much of it never stalls on a full pipe.
 void WaitWithEvents(const Child& child, ErrorPipe& errors, const EventHook& processEvents)
 {
-    const UniqueFd pidfd(static_cast<int>(::syscall(SYS_pidfd_open, child.pid(), 0)));
     using Clock = std::chrono::steady_clock;
     auto deadline = Clock::now() + std::chrono::milliseconds(100);
     int errorFd = errors.readFd();
     for (;;) {
-        pollfd entries[2] = {{pidfd.get(), POLLIN, 0}, {errorFd, POLLIN, 0}};
+        pollfd entries[2] = {{child.pidfd(), POLLIN, 0}, {errorFd, POLLIN, 0}};
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         const int ready = ::poll(entries, 2, static_cast<int>(std::max<std::int64_t>(left, 0)));
         if (ready < 0 && errno == EINTR)
@@ -229,7 +255,7 @@ void WaitWithEvents(const Child& child, ErrorPipe& errors, const EventHook& proc
                 errorFd = -1; // nothing more will come: poll the process only
         }
         // Kernels before 5.3 have no process descriptors: look at the child after each time-out.
-        if ((entries[0].revents & POLLIN) || (pidfd.get() < 0 && ready == 0 && child.Ended()))
+        if ((entries[0].revents & POLLIN) || (child.pidfd() < 0 && ready == 0 && child.Ended()))
             return;
         if (entries[0].revents & (POLLERR | POLLNVAL))
             return;
@@ -241,7 +267,117 @@ void WaitWithEvents(const Child& child, ErrorPipe& errors, const EventHook& proc
     }
 }
 
+// Why the child could not become the tool: the step that failed and its errno. It is written to a
+// close-on-exec pipe, which an exec that works closes unwritten.
+struct StartFailure {
+    enum class Step : int { directory, program, setup };
+    Step step;
+    int error;
+};
+
+// Everything the child needs, made before the fork: after it, the child may only make system calls.
+struct StartPlan {
+    const char* program;
+    char* const* argv;
+    const char* directory; // nullptr: ours
+    bool hidden;
+    int errorFd;  // the tool's error output, or -1
+    bool waited;  // a tool we wait for: see LaunchTool
+    pid_t parent; // our process id
+    int reportFd; // where StartFailure goes
+    int maxFd;    // the highest descriptor that may be open, for kernels without close_range
+};
+
+[[noreturn]] void ReportAndExit(int reportFd, StartFailure::Step step) noexcept
+{
+    const StartFailure failure{step, errno};
+    (void)!::write(reportFd, &failure, sizeof failure);
+    ::_exit(127);
+}
+
+// In the child, between fork and exec: async-signal-safe calls only, as the parent may have threads.
+[[noreturn]] void BecomeTool(const StartPlan& plan) noexcept
+{
+    const auto fail = [&plan](StartFailure::Step step) { ReportAndExit(plan.reportFd, step); };
+    // The tool starts with default signal handling, whatever the application set; the parent blocked
+    // every signal for the fork, so none of its handlers can run here.
+    struct sigaction defaults {};
+    defaults.sa_handler = SIG_DFL;
+    for (int signal = 1; signal < NSIG; ++signal)
+        (void)::sigaction(signal, &defaults, nullptr);
+    if (plan.waited) {
+        // A group of its own, so that ending the tool ends what it started too; and the tool ends
+        // should Quorvil be killed (a tool may choose a gentler signal for itself).
+        (void)::setpgid(0, 0);
+        if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0)
+            fail(StartFailure::Step::setup);
+        if (::getppid() != plan.parent)
+            ::_exit(127); // Quorvil ended before the line above
+    }
+    const auto toNull = [&](int target, int flags) {
+        const int fd = ::open("/dev/null", flags);
+        if (fd < 0 || (fd != target && ::dup2(fd, target) < 0))
+            fail(StartFailure::Step::setup);
+        if (fd != target)
+            ::close(fd);
+    };
+    // Out of the terminal's foreground group, a tool that read the terminal would be stopped for good.
+    if (plan.hidden || plan.waited)
+        toNull(STDIN_FILENO, O_RDONLY);
+    if (plan.hidden) {
+        toNull(STDOUT_FILENO, O_WRONLY);
+        if (::dup2(STDOUT_FILENO, STDERR_FILENO) < 0)
+            fail(StartFailure::Step::setup);
+    }
+    if (plan.errorFd >= 0 && ::dup2(plan.errorFd, STDERR_FILENO) < 0)
+        fail(StartFailure::Step::setup);
+    if (plan.directory && ::chdir(plan.directory) != 0)
+        fail(StartFailure::Step::directory);
+    // Whatever the application has open, with or without close-on-exec, stays out of the tool.
+    if (::syscall(SYS_close_range, STDERR_FILENO + 1, plan.reportFd - 1, 0) != 0 ||
+        ::syscall(SYS_close_range, plan.reportFd + 1, ~0U, 0) != 0) {
+        for (int fd = STDERR_FILENO + 1; fd <= plan.maxFd; ++fd) {
+            if (fd != plan.reportFd)
+                ::close(fd);
+        }
+    }
+    sigset_t none;
+    sigemptyset(&none);
+    (void)::sigprocmask(SIG_SETMASK, &none, nullptr);
+    ::execve(plan.program, plan.argv, environ);
+    ReportAndExit(plan.reportFd, StartFailure::Step::program);
+}
+
+// Fills in why the tool could not be started.
+void DescribeStartFailure(const StartFailure& failure, const ToolCommand& command, ToolEnd& end)
+{
+    const bool missing = failure.error == ENOENT || failure.error == ENOTDIR;
+    end.kind = ToolEnd::Kind::notStarted;
+    end.detail = std::strerror(failure.error);
+    switch (failure.step) {
+    case StartFailure::Step::directory:
+        end.detail = missing ? FolderNotFoundDetail(command.directory)
+                             : "the folder it was to run in, " + command.directory + ", could not be entered (" +
+                                   end.detail + ")";
+        break;
+    case StartFailure::Step::program: {
+        struct stat info {};
+        if (missing && ::stat(command.programFile.c_str(), &info) == 0)
+            end.detail = "what it needs to run (its interpreter or loader) was not found";
+        else if (missing)
+            end.kind = ToolEnd::Kind::notFound;
+        break;
+    }
+    case StartFailure::Step::setup:
+        break;
+    }
+}
+
 } // namespace
+
+LauncherScope::LauncherScope() = default;
+
+LauncherScope::~LauncherScope() = default;
 
 std::int32_t LaunchTool(const ToolCommand& command, const EventHook& processEvents, ToolEnd* end)
 {
@@ -256,47 +392,81 @@ std::int32_t LaunchTool(const ToolCommand& command, const EventHook& processEven
     const bool hidden = command.showMode == ShowMode::hidden;
     // Only a tool we wait for has its error output read; one left running keeps ours.
     ErrorPipe errors(!hidden);
-    FileActions actions;
-    if (hidden) {
-        posix_spawn_file_actions_addopen(actions.get(), STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(actions.get(), STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_adddup2(actions.get(), STDOUT_FILENO, STDERR_FILENO);
-    }
-    if (command.wait && errors.writeFd() >= 0)
-        posix_spawn_file_actions_adddup2(actions.get(), errors.writeFd(), STDERR_FILENO);
-    if (!command.directory.empty())
-        posix_spawn_file_actions_addchdir_np(actions.get(), command.directory.c_str());
-    // Whatever the application has open, with or without close-on-exec, stays out of the tool.
-    posix_spawn_file_actions_addclosefrom_np(actions.get(), STDERR_FILENO + 1);
-
-    // The tool starts with default signal handling and nothing blocked, whatever the application set.
-    SpawnAttributes attributes;
-    sigset_t none;
-    sigset_t all;
-    sigemptyset(&none);
-    sigfillset(&all);
-    posix_spawnattr_setsigmask(attributes.get(), &none);
-    posix_spawnattr_setsigdefault(attributes.get(), &all);
-    posix_spawnattr_setflags(attributes.get(), POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-
-    pid_t pid = -1;
-    if (const int error =
-            ::posix_spawn(&pid, command.programFile.c_str(), actions.get(), attributes.get(), argv.data(), environ);
-        error != 0) {
+    int reportFds[2];
+    if (::pipe2(reportFds, O_CLOEXEC) != 0) {
         if (end) {
-            end->kind = error == ENOENT ? ToolEnd::Kind::notFound : ToolEnd::Kind::notStarted;
-            end->detail = std::strerror(error);
+            end->kind = ToolEnd::Kind::notStarted;
+            end->detail = std::strerror(errno);
         }
         return -1;
     }
-    errors.CloseWriteEnd();
+    UniqueFd reportRead(AboveStandardStreams(reportFds[0]));
+    UniqueFd reportWrite(AboveStandardStreams(reportFds[1]));
+    rlimit files{};
+    const int maxFd = ::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY
+                          ? static_cast<int>(std::min<rlim_t>(files.rlim_cur, 1 << 20))
+                          : 1 << 16;
+    const StartPlan plan{command.programFile.c_str(),
+                         argv.data(),
+                         command.directory.empty() ? nullptr : command.directory.c_str(),
+                         hidden,
+                         command.wait ? errors.writeFd() : -1,
+                         command.wait,
+                         ::getpid(),
+                         reportWrite.get(),
+                         maxFd};
 
-    Child child(pid);
+    // A tool we wait for is ours to end: it leads a process group of its own, and dies with us.
+    // That takes a step between fork and exec, which posix_spawn has no room for.
+    sigset_t all;
+    sigset_t old;
+    sigfillset(&all);
+    ::pthread_sigmask(SIG_SETMASK, &all, &old);
+    const pid_t pid = ::fork();
+    if (pid == 0)
+        BecomeTool(plan);
+    const int forkError = errno;
+    ::pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    if (pid < 0) {
+        if (end) {
+            end->kind = ToolEnd::Kind::notStarted;
+            end->detail = std::strerror(forkError);
+        }
+        return -1;
+    }
+    if (command.wait)
+        (void)::setpgid(pid, pid); // as the child does: whichever comes first, the group is there
+    errors.CloseWriteEnd();
+    reportWrite = UniqueFd(-1);
+
+    StartFailure failure{};
+    ssize_t got;
+    do {
+        got = ::read(reportRead.get(), &failure, sizeof failure);
+    } while (got < 0 && errno == EINTR);
+    Child child(pid, command.wait);
+    if (got == static_cast<ssize_t>(sizeof failure)) {
+        (void)child.Reap(nullptr);
+        if (end)
+            DescribeStartFailure(failure, command, *end);
+        return -1;
+    }
     if (!command.wait) {
         child.Release();
         return 0;
     }
-    WaitWithEvents(child, errors, processEvents);
+    try {
+        WaitWithEvents(child, errors, processEvents);
+    } catch (...) {
+        // Whoever gives up the wait ends the tool: nothing runs on unowned. Its error output is
+        // still read meanwhile, so that what it says as it ends cannot stall it on a full pipe.
+        child.End([&errors, &processEvents] {
+            errors.Drain();
+            if (processEvents)
+                processEvents();
+        });
+        throw;
+    }
     const std::int32_t result = child.Reap(end);
     errors.Drain();
     if (end)

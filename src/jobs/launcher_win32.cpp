@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <objbase.h>
+
 // After windows.h, whose types it uses.
 #include <shellapi.h>
 
@@ -82,7 +84,85 @@ std::string TakeReason(HANDLE process)
     return LastErrorLines(text);
 }
 
+// The job that holds every tool we wait for, and ends them when the program ends, however it ends
+// (killed, or its console closed): the system closes the handle last, and the job's processes go
+// with it. Made once per process, never closed, never inherited. Null where the system has no
+// such job: the tools then end only when asked to.
+HANDLE ToolJob()
+{
+    static const HANDLE job = [] {
+        const HANDLE made = CreateJobObjectA(nullptr, nullptr);
+        if (!made)
+            return HANDLE{};
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+        if (!SetInformationJobObject(made, JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
+            CloseHandle(made);
+            return HANDLE{};
+        }
+        return made;
+    }();
+    return job;
+}
+
+// Asks a tool to end as a Windows program is asked: WM_CLOSE to each of its top-level windows.
+// Whether it had any window to ask.
+bool AskToEnd(HANDLE process)
+{
+    struct Search {
+        DWORD id;
+        bool asked;
+    } search{GetProcessId(process), false};
+    EnumWindows(
+        [](HWND window, LPARAM data) -> BOOL {
+            auto& s = *reinterpret_cast<Search*>(data);
+            DWORD owner = 0;
+            GetWindowThreadProcessId(window, &owner);
+            if (owner == s.id && PostMessageA(window, WM_CLOSE, 0, 0))
+                s.asked = true;
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.asked;
+}
+
+// Asks the tool to end and makes it after 3 s, calling processEvents every 100 ms meanwhile (what it
+// throws then is set aside: the exception that led here goes on). A tool without a window cannot
+// be asked (a console control event reaches only a process group of its own, which the shell does
+// not make), and is ended at once.
+void EndTool(HANDLE process, const EventHook& processEvents)
+{
+    if (AskToEnd(process)) {
+        for (int i = 0; i < 30 && WaitForSingleObject(process, 100) == WAIT_TIMEOUT; ++i) {
+            if (processEvents) {
+                try {
+                    processEvents();
+                } catch (...) {
+                }
+            }
+        }
+    }
+    if (WaitForSingleObject(process, 0) == WAIT_TIMEOUT) {
+        TerminateProcess(process, 1);
+        WaitForSingleObject(process, 3000);
+    }
+    (void)TakeReason(process);
+}
+
 } // namespace
+
+// Apartment-threaded, as the shell's extensions expect; without OLE1 DDE, which the shell needs
+// no more. A thread that has COM already keeps it as it is.
+LauncherScope::LauncherScope()
+    : initialised_(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE)))
+{
+}
+
+LauncherScope::~LauncherScope()
+{
+    if (initialised_)
+        CoUninitialize();
+}
 
 std::int32_t LaunchTool(const ToolCommand& command, const EventHook& processEvents, ToolEnd* end)
 {
@@ -98,6 +178,18 @@ std::int32_t LaunchTool(const ToolCommand& command, const EventHook& processEven
     request.lpDirectory = command.directory.c_str(); // an empty string, never a null pointer
     request.nShow = static_cast<int>(command.showMode);
     (void)ReportFolder(); // before the tool starts, so that it inherits where to leave its reason
+
+    // The shell may start the tool elsewhere when the folder to run it in is missing (Wine does).
+    if (!command.directory.empty()) {
+        const DWORD folder = GetFileAttributesA(command.directory.c_str());
+        if (folder == INVALID_FILE_ATTRIBUTES || !(folder & FILE_ATTRIBUTE_DIRECTORY)) {
+            if (end) {
+                end->kind = ToolEnd::Kind::notStarted;
+                end->detail = FolderNotFoundDetail(command.directory);
+            }
+            return -1;
+        }
+    }
 
     if (!ShellExecuteExA(&request)) {
         if (end) {
@@ -116,6 +208,10 @@ std::int32_t LaunchTool(const ToolCommand& command, const EventHook& processEven
     const OwnedHandle process(request.hProcess);
     if (!command.wait)
         return 0;
+    // Started before it could be held, a tool may have started others that the job does not hold:
+    // the shell has no way to start it suspended.
+    if (process.get() && ToolJob())
+        (void)AssignProcessToJobObject(ToolJob(), process.get());
 
     // The wait comes first: events are handled only after a wait the tool outlived. A missing
     // handle makes the wait fail, which ends the loop like the tool's end does.
@@ -125,9 +221,7 @@ std::int32_t LaunchTool(const ToolCommand& command, const EventHook& processEven
                 processEvents();
         } catch (...) {
             // Whoever gives up the wait ends the tool: nothing runs on unowned.
-            TerminateProcess(process.get(), 1);
-            WaitForSingleObject(process.get(), 3000);
-            (void)TakeReason(process.get());
+            EndTool(process.get(), processEvents);
             throw;
         }
     }

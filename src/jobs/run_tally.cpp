@@ -38,6 +38,11 @@ void RunTally::ThrowStop(const std::exception_ptr& stop) const
 {
     try {
         std::rethrow_exception(stop);
+    } catch (const RunInterrupted& e) {
+        // Still what the caller is told to catch, with the failures so far in its words.
+        if (failures_.empty() && kept_.empty())
+            throw;
+        throw RunInterrupted(Summary(e.what()));
     } catch (const Error& e) {
         // The failures so far are not lost when the run stops; the stopping error comes last.
         if (failures_.empty() && kept_.empty())

@@ -19,8 +19,9 @@ public:
     // An entry that a stop of the run ended while its tools ran: not converted, its source kept.
     void Interrupted(const std::string& path);
 
-    // Throws what stopped the run: as it is when nothing else is to be told, else as an Error that
-    // lists the failures so far first. An exception that is no Error goes on unchanged.
+    // Throws what stopped the run: as it is when nothing else is to be told, else as an Error (a
+    // RunInterrupted, when that stopped it) that lists the failures so far first. An exception that
+    // is no Error goes on unchanged.
     [[noreturn]] void ThrowStop(const std::exception_ptr& stop) const;
     // Throws the closing message, when there is one.
     void End() const;

@@ -406,6 +406,53 @@ TEST_F(ConversionTest, ASourceIsDeletedOnlyWithItsWholeContentInTheOutputs)
     }
 }
 
+// Disabled while a killed vdub's temporary files (.vdub-PID-N, beside the source) outlive its entry:
+// everything else here holds already. Enable it with the clean-up of those files.
+TEST_F(ConversionTest, DISABLED_AVideoToolKilledMidWriteFailsItsEntryLeavesNothingAndARerunConverts)
+{
+    const std::string a = clips / "a.avi";
+    MakeAvi(a, kStereo, "pcm_s16le");
+    const std::string before = ReadFile(a);
+    for (const bool subdir : {true, false}) {
+        SCOPED_TRACE(subdir ? "into a subdirectory" : "beside the source");
+        const std::string options = subdir ? "--delete a.avi" : "--no-subdir --delete a.avi";
+        {
+            // In vdub's place, a program that runs it and kills it with SIGKILL once it has written
+            // 64 KiB of its outputs (of about 400 KiB), as the out-of-memory killer would.
+            fs::rename(app / "vdub", app / "vdub.real");
+            fs::copy_file(test::TestHelper("kill_mid_write"), app / "vdub");
+            const test::ScopedEnv tool("KILL_TOOL", app / "vdub.real");
+            const test::ScopedEnv after("KILL_AFTER_BYTES", "65536");
+            const int code = Split(options);
+            fs::remove(app / "vdub");
+            fs::rename(app / "vdub.real", app / "vdub");
+            if (output.find("vdub ended with exit code 77") != std::string::npos)
+                GTEST_SKIP() << "a tool's writes cannot be traced here";
+            EXPECT_EQ(code, 1) << output;
+        }
+        EXPECT_NE(output.find(a + ": vdub was ended by signal 9"), std::string::npos) << output;
+        EXPECT_EQ(ReadFile(a), before);
+        EXPECT_FALSE(fs::exists(a + "_processed"));
+        EXPECT_FALSE(fs::exists(a + ".wav"));
+        EXPECT_FALSE(fs::exists(a + ".noaudio.avi"));
+        ExpectNoLeftovers();
+        std::size_t files = 0;
+        for ([[maybe_unused]] const auto& entry : fs::directory_iterator(clips.path()))
+            ++files;
+        EXPECT_EQ(files, 1u) << "the folder holds more than the source";
+
+        EXPECT_EQ(Split(options), 0) << output;
+        EXPECT_FALSE(fs::exists(a));
+        fs::copy_file(subdir ? a + "_processed/a.avi.A1.wav" : a + ".A1.wav", clips / "kept.wav");
+        for (const auto& entry : fs::directory_iterator(clips.path())) {
+            if (entry.path().filename() != "kept.wav")
+                fs::remove_all(entry.path());
+        }
+        fs::remove(clips / "kept.wav");
+        test::WriteFile(a, before);
+    }
+}
+
 TEST_F(ConversionTest, AFullDiskKeepsTheSourceAndLeavesNothingHalfDone)
 {
     TempDir small;

@@ -8,6 +8,10 @@
 //   report N MS LINE   sleeps MS, reports LINE as our tools report a failure, and ends with N
 //   stale N LINE       leaves LINE where an earlier process with its id would have left its reason
 //                      (Windows; POSIX keeps no such file), and ends with N
+//   until-asked MS FILE  waits up to MS to be asked to end as the launcher asks (FILE says "ready" once
+//                        it can be), then says "asked" in FILE and ends with 0
+//   ignore-ask MS FILE   the same, but ignores such requests for MS, then ends with 1
+//   grandchild FILE MS   starts a child that sleeps a minute, writes its id to FILE, sleeps MS (POSIX)
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +20,7 @@
 #include <string>
 #include <thread>
 
+#include "ask_to_end.h"
 #include "stale_report.h"
 #include "tool_report.h"
 
@@ -60,6 +65,16 @@ int main(int argc, char** argv)
     if (mode == "stale" && argc > 3) {
         LeaveStaleReport(argv[3]);
         return std::atoi(argv[2]);
+    }
+    if (mode == "until-asked" && argc > 3)
+        return WaitToBeAskedToEnd(std::atoi(argv[2]), argv[3], true);
+    if (mode == "ignore-ask" && argc > 3)
+        return WaitToBeAskedToEnd(std::atoi(argv[2]), argv[3], false);
+    if (mode == "grandchild" && argc > 3) {
+        if (!LeaveAGrandchild(argv[2]))
+            return 98;
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(argv[3])));
+        return 0;
     }
     if (mode == "kill")
         std::abort();

@@ -1,5 +1,9 @@
 // What only the POSIX launcher has to show: reaping, signals, descriptors.
 #include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
 #include <thread>
 
 #include <fcntl.h>
@@ -68,6 +72,45 @@ TEST(LauncherPosix, HowAToolEndedIsToldInWordsWithItsLastErrorLines)
     command.programFile = "/nonexistent/vdub";
     EXPECT_EQ(LaunchTool(command, {}, &missing), -1);
     EXPECT_EQ(DescribeEnd("vdub", -1, missing), "vdub was not found");
+}
+
+// Whether a process has ended: gone, or a zombie that nobody has reaped yet.
+bool ProcessEnded(pid_t pid)
+{
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const auto close = text.rfind(')');
+    return text.empty() || (close != std::string::npos && text.substr(close + 2, 1) == "Z");
+}
+
+TEST(LauncherPosix, EndingAToolEndsWhatItStartedToo)
+{
+    const TempDir dir;
+    const std::string pidFile = dir / "grandchild";
+    EXPECT_THROW((void)LaunchTool(Helper("grandchild " + QuoteArgument(pidFile) + " 20000"),
+                                  [&] {
+                                      if (!ReadFile(pidFile).empty())
+                                          throw std::runtime_error("stop");
+                                  }),
+                 std::runtime_error);
+    const pid_t grandchild = std::stoi(ReadFile(pidFile));
+    EXPECT_TRUE(test::WaitUntil([&] { return ProcessEnded(grandchild); }, std::chrono::seconds(5)))
+        << "the tool's own child runs on";
+    EXPECT_TRUE(NoChildrenLeft());
+}
+
+TEST(LauncherPosix, AProgramWhoseInterpreterIsMissingIsNotCalledMissing)
+{
+    const TempDir dir;
+    const std::string script = dir / "tool";
+    test::WriteFile(script, "#!/no/such/interpreter\n");
+    std::filesystem::permissions(script, std::filesystem::perms::owner_all);
+    ToolCommand command = Helper("");
+    command.programFile = script;
+    ToolEnd end;
+    EXPECT_EQ(LaunchTool(command, {}, &end), -1);
+    EXPECT_EQ(DescribeEnd("vdub", -1, end),
+              "vdub could not be started: what it needs to run (its interpreter or loader) was not found");
 }
 
 TEST(LauncherPosix, ToolEndedBySignalGivesMinusOne)

@@ -139,6 +139,80 @@ TEST(Launcher, ToolsRunningAtOnceEachGetTheirOwnReason)
     }
 }
 
+// What an event hook throws to stop a run.
+struct Stop : std::exception {};
+
+// Whether LaunchTool left by Stop; skips the test where the helper could not be asked at all (on
+// Windows, it asks through a window, which Wine makes only with a display).
+#define EXPECT_STOPPED(launch, file)                                                                                   \
+    do {                                                                                                               \
+        bool stopped = false;                                                                                          \
+        try {                                                                                                          \
+            (void)(launch);                                                                                            \
+        } catch (const Stop&) {                                                                                        \
+            stopped = true;                                                                                            \
+        }                                                                                                              \
+        if (ReadFile(file).starts_with("no window"))                                                                   \
+            GTEST_SKIP() << "no display here to make a window on";                                                     \
+        EXPECT_TRUE(stopped);                                                                                          \
+    } while (false)
+
+TEST(Launcher, AToolIsAskedToEndBeforeItIsMadeToWhenTheHookThrows)
+{
+    const TempDir dir;
+    const std::string answer = dir / "answer";
+    // Thrown once the tool can be asked: a tool that has not set itself up yet is simply ended.
+    const auto stopWhenReady = [&] {
+        if (ReadFile(answer) == "ready")
+            throw Stop();
+    };
+    ToolCommand command = Helper("until-asked 20000 " + QuoteArgument(answer));
+    command.showMode = ShowMode::hidden; // what it says as it ends is read, not shown
+    EXPECT_STOPPED(LaunchTool(command, stopWhenReady), answer);
+    EXPECT_EQ(ReadFile(answer), "asked"); // it was asked, and had the time to answer
+}
+
+TEST(Launcher, TheWindowAnswersWhileAToolThatIgnoresTheRequestIsGivenItsTime)
+{
+    const TempDir dir;
+    const std::string ready = dir / "ready";
+    int hooksAfterStop = -1;
+    const auto hook = [&] {
+        if (hooksAfterStop >= 0)
+            ++hooksAfterStop;
+        else if (ReadFile(ready) == "ready")
+            hooksAfterStop = 0;
+        // Thrown again while the tool is given its time: set aside.
+        if (hooksAfterStop >= 0 && hooksAfterStop < 2)
+            throw Stop();
+    };
+    EXPECT_STOPPED(LaunchTool(Helper("ignore-ask 20000 " + QuoteArgument(ready)), hook), ready);
+    // Called through the 3 s, not only until the first throw; then the tool was made to end.
+    EXPECT_GE(hooksAfterStop, 5);
+}
+
+TEST(Launcher, AMissingToolAndAMissingFolderToRunItInAreToldApart)
+{
+    const TempDir dir;
+    ToolCommand missingTool = Helper("exit 0");
+    missingTool.programFile = dir / test::ProgramName("no-such-tool");
+    ToolCommand missingFolder = Helper("exit 0");
+    missingFolder.directory = dir / "no-such-folder";
+    const struct {
+        const ToolCommand& command;
+        std::string text;
+    } rows[] = {
+        {missingTool, "tool was not found"},
+        {missingFolder,
+         "tool could not be started: the folder it was to run in, " + missingFolder.directory + ", was not found"},
+    };
+    for (const auto& row : rows) {
+        ToolEnd end;
+        EXPECT_EQ(LaunchTool(row.command, {}, &end), -1);
+        EXPECT_EQ(DescribeEnd("tool", -1, end), row.text);
+    }
+}
+
 TEST(Launcher, WorkingDirectory)
 {
     const TempDir dir;

@@ -488,6 +488,33 @@ TEST_F(QueueRunTest, AnInterruptedRunEndsItsToolAndCleansUpItsEntry)
     EXPECT_FALSE(fs::exists(a + "_processed"));
 }
 
+TEST_F(QueueRunTest, AnInterruptionReachesTheCallerAsOneWithTheFailureListInIt)
+{
+    const test::ScopedEnv slow("FAKE_SLEEP_MS", "20000");
+    for (const int jobs : {1, 2}) {
+        SCOPED_TRACE(jobs);
+        const std::string a = Clip("a.avi");
+        window.entries = {a};
+        const auto start = std::chrono::steady_clock::now();
+        const auto interrupt = [&] {
+            if (Runs().empty() && std::chrono::steady_clock::now() - start < std::chrono::seconds(5))
+                return;
+            throw RunInterrupted("Interrupted");
+        };
+        std::string text;
+        try {
+            runner.RunQueue(window.Access(), interrupt, jobs);
+        } catch (const RunInterrupted& e) { // the type callers are told to catch, not a plain Error
+            text = e.what();
+        } catch (const Error& e) {
+            text = std::string("a plain Error: ") + e.what();
+        }
+        EXPECT_EQ(text, "1 file was not converted, and its source file was not deleted:\n" + a +
+                            ": the run was interrupted\n\nInterrupted");
+        fs::remove(log());
+    }
+}
+
 // Several entries at once (jobs > 1). The launcher runs in the entries' threads there: what it
 // sees is kept in atomics and checked by the test's own thread.
 

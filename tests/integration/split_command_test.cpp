@@ -1,16 +1,25 @@
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <set>
 #include <sys/wait.h>
 #include <system_error>
 #include <tuple>
+#include <vector>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include "command_line.h"
 #include "split_command.h"
 #include "test_support.h"
+
+extern char** environ;
 
 namespace quorvil {
 namespace {
@@ -97,23 +106,100 @@ TEST_F(SplitCommandTest, FailuresGiveExitCodeOneAndTheList)
     EXPECT_EQ(Split("--no-subdir --delete b.avi").code, 0);
 }
 
-TEST_F(SplitCommandTest, ASignalEndsTheToolCleansUpAndKeepsTheSource)
+TEST_F(SplitCommandTest, ASignalEndsTheToolCleansUpKeepsTheSourceAndARerunConverts)
+{
+    const struct {
+        const char* signal;
+        int number;
+    } rows[] = {{"TERM", 15}, {"INT", 2}, {"HUP", 1}}; // HUP: the terminal was closed
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.signal);
+        WriteFile(clips / "a.avi", test::AviBytes(1));
+        fs::remove(clips / "tools.log");
+        {
+            const test::ScopedEnv slow("FAKE_SLEEP_MS", "20000");
+            // The signal comes once the video tool runs (it logs its run as it starts), or after 10 s.
+            const std::string command = "cd " + QuoteArgument(clips.path().string()) + " && (" +
+                                        QuoteArgument(app / "quorvil-split") + " --delete a.avi 2>err & pid=$!; " +
+                                        "n=0; while [ ! -s tools.log ] && [ $n -lt 1000 ]; do sleep 0.01; " +
+                                        "n=$((n + 1)); done; kill -" + row.signal + " $pid; wait $pid; echo $? >code)";
+            ASSERT_EQ(std::system(command.c_str()), 0);
+        }
+        EXPECT_EQ(ReadFile(clips / "code"), std::to_string(128 + row.number) + "\n");
+        EXPECT_EQ(ReadFile(clips / "err"), "1 file was not converted, and its source file was not deleted:\n" +
+                                               (clips / "a.avi") +
+                                               ": the run was interrupted\n\nquorvil-split was interrupted by signal " +
+                                               std::to_string(row.number) + "\n");
+        EXPECT_FALSE(ProgramRunning(app / "vdub"));
+        EXPECT_TRUE(fs::exists(clips / "a.avi"));
+        EXPECT_FALSE(fs::exists(clips / "a.avi_processed"));
+        EXPECT_FALSE(fs::exists(clips / "a.avi.wav"));
+
+        const Result rerun = Split("a.avi");
+        EXPECT_EQ(rerun.code, 0) << rerun.err;
+        EXPECT_TRUE(fs::exists(clips / "a.avi_processed/a.avi.A2.wav"));
+        fs::remove_all(clips / "a.avi_processed");
+    }
+}
+
+TEST_F(SplitCommandTest, KilledOutrightItTakesItsToolWithItAndARerunConverts)
 {
     WriteFile(clips / "a.avi", test::AviBytes(1));
-    const test::ScopedEnv slow("FAKE_SLEEP_MS", "20000");
-    const std::string command = "cd " + QuoteArgument(clips.path().string()) + " && (" +
-                                QuoteArgument(app / "quorvil-split") + " --delete a.avi 2>err & pid=$!; sleep 0.5; " +
-                                "kill -TERM $pid; wait $pid; echo $? >code)";
-    const auto start = std::chrono::steady_clock::now();
-    ASSERT_EQ(std::system(command.c_str()), 0);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
-    EXPECT_EQ(ReadFile(clips / "code"), "143\n");
-    EXPECT_EQ(ReadFile(clips / "err"), "1 file was not converted, and its source file was not deleted:\n" +
-                                           (clips / "a.avi") +
-                                           ": the run was interrupted\n\nquorvil-split was interrupted by signal 15\n");
-    EXPECT_TRUE(fs::exists(clips / "a.avi"));
-    EXPECT_FALSE(fs::exists(clips / "a.avi_processed"));
+    {
+        const test::ScopedEnv slow("FAKE_SLEEP_MS", "20000");
+        const std::string command = "cd " + QuoteArgument(clips.path().string()) + " && (" +
+                                    QuoteArgument(app / "quorvil-split") + " --no-subdir a.avi 2>err & pid=$!; " +
+                                    "n=0; while [ ! -s tools.log ] && [ $n -lt 1000 ]; do sleep 0.01; " +
+                                    "n=$((n + 1)); done; kill -KILL $pid; wait $pid; echo $? >code)";
+        ASSERT_EQ(std::system(command.c_str()), 0);
+    }
+    ASSERT_EQ(ReadFile(clips / "code"), "137\n");
+    // The tool would sleep for 20 s and then write the soundtrack, which a rerun will not overwrite.
+    EXPECT_TRUE(test::WaitUntil([&] { return !ProgramRunning(app / "vdub"); }, std::chrono::seconds(10)))
+        << "the video tool runs on without quorvil-split";
     EXPECT_FALSE(fs::exists(clips / "a.avi.wav"));
+
+    const Result rerun = Split("--no-subdir a.avi");
+    EXPECT_EQ(rerun.code, 0) << rerun.err;
+    EXPECT_TRUE(fs::exists(clips / "a.avi.A2.wav"));
+}
+
+TEST_F(SplitCommandTest, AReaderThatWentAwayStopsNothingAndTheExitCodeStillTells)
+{
+    WriteFile(clips / "a.avi", test::AviBytes(1));
+    WriteFile(clips / "b.avi", test::AviBytes(1));
+    // Standard output is a pipe whose reader has gone: the first line already fails.
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    ::close(fds[0]);
+    const int err = ::open((clips / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, err, STDERR_FILENO);
+    posix_spawn_file_actions_addchdir_np(&actions, clips.path().c_str());
+    const std::string program = app / "quorvil-split";
+    std::vector<std::string> arguments = {program, "--no-subdir", "a.avi", "missing.avi", "b.avi"};
+    std::vector<char*> argv;
+    for (auto& argument : arguments)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    ASSERT_EQ(::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(fds[1]);
+    ::close(err);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 1); // a file was not converted
+    EXPECT_TRUE(fs::exists(clips / "a.avi.A2.wav"));
+    EXPECT_TRUE(fs::exists(clips / "b.avi.A2.wav"));
+    EXPECT_EQ(ReadFile(clips / "err"),
+              "1 file was not converted, and its source file was not deleted:\n" + (clips / "missing.avi") +
+                  ": vdub ended with exit code 1\n" +
+                  "quorvil-split: 3 lines could not be written to standard output: " + std::strerror(EPIPE) + "\n");
 }
 
 TEST_F(SplitCommandTest, AStoppedRunGivesExitCodeOne)

@@ -29,6 +29,12 @@ TEST(Errors, CannotCreateFileTrimsTheSystemText)
     EXPECT_EQ(CannotCreateFileMessage("f", " . \t"), "Cannot create file \"f\". ");
 }
 
+TEST(Errors, AStreamWriteErrorKeepsItsTextAndAddsTheReasonWhenThereIsOne)
+{
+    EXPECT_EQ(StreamWriteErrorMessage(), "Stream write error");
+    EXPECT_EQ(StreamWriteErrorMessage("No space left on device"), "Stream write error: No space left on device");
+}
+
 TEST(Errors, ListIndex)
 {
     EXPECT_EQ(ListIndexOutOfBoundsMessage(1), "List index out of bounds (1)");

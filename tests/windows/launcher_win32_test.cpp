@@ -1,14 +1,21 @@
 // The Windows launcher reads the reason our tools leave, and only the reason of the very process it
 // started; the shared cases (a reason read, several tools at once) are in launcher_test.cpp.
 #include <filesystem>
+#include <string>
+#include <thread>
 
 #include <windows.h>
+
+// After windows.h, whose types they use.
+#include <objbase.h>
+#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
 #include "command_line.h"
 #include "launcher.h"
 #include "report_file.h"
+#include "test_files.h"
 #include "test_support.h"
 
 namespace quorvil {
@@ -50,6 +57,91 @@ TEST(LauncherWin32, AReasonIsRemovedOnceRead)
     EXPECT_EQ(LaunchTool(Helper("report 2 0 " + QuoteArgument("helper: failed")), {}, &end), 2);
     EXPECT_EQ(end.errorTail, "helper: failed");
     EXPECT_EQ(ReasonFiles(), before);
+}
+
+// Whether this thread has COM, apartment-threaded, as the shell wants it: asked again, COM says so.
+bool ComReady()
+{
+    const HRESULT result = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    if (SUCCEEDED(result))
+        CoUninitialize();
+    return result == S_FALSE;
+}
+
+TEST(LauncherWin32, AThreadHasComForTheShellForAsLongAsItHoldsALauncherScope)
+{
+    std::thread([] {
+        EXPECT_FALSE(ComReady());
+        {
+            const LauncherScope launcher;
+            EXPECT_TRUE(ComReady());
+        }
+        EXPECT_FALSE(ComReady());
+    }).join();
+}
+
+// A handle to wait on the running program named `name` that `parent` started, or null.
+HANDLE ChildNamed(DWORD parent, const char* name)
+{
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return nullptr;
+    PROCESSENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    HANDLE found = nullptr;
+    for (BOOL more = Process32First(snapshot, &entry); more && !found; more = Process32Next(snapshot, &entry)) {
+        if (entry.th32ParentProcessID == parent && lstrcmpiA(entry.szExeFile, name) == 0)
+            found = OpenProcess(SYNCHRONIZE, FALSE, entry.th32ProcessID);
+    }
+    CloseHandle(snapshot);
+    return found;
+}
+
+TEST(LauncherWin32, AToolDoesNotOutliveTheProgramThatWaitsForItAndARerunConverts)
+{
+    const test::TempDir app;
+    const test::TempDir clips;
+    std::filesystem::copy_file(QUORVIL_SPLIT, app / "quorvil-split.exe");
+    test::InstallFakeTools(app);
+    test::WriteFile(clips / "a.avi", test::AviBytes(1));
+    const test::ScopedEnv log("FAKE_TOOL_LOG", clips / "tools.log");
+    const auto split = [&](const std::string& arguments) {
+        std::string commandLine = "\"" + (app / "quorvil-split.exe") + "\" --no-subdir " + arguments;
+        STARTUPINFOA startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION process{};
+        if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                            &process))
+            return process;
+        CloseHandle(process.hThread);
+        return process;
+    };
+
+    PROCESS_INFORMATION first;
+    {
+        const test::ScopedEnv slow("FAKE_SLEEP_MS", "20000");
+        first = split(QuoteArgument(clips / "a.avi"));
+    }
+    ASSERT_NE(first.hProcess, nullptr);
+    ASSERT_TRUE(test::WaitUntil([&] { return !test::ReadFile(clips / "tools.log").empty(); }, std::chrono::seconds(10)))
+        << "the video tool did not start";
+    const HANDLE tool = ChildNamed(first.dwProcessId, "vdub.exe");
+    ASSERT_NE(tool, nullptr);
+    // Ended as a program ends when it is killed, or its console closed: nothing of it runs on.
+    TerminateProcess(first.hProcess, 1);
+    WaitForSingleObject(first.hProcess, INFINITE);
+    CloseHandle(first.hProcess);
+    EXPECT_EQ(WaitForSingleObject(tool, 10000), WAIT_OBJECT_0) << "the video tool runs on";
+    CloseHandle(tool);
+
+    const PROCESS_INFORMATION rerun = split(QuoteArgument(clips / "a.avi"));
+    ASSERT_NE(rerun.hProcess, nullptr);
+    WaitForSingleObject(rerun.hProcess, INFINITE);
+    DWORD code = 99;
+    GetExitCodeProcess(rerun.hProcess, &code);
+    CloseHandle(rerun.hProcess);
+    EXPECT_EQ(code, 0u);
+    EXPECT_TRUE(std::filesystem::exists(clips / "a.avi.A2.wav"));
 }
 
 } // namespace

@@ -1,7 +1,10 @@
 // What only Windows shows of a queue run: the host's paths and the command lines the shell passes on.
+#include <atomic>
 #include <filesystem>
 
 #include <windows.h>
+
+#include <objbase.h>
 
 #include <gtest/gtest.h>
 
@@ -96,6 +99,28 @@ TEST_F(QueueRunWin32Test, ANameInTheSystemCodePageIsConvertedEndToEnd)
     EXPECT_TRUE(StampOf(a + "_processed\\Gr\xFC\xDF"
                             "e.avi.A2.wav")
                     .exists);
+}
+
+TEST_F(QueueRunWin32Test, EveryThreadOfARunOfSeveralJobsStartsItsToolsWithCom)
+{
+    window.entries = {clips / "a.avi", clips / "b.avi"};
+    for (const auto& entry : window.entries)
+        test::WriteFile(entry, test::AviBytes(1));
+    std::atomic<int> launches{0};
+    std::atomic<int> withoutCom{0};
+    const Launcher launch = [&](const ToolCommand& command, const EventHook& events, ToolEnd* end) {
+        ++launches;
+        const HRESULT result = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        if (SUCCEEDED(result))
+            CoUninitialize();
+        if (result != S_FALSE) // S_FALSE: the thread had it already
+            ++withoutCom;
+        return LaunchTool(command, events, end);
+    };
+    QueueRunner runner({tools.dir(), HostPathRules(), launch, nullptr});
+    runner.RunQueue(window.Access(), {}, 2);
+    EXPECT_EQ(launches, 6);
+    EXPECT_EQ(withoutCom, 0);
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include "launcher.h"
 #include "taskbar_progress.h"
 
 namespace quorvil {
@@ -60,6 +61,8 @@ private:
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     [[nodiscard]] HWND FormToActivate() const;
 
+    // First made, last gone: COM for the shell's ShellExecuteEx and for the task-bar list.
+    LauncherScope launcher_;
     HINSTANCE instance_;
     HWND handle_ = nullptr;
     HICON icon_ = nullptr;

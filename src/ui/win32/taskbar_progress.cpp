@@ -2,25 +2,17 @@
 
 namespace quorvil {
 
-TaskbarProgress::~TaskbarProgress()
-{
-    if (list_)
-        list_->Release();
-    if (comInitialised_)
-        CoUninitialize();
-}
-
 void TaskbarProgress::Show(HWND button, double fraction, bool visible)
 {
     if (!tried_) {
         tried_ = true;
-        comInitialised_ = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
-        if (FAILED(CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER, IID_ITaskbarList3,
-                                    reinterpret_cast<void**>(&list_))))
-            list_ = nullptr;
-        if (list_ && FAILED(list_->HrInit())) {
-            list_->Release();
-            list_ = nullptr;
+        ITaskbarList3* made = nullptr;
+        if (SUCCEEDED(CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER, IID_ITaskbarList3,
+                                       reinterpret_cast<void**>(&made))) &&
+            made) {
+            std::unique_ptr<ITaskbarList3, Releaser> owned(made); // released, whatever HrInit says
+            if (SUCCEEDED(owned->HrInit()))
+                list_ = std::move(owned);
         }
     }
     if (!list_)

@@ -1,26 +1,26 @@
 #pragma once
 
+#include <memory>
+
 #include <windows.h>
 
 #include <shobjidl.h>
 
 namespace quorvil {
 
-// A run's progress on the application's task-bar button (ITaskbarList3). Made on first use; where
-// the shell has no task bar list nothing is shown.
+// A run's progress on the application's task-bar button (ITaskbarList3). Made on first use, in a
+// thread that has COM (the application object's LauncherScope); where the shell has no task bar
+// list, or it cannot be set up, nothing is shown.
 class TaskbarProgress {
 public:
-    TaskbarProgress() = default;
-    ~TaskbarProgress();
-    TaskbarProgress(const TaskbarProgress&) = delete;
-    TaskbarProgress& operator=(const TaskbarProgress&) = delete;
-
     void Show(HWND button, double fraction, bool visible);
 
 private:
-    ITaskbarList3* list_ = nullptr;
+    struct Releaser {
+        void operator()(IUnknown* object) const { object->Release(); }
+    };
+    std::unique_ptr<ITaskbarList3, Releaser> list_;
     bool tried_ = false;
-    bool comInitialised_ = false;
 };
 
 } // namespace quorvil
