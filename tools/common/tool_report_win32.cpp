@@ -53,10 +53,15 @@ void ReportFailure(const std::string& line)
     }
     if (const std::string path = ReportPath(); !path.empty()) {
         const HANDLE file =
-            CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+            CreateFileA(path.c_str(), FILE_APPEND_DATA, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file != INVALID_HANDLE_VALUE)
             WriteAll(UniqueHandle(file).get(), text);
     }
+}
+
+void ReportWarning(const std::string& line)
+{
+    ReportFailure(line); // appended: a warning and then a failure both reach the launcher
 }
 
 } // namespace tool
