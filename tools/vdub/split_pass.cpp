@@ -303,6 +303,8 @@ public:
                 file_.Write(packet, source_->time_base, stream_);
             return;
         }
+        if (packet->size == 0) // an empty chunk holds nothing; to the decoder it would mean the end
+            return;
         ++packets_;
         const int rc = avcodec_send_packet(decoder_.get(), packet);
         av_packet_unref(packet);
