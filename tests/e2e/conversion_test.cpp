@@ -736,6 +736,24 @@ TEST_F(ConversionTest, VdubRefusesASourceThatIsNotARegularFileWithoutWaiting)
     ExpectNoLeftovers();
 }
 
+TEST_F(ConversionTest, VdubEndsWithOneLineAndLeavesNothingWhenAnOutputCannotBeMade)
+{
+    // The soundtrack is begun, then the video cannot be: a failure of the file layer, not of FFmpeg.
+    const std::string source = clips / "a.avi";
+    MakeAvi(source, kStereo + ":s=22050", "pcm_s16le");
+    const std::string script = clips / "job.vdf";
+    test::WriteFile(script, "VirtualDub.Open(\"" + source + "\");\nVirtualDub.SaveWAV(\"" + clips / "out.wav" +
+                                "\");\nVirtualDub.SaveCompatibleAVI(\"" + clips / "none/out.avi" + "\");\n");
+    int code = -1;
+    const std::string said = Capture(Q(app / "vdub") + " /s " + Q(script) + " 2>&1", &code);
+    EXPECT_EQ(code, 1);
+    EXPECT_EQ(said, "vdub: cannot write \"" + clips / "none/out.avi" + "\": No such file or directory\n");
+    for (const auto& entry : fs::directory_iterator(clips.path())) {
+        const std::string name = entry.path().filename().string();
+        EXPECT_TRUE(name == "a.avi" || name == "job.vdf") << "left behind: " << name;
+    }
+}
+
 // Starts argv with the process id it will have known beforehand: `prepare` runs in the new process
 // before it becomes the program. Waits for its end; its exit code.
 int RunAs(const std::vector<std::string>& argv, const std::function<void(pid_t)>& prepare)
