@@ -370,6 +370,7 @@ TEST_F(ConversionTest, ASourceIsDeletedOnlyWithItsWholeContentInTheOutputs)
         bool converted;
         bool deleted;
         std::string says;
+        bool samplesAsTheSystemsFfmpeg = true; // our MP3 decoder rounds a few samples otherwise
     } rows[] = {
         {"no index", "", "pcm_s16le", CutIndex, true, true, ""},
         {"no index, one video chunk header damaged", "", "pcm_s16le",
@@ -384,6 +385,8 @@ TEST_F(ConversionTest, ASourceIsDeletedOnlyWithItsWholeContentInTheOutputs)
              b.replace(MoviChunk(b, "01wb", 20), 4, "0#wb");
          },
          false, false, "name 88200 audio samples, but its data holds 87176"},
+        // The muxer wrote an empty video chunk, which the header counts and the reader passes over.
+        {"no index, an empty video chunk", "", "libmp3lame", CutIndex, true, true, "", false},
         {"damaged index", "", "pcm_s16le",
          [](std::string& b) {
              const std::size_t entry = b.rfind("idx1") + 8 + 16 * 4; // a few entries in: change a chunk's size
@@ -428,6 +431,7 @@ TEST_F(ConversionTest, ASourceIsDeletedOnlyWithItsWholeContentInTheOutputs)
         if (row.damage)
             Patch(source, row.damage);
         const std::string original = ReadFile(source);
+        const std::string sourceHashes = PacketHashes(source, "v");
         const std::string decoded = Capture("ffmpeg -nostdin -v error -i " + Q(source) + " -map 0:a:0 -f s16le -");
         Split("--no-subdir --delete " + Q(source));
         EXPECT_NE(output.find(row.says), std::string::npos) << output;
@@ -439,8 +443,13 @@ TEST_F(ConversionTest, ASourceIsDeletedOnlyWithItsWholeContentInTheOutputs)
         if (row.converted) {
             // Every frame, and every whole sample as FFmpeg's decoder reads them, partial ones left out.
             const std::string hashes = PacketHashes(source + ".noaudio.avi", "v");
-            EXPECT_EQ(std::count(hashes.begin(), hashes.end(), '\n'), 50);
-            EXPECT_TRUE(RawAudio(source + ".A2.wav") == Channel(decoded, *row.audio ? 6 : 2, 2, 1));
+            EXPECT_GE(std::count(hashes.begin(), hashes.end(), '\n'), 50);
+            EXPECT_EQ(hashes, sourceHashes);
+            if (row.samplesAsTheSystemsFfmpeg) {
+                EXPECT_TRUE(RawAudio(source + ".A2.wav") == Channel(decoded, *row.audio ? 6 : 2, 2, 1));
+            } else {
+                EXPECT_NEAR(Frequency(source + ".A2.wav"), 1000, 25);
+            }
         } else {
             EXPECT_FALSE(fs::exists(source + ".noaudio.avi"));
             EXPECT_FALSE(fs::exists(source + ".A1.wav"));

@@ -640,6 +640,12 @@ void RunJob(const Job& job)
     if (!job.avi.empty() && !video)
         throw Failure(Quoted(job.source) + " has no video stream");
     WarnOfStreamsLeftOut(job, input);
+    // Empty chunks too (a dropped frame), which the reader passes over by default: each counts
+    // towards the stream header's length.
+    for (const AVStream* stream : {video, audio}) {
+        if (stream)
+            input->streams[stream->index]->discard = AVDISCARD_NONE;
+    }
 
     std::unique_ptr<WavWriter> wav;
     if (!job.wav.empty())
