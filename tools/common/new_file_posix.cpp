@@ -1,5 +1,6 @@
 #include "new_file.h"
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -43,16 +44,20 @@ int TakeSlot()
     return -1;
 }
 
+// The fences keep the compiler from moving the copy across the flag's changes.
 void Publish(int slot, const std::string& name)
 {
     pendingReady[slot] = 0;
+    std::atomic_signal_fence(std::memory_order_seq_cst);
     std::memcpy(pendingNames[slot], name.c_str(), name.size() + 1);
+    std::atomic_signal_fence(std::memory_order_seq_cst);
     pendingReady[slot] = 1;
 }
 
 void Unpublish(int slot)
 {
     pendingReady[slot] = 0;
+    std::atomic_signal_fence(std::memory_order_seq_cst);
 }
 
 std::string DirectoryOf(const std::string& path)
