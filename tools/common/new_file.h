@@ -53,6 +53,7 @@ private:
     bool committed_ = false;
 
     void Close();
+    [[nodiscard]] std::string TemporaryName(unsigned attempt) const;
 };
 
 // Makes the signals that end a tool from outside (SIGINT, SIGTERM, SIGHUP; on Windows Ctrl+C)

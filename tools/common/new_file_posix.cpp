@@ -107,8 +107,7 @@ NewFile::NewFile(std::string target, const char* prefix, const char* suffix)
     // Names of our own process id cannot be another running tool's; a leftover of an earlier
     // process with our id, or anything else found at a name, is left alone and the next is tried.
     for (unsigned attempt = 0;; ++attempt) {
-        const std::string name =
-            directory + prefix_ + std::to_string(::getpid()) + "-" + std::to_string(attempt) + suffix_;
+        const std::string name = TemporaryName(attempt);
         if (name.size() >= kNameSize)
             throw FileFailure("cannot write " + Quoted(target_) + ": " + std::strerror(ENAMETOOLONG));
         const int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
@@ -123,15 +122,22 @@ NewFile::NewFile(std::string target, const char* prefix, const char* suffix)
     }
 }
 
+// The handler loses a name before the name is gone or changes hands: ended in between, the tool
+// leaves a file of its own (which Quorvil removes by its name), never removes another's.
 NewFile::~NewFile()
 {
     Close();
+    if (slot_ >= 0)
+        Unpublish(slot_);
     if (!committed_ && !temporary_.empty())
         ::unlink(temporary_.c_str());
-    if (slot_ >= 0) {
-        Unpublish(slot_);
+    if (slot_ >= 0)
         slotTaken[slot_] = false;
-    }
+}
+
+std::string NewFile::TemporaryName(unsigned attempt) const
+{
+    return DirectoryOf(target_) + prefix_ + std::to_string(::getpid()) + "-" + std::to_string(attempt) + suffix_;
 }
 
 void NewFile::Close()
@@ -160,10 +166,8 @@ void NewFile::Commit()
         // and then the target's place, as rename replaces a name without writing through it.
         if (slot_ < 0 && (slot_ = TakeSlot()) < 0)
             throw FileFailure("cannot write " + Quoted(target_) + ": too many files at once");
-        const std::string directory = DirectoryOf(target_);
         for (unsigned attempt = 0;; ++attempt) {
-            const std::string name =
-                directory + prefix_ + std::to_string(::getpid()) + "-" + std::to_string(attempt) + suffix_;
+            const std::string name = TemporaryName(attempt);
             if (name.size() >= kNameSize)
                 throw fail(ENAMETOOLONG);
             if (::linkat(AT_FDCWD, ProcName(static_cast<int>(handle_)).c_str(), AT_FDCWD, name.c_str(),
@@ -176,10 +180,10 @@ void NewFile::Commit()
                 throw fail(errno);
         }
     }
+    Unpublish(slot_);
     if (::rename(temporary_.c_str(), target_.c_str()) != 0)
         throw fail(errno);
     committed_ = true;
-    Unpublish(slot_);
     Close();
 }
 

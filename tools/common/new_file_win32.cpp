@@ -49,13 +49,11 @@ std::string DirectoryOf(const std::string& path)
 NewFile::NewFile(std::string target, const char* prefix, const char* suffix)
     : target_(std::move(target)), prefix_(prefix), suffix_(suffix)
 {
-    const std::string directory = DirectoryOf(target_);
     // CREATE_NEW fails on any file or link at the name. Names of our own process id cannot be
     // another running tool's; a leftover of an earlier process with our id (a file, or one being
     // deleted: access denied) is left alone and the next number tried.
     for (unsigned attempt = 0;; ++attempt) {
-        const std::string name =
-            directory + prefix_ + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(attempt) + suffix_;
+        const std::string name = TemporaryName(attempt);
         const HANDLE file = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
                                         FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file != INVALID_HANDLE_VALUE) {
@@ -69,6 +67,12 @@ NewFile::NewFile(std::string target, const char* prefix, const char* suffix)
         if ((error != ERROR_FILE_EXISTS && error != ERROR_ACCESS_DENIED) || attempt == 100)
             throw FileFailure("cannot write " + Quoted(target_) + ": " + SystemText(error));
     }
+}
+
+std::string NewFile::TemporaryName(unsigned attempt) const
+{
+    return DirectoryOf(target_) + prefix_ + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(attempt) +
+           suffix_;
 }
 
 NewFile::~NewFile()
