@@ -86,7 +86,7 @@ std::string AvError(int code)
 
 } // namespace
 
-SourceReader::SourceReader(const InputFile& file, const std::string& path, bool inFileOrder) : file_(file)
+SourceReader::SourceReader(const InputFile& file, const std::string& path, bool inFileOrder, int flags) : file_(file)
 {
     if (inFileOrder)
         hiddenIndex_ = FindIndexChunk(file_);
@@ -101,7 +101,7 @@ SourceReader::SourceReader(const InputFile& file, const std::string& path, bool 
         throw Failure("out of memory");
     }
     context_->pb = io_;
-    context_->flags |= AVFMT_FLAG_CUSTOM_IO;
+    context_->flags |= AVFMT_FLAG_CUSTOM_IO | flags;
     if (const int rc = avformat_open_input(&context_, path.c_str(), nullptr, nullptr); rc < 0) {
         Close(); // avformat_open_input freed the context; the rest is ours
         throw Failure("cannot open \"" + path + "\": " + AvError(rc));

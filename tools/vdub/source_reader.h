@@ -17,7 +17,8 @@ namespace vdub {
 // reader skip or repeat what the file holds. Otherwise FFmpeg reads the file's index as usual.
 class SourceReader {
 public:
-    SourceReader(const InputFile& file, const std::string& path, bool inFileOrder);
+    // `flags` are added to the AVFormatContext's (AVFMT_FLAG_...).
+    SourceReader(const InputFile& file, const std::string& path, bool inFileOrder, int flags = 0);
     ~SourceReader();
     SourceReader(const SourceReader&) = delete;
     SourceReader& operator=(const SourceReader&) = delete;

@@ -500,12 +500,36 @@ private:
     std::int64_t damaged_ = 0;
 };
 
-// What one pass read of a stream: its non-empty packets and their bytes, and all its packets.
+// What a pass read of a stream: its non-empty packets and their bytes, and all its packets.
 struct StreamCount {
     std::int64_t packets = 0;
     std::int64_t bytes = 0;
     std::int64_t all = 0; // empty packets too
 };
+
+// Every stream's chunks (empty ones too: a dropped frame) and bytes as the reader finds them in
+// file order, read once more without parsers.
+std::vector<StreamCount> CountChunks(const InputFile& file, const std::string& path)
+{
+    const SourceReader reader(file, path, true, AVFMT_FLAG_NOPARSE);
+    AVFormatContext* input = reader.get();
+    std::vector<StreamCount> counts(input->nb_streams);
+    for (unsigned i = 0; i < input->nb_streams; ++i)
+        input->streams[i]->discard = AVDISCARD_NONE; // else the reader passes over empty chunks
+    const Packet packet = NewPacket();
+    int rc;
+    while ((rc = av_read_frame(input, packet.get())) >= 0) {
+        const auto at = static_cast<std::size_t>(packet->stream_index);
+        if (at < counts.size()) {
+            ++counts[at].all;
+            counts[at].bytes += packet->size;
+        }
+        av_packet_unref(packet.get());
+    }
+    if (rc != AVERROR_EOF)
+        throw Failure("cannot read " + Quoted(path) + ": " + AvError(rc));
+    return counts;
+}
 
 // The stream header (strh) of a stream FFmpeg read. FFmpeg numbers its streams as we read the
 // headers; a file that reads otherwise cannot be checked.
@@ -552,13 +576,16 @@ void CheckCompleteness(const Job& job, const InputFile& file, const AVFormatCont
 
     // Without an index (a recording cut off before it was written), the stream headers' lengths are
     // what there is to go by, and they must be met exactly: a damaged chunk header makes the reader
-    // pass over that chunk.
+    // pass over that chunk. They count chunks, which a parser may split, join or (when empty) drop.
     const std::vector<StreamLength> headers = ReadStreamLengths(file);
+    const std::vector<StreamCount> chunks = CountChunks(file, job.source);
     for (const AVStream* stream : {video, audio}) {
         if (!stream)
             continue;
         const StreamLength& header = HeaderOf(job, stream, headers);
-        const StreamCount holds = count(stream);
+        if (static_cast<std::size_t>(stream->index) >= chunks.size())
+            throw Failure("cannot read the stream headers of " + Quoted(job.source) + "; the file may be damaged");
+        const StreamCount holds = chunks[static_cast<std::size_t>(stream->index)];
         const bool isVideo = stream == video;
         const bool inSamples = !isVideo && header.sampleSize > 0;
         const std::int64_t found = inSamples ? holds.bytes / header.sampleSize : holds.all;
@@ -640,12 +667,6 @@ void RunJob(const Job& job)
     if (!job.avi.empty() && !video)
         throw Failure(Quoted(job.source) + " has no video stream");
     WarnOfStreamsLeftOut(job, input);
-    // Empty chunks too (a dropped frame), which the reader passes over by default: each counts
-    // towards the stream header's length.
-    for (const AVStream* stream : {video, audio}) {
-        if (stream)
-            input->streams[stream->index]->discard = AVDISCARD_NONE;
-    }
 
     std::unique_ptr<WavWriter> wav;
     if (!job.wav.empty())
@@ -670,7 +691,6 @@ void RunJob(const Job& job)
         if (at >= counts.size()) // a stream found while reading, which no output takes
             counts.resize(at + 1);
         const AVStream* from = input->streams[packet->stream_index];
-        ++counts[at].all;
         if (packet->size > 0) {
             ++counts[at].packets;
             counts[at].bytes += packet->size;
