@@ -628,10 +628,13 @@ void WarnOfStreamsLeftOut(const Job& job, const AVFormatContext* input)
         const int n = counts[type];
         const auto kind = static_cast<AVMediaType>(type);
         std::string fate;
-        if (kind == AVMEDIA_TYPE_VIDEO && n > 1)
+        // Video and sound only where the job saves them.
+        if (kind == AVMEDIA_TYPE_VIDEO && n > 1 && !job.avi.empty())
             fate = "only the first is in the video";
-        else if (kind == AVMEDIA_TYPE_AUDIO && n > 1)
-            fate = job.wav.empty() ? "only the first is in the video" : "only the first is in the soundtrack";
+        else if (kind == AVMEDIA_TYPE_AUDIO && n > 1 && !job.wav.empty())
+            fate = "only the first is in the soundtrack";
+        else if (kind == AVMEDIA_TYPE_AUDIO && n > 1 && job.aviWithAudio && !job.avi.empty())
+            fate = "only the first is in the video";
         else if (kind != AVMEDIA_TYPE_VIDEO && kind != AVMEDIA_TYPE_AUDIO && n > 0)
             fate = n == 1 ? "it is in no output" : "they are in no output";
         if (!fate.empty())
