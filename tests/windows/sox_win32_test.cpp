@@ -2,6 +2,7 @@
 // on Linux, names in the system code page, one line and exit code 2 on any failure, and its reason
 // in the failure text.
 #include <filesystem>
+#include <functional>
 #include <random>
 
 #include <windows.h>
@@ -38,7 +39,9 @@ protected:
     SoxTest() { fs::copy_file(SOX_EXE, sox); }
 
     // Starts sox.exe with `parameters`, its error output a file or a pipe, and waits for its end.
-    SoxRun Run(const std::string& parameters, ErrorOutput kind = ErrorOutput::file)
+    // `beforeStart` runs with its process id before its first instruction.
+    SoxRun Run(const std::string& parameters, ErrorOutput kind = ErrorOutput::file,
+               const std::function<void(DWORD)>& beforeStart = {})
     {
         SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
         HANDLE write = nullptr;
@@ -57,12 +60,16 @@ protected:
         PROCESS_INFORMATION process{};
         std::string commandLine = QuoteArgument(sox) + " " + parameters;
         SoxRun run;
-        if (!CreateProcessA(sox.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                            &process)) {
+        if (!CreateProcessA(sox.c_str(), commandLine.data(), nullptr, nullptr, TRUE, beforeStart ? CREATE_SUSPENDED : 0,
+                            nullptr, nullptr, &startup, &process)) {
             ADD_FAILURE() << "sox.exe did not start";
             return run;
         }
         const UniqueHandle owned(process.hProcess);
+        if (beforeStart) {
+            beforeStart(process.dwProcessId);
+            ResumeThread(process.hThread);
+        }
         CloseHandle(process.hThread);
         writeEnd.reset(); // the pipe ends when sox.exe closes its end
         if (kind == ErrorOutput::pipe) {
@@ -104,6 +111,7 @@ std::string RandomBytes(std::size_t size, unsigned seed)
 // The format and samples of a mono WAV file as its header states them.
 struct MonoWav {
     int tag = 0; // 1 PCM, 3 float, whether written plainly or as WAVE_FORMAT_EXTENSIBLE
+    bool extensible = false;
     int channels = 0;
     std::uint32_t rate = 0;
     int bits = 0;
@@ -126,7 +134,8 @@ MonoWav ReadWav(const std::string& bytes)
         const std::string id = bytes.substr(at, 4);
         if (id == "fmt ") {
             wav.tag = static_cast<int>(number(at + 8, 2));
-            if (wav.tag == 0xFFFE)
+            wav.extensible = wav.tag == 0xFFFE;
+            if (wav.extensible)
                 wav.tag = static_cast<int>(number(at + 32, 2));
             wav.channels = static_cast<int>(number(at + 10, 2));
             wav.rate = number(at + 12, 4);
@@ -157,6 +166,7 @@ TEST_F(SoxTest, CopiesEveryChannelOfEveryPcmFormatSampleForSample)
             EXPECT_EQ(run.said, "");
             const MonoWav wav = ReadWav(ReadFile(out));
             EXPECT_EQ(wav.tag, format.isFloat ? 3 : 1);
+            EXPECT_EQ(wav.extensible, format.bytesPerSample > 2); // as FFmpeg writes more than 16 bits
             EXPECT_EQ(wav.channels, 1);
             EXPECT_EQ(wav.rate, 8000u);
             EXPECT_EQ(wav.bits, format.bytesPerSample * 8);
@@ -209,6 +219,32 @@ TEST_F(SoxTest, FailsWithOneLineAndLeavesNothingBehind)
         if (full)
             ExpectOnly(smallDisk, {"mounted"});
     }
+}
+
+TEST_F(SoxTest, FilesAtItsComingTemporaryNamesAreLeftAlone)
+{
+    const std::string in = dir / "in.wav";
+    const std::string samples = RandomBytes(8000 * 4, 11);
+    test::WriteFile(in, test::PcmWavBytes(2, 2, false, 8000, samples));
+    const std::string out = dir / "out.wav";
+    std::vector<std::string> planted;
+    const SoxRun run =
+        Run(QuoteArgument(in) + " " + QuoteArgument(out) + " remix 2", ErrorOutput::file, [&](DWORD pid) {
+            for (int n = 0; n < 2; ++n) {
+                planted.push_back(".sox-" + std::to_string(pid) + "-" + std::to_string(n) + ".tmp");
+                test::WriteFile(dir / planted.back(), "a neighbour's file");
+            }
+        });
+    ASSERT_EQ(run.code, 0u) << run.said;
+    for (const auto& name : planted)
+        EXPECT_EQ(ReadFile(dir / name), "a neighbour's file");
+    std::string right;
+    for (std::size_t at = 2; at < samples.size(); at += 4)
+        right.append(samples, at, 2);
+    EXPECT_TRUE(ReadWav(ReadFile(out)).samples == right);
+    std::vector<std::string> expected = {"sox.exe", "stderr.txt", "in.wav", "out.wav"};
+    expected.insert(expected.end(), planted.begin(), planted.end());
+    ExpectOnly(dir.path(), expected);
 }
 
 TEST_F(SoxTest, RefusesAnyOtherCommandLineWithOneLine)

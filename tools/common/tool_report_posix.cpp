@@ -11,4 +11,9 @@ void ReportFailure(const std::string& line)
     (void)!::write(STDERR_FILENO, text.data(), text.size());
 }
 
+void ReportWarning(const std::string& line)
+{
+    ReportFailure(line);
+}
+
 } // namespace tool

@@ -52,11 +52,21 @@ void ReportFailure(const std::string& line)
             WriteAll(error, text);
     }
     if (const std::string path = ReportPath(); !path.empty()) {
-        const HANDLE file =
-            CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file != INVALID_HANDLE_VALUE)
+        // The file is made new by the first line (a file found at the name is not ours, and is left
+        // alone), and the lines after it are appended to it.
+        static bool made = false;
+        const HANDLE file = CreateFileA(path.c_str(), made ? FILE_APPEND_DATA : GENERIC_WRITE, 0, nullptr,
+                                        made ? OPEN_EXISTING : CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            made = true;
             WriteAll(UniqueHandle(file).get(), text);
+        }
     }
+}
+
+void ReportWarning(const std::string& line)
+{
+    ReportFailure(line); // appended: a warning and then a failure both reach the launcher
 }
 
 } // namespace tool

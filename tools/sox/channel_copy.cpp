@@ -62,14 +62,39 @@ int BytesPerSample(int subtype)
     }
 }
 
-// Whether libsndfile found less data in the file than its header promises (it then reads what is
-// there without a word, so we look at what it noted).
-bool ShorterThanItsHeader(SNDFILE* file)
+std::uint64_t Le(const unsigned char* p, int bytes)
 {
-    std::string log(4096, '\0');
-    const int n = sf_command(file, SFC_GET_LOG_INFO, log.data(), static_cast<int>(log.size()));
-    log.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
-    return log.find("should be") != std::string::npos || log.find("larger than file") != std::string::npos;
+    std::uint64_t value = 0;
+    for (int i = bytes - 1; i >= 0; --i)
+        value = value << 8 | p[i];
+    return value;
+}
+
+// The size of the sample data as the file's header states it (the data chunk's, or for RF64 the
+// ds64 chunk's), or nothing when no data chunk is found. libsndfile reads a file shorter than its
+// header as if it were complete, counting only what is there.
+std::optional<std::uint64_t> StatedDataBytes(File& file)
+{
+    unsigned char head[12];
+    if (file.Seek(0, SEEK_SET) != 0 || file.Read(head, 12) != 12 || std::memcmp(head + 8, "WAVE", 4) != 0)
+        return std::nullopt;
+    const bool rf64 = std::memcmp(head, "RF64", 4) == 0 || std::memcmp(head, "BW64", 4) == 0;
+    if (!rf64 && std::memcmp(head, "RIFF", 4) != 0)
+        return std::nullopt;
+    std::optional<std::uint64_t> ds64;
+    const std::int64_t size = file.Size();
+    for (std::int64_t at = 12; at + 8 <= size;) {
+        unsigned char chunk[8 + 16];
+        if (file.Seek(at, SEEK_SET) != at || file.Read(chunk, 8) != 8)
+            return std::nullopt;
+        const std::uint64_t bytes = Le(chunk + 4, 4);
+        if (std::memcmp(chunk, "ds64", 4) == 0 && bytes >= 16 && file.Read(chunk + 8, 16) == 16)
+            ds64 = Le(chunk + 16, 8);
+        if (std::memcmp(chunk, "data", 4) == 0)
+            return rf64 && bytes == 0xFFFFFFFF ? ds64 : std::optional<std::uint64_t>(bytes);
+        at += 8 + static_cast<std::int64_t>(bytes + (bytes & 1));
+    }
+    return std::nullopt;
 }
 
 // libsndfile's virtual I/O over our File.
@@ -150,6 +175,8 @@ void Deinterleave(const unsigned char* in, std::size_t frames, int channels, int
 void RunChannelCopy(const ChannelCopy& copy)
 {
     const std::unique_ptr<File> inputFile = OpenInput(copy.input);
+    // Read first: libsndfile reads on from where it left the file.
+    const std::optional<std::uint64_t> stated = StatedDataBytes(*inputFile);
     SF_INFO info{};
     Sound input = OpenSound(*inputFile, SFM_READ, &info);
     if (!input) // a file that cannot be read is the system's to explain, a file of another kind libsndfile's
@@ -160,7 +187,10 @@ void RunChannelCopy(const ChannelCopy& copy)
     const int bytesPerSample = BytesPerSample(subtype);
     if ((major != SF_FORMAT_WAV && major != SF_FORMAT_WAVEX && major != SF_FORMAT_RF64) || bytesPerSample == 0)
         throw Failure(Quoted(copy.input) + " is not a PCM WAV file");
-    if (ShorterThanItsHeader(input.get()))
+    const std::size_t frameBytes = static_cast<std::size_t>(info.channels) * static_cast<std::size_t>(bytesPerSample);
+    if (!stated)
+        throw Failure("cannot read " + Quoted(copy.input) + ": its header names no sample data");
+    if (static_cast<std::uint64_t>(info.frames) < *stated / frameBytes)
         throw Failure(Quoted(copy.input) + " is shorter than its header says: the file is incomplete");
     if (copy.channel > info.channels)
         throw Failure(Quoted(copy.input) + " has " + std::to_string(info.channels) + " channel" +
@@ -172,16 +202,18 @@ void RunChannelCopy(const ChannelCopy& copy)
     SF_INFO outInfo{};
     outInfo.samplerate = info.samplerate;
     outInfo.channels = 1;
-    // A plain WAV header counts at most 4 GiB of data; RF64 takes what is bigger.
+    // A plain WAV header counts at most 4 GiB of data; RF64 takes what is bigger. Samples of more
+    // than 16 bits and rates above 48 kHz get an extensible header, as FFmpeg writes them, which
+    // states the sub-format (integer or float) beyond doubt.
     const bool big = frames * static_cast<std::uint64_t>(bytesPerSample) > 0xFFFF0000u;
-    outInfo.format = (big ? SF_FORMAT_RF64 : SF_FORMAT_WAV) | subtype;
+    const bool extensible = bytesPerSample > 2 || info.samplerate > 48000;
+    outInfo.format = (big ? SF_FORMAT_RF64 : extensible ? SF_FORMAT_WAVEX : SF_FORMAT_WAV) | subtype;
     Sound output = OpenSound(outputFile, SFM_WRITE, &outInfo);
     if (!output)
         throw Failure("cannot write " + Quoted(copy.output) + ": " +
                       (outputFile.LastError().empty() ? sf_strerror(nullptr) : outputFile.LastError()));
     sf_command(output.get(), SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
 
-    const std::size_t frameBytes = static_cast<std::size_t>(info.channels) * static_cast<std::size_t>(bytesPerSample);
     const std::size_t chunkFrames = std::max<std::size_t>(1, kChunkBytes / frameBytes);
     std::vector<unsigned char> in(chunkFrames * frameBytes);
     std::vector<unsigned char> out(chunkFrames * static_cast<std::size_t>(bytesPerSample));

@@ -32,8 +32,8 @@ void Deinterleave(const unsigned char* in, std::size_t frames, int channels, int
                   unsigned char* out);
 
 // Writes the channel alone as a mono WAV of the input's sample format and rate, samples bit for
-// bit. Both names are read literally. The output is written under a temporary name in its
-// directory and renamed at the end, so a failure leaves no OUT. Throws Failure.
+// bit, with an extensible header for more than 16 bits. Both names are read literally. The output
+// gets its name only when complete, so a failure leaves no OUT. Throws Failure.
 void RunChannelCopy(const ChannelCopy& copy);
 
 } // namespace sox

@@ -32,9 +32,9 @@ protected:
     std::string lastError_;
 };
 
-// A new file in the directory of its target, under a temporary name, that is gone again unless
-// Commit() puts it in the target's place: on any failure, and also when the tool is ended from
-// outside (a signal on POSIX; on Windows the system removes it however the process ends).
+// A new file for its target (a tool::NewFile: ours alone, nameless or under a temporary name
+// beside the target), that is gone again unless Commit() puts it in the target's place: on any
+// failure, and also when the tool is ended from outside.
 class OutputFile {
 public:
     virtual ~OutputFile() = default;

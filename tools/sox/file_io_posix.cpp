@@ -1,7 +1,6 @@
 #include "file_io.h"
 
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <utility>
@@ -11,31 +10,21 @@
 #include <unistd.h>
 
 #include "channel_copy.h"
+#include "new_file.h"
 
 namespace sox {
 
 namespace {
 
-// The temporary output, removed by a signal that ends the tool; the name lives where a signal
-// handler can reach it.
-char pendingName[4096];
-
-extern "C" void RemovePendingAndExit(int signal)
-{
-    if (pendingName[0] != '\0')
-        ::unlink(pendingName);
-    ::_exit(128 + signal);
-}
-
 class FdFile : public File {
 public:
-    explicit FdFile(int fd) : fd_(fd) {}
+    // Closes the descriptor at the end when it owns it.
+    FdFile(int fd, bool owns) : fd_(fd), owns_(owns) {}
     ~FdFile() override
     {
-        if (fd_ >= 0)
+        if (owns_ && fd_ >= 0)
             ::close(fd_);
     }
-
     std::int64_t Size() override
     {
         struct stat status {};
@@ -88,65 +77,45 @@ private:
     }
 
     int fd_;
+    bool owns_;
 };
 
 class TemporaryOutput : public OutputFile {
 public:
-    TemporaryOutput(int fd, std::string path, std::string target)
-        : file_(fd), path_(std::move(path)), target_(std::move(target))
+    explicit TemporaryOutput(const std::string& target)
+        : new_(target, ".sox-", ".tmp"), file_(static_cast<int>(new_.handle()), false)
     {
-        std::memcpy(pendingName, path_.c_str(), path_.size() + 1);
-        for (int signal : {SIGINT, SIGTERM, SIGHUP})
-            std::signal(signal, RemovePendingAndExit);
-        // mkstemp makes the file private; the output gets the permissions any new file would.
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        ::fchmod(fd, 0666 & ~mask);
-    }
-
-    ~TemporaryOutput() override
-    {
-        if (!committed_)
-            ::unlink(path_.c_str());
-        pendingName[0] = '\0';
     }
 
     File& file() override { return file_; }
 
-    void Commit() override
-    {
-        if (::rename(path_.c_str(), target_.c_str()) != 0)
-            throw Failure("cannot write " + Quoted(target_) + ": " + std::strerror(errno));
-        committed_ = true;
-    }
+    void Commit() override { new_.Commit(); }
 
 private:
+    tool::NewFile new_;
     FdFile file_;
-    std::string path_;
-    std::string target_;
-    bool committed_ = false;
 };
 
 } // namespace
 
 std::unique_ptr<File> OpenInput(const std::string& name)
 {
-    const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    // Without blocking: a FIFO at the name must not hang the tool.
+    const int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         throw Failure("cannot read " + Quoted(name) + ": " + std::strerror(errno));
-    return std::make_unique<FdFile>(fd);
+    auto file = std::make_unique<FdFile>(fd, true);
+    struct stat status {};
+    if (::fstat(fd, &status) != 0)
+        throw Failure("cannot read " + Quoted(name) + ": " + std::strerror(errno));
+    if (!S_ISREG(status.st_mode))
+        throw Failure("cannot read " + Quoted(name) + ": it is not a regular file");
+    return file;
 }
 
 std::unique_ptr<OutputFile> CreateOutput(const std::string& target)
 {
-    const auto slash = target.find_last_of('/');
-    std::string name = (slash == std::string::npos ? "" : target.substr(0, slash + 1)) + ".sox-XXXXXX";
-    if (name.size() >= sizeof pendingName)
-        throw Failure("cannot write " + Quoted(target) + ": File name too long");
-    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
-    if (fd < 0)
-        throw Failure("cannot write " + Quoted(target) + ": " + std::strerror(errno));
-    return std::make_unique<TemporaryOutput>(fd, name, target);
+    return std::make_unique<TemporaryOutput>(target);
 }
 
 } // namespace sox

@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include "channel_copy.h"
+#include "new_file.h"
 
 namespace sox {
 
@@ -26,8 +27,13 @@ std::string SystemText(DWORD code)
 
 class HandleFile : public File {
 public:
-    explicit HandleFile(HANDLE handle) : handle_(handle) {}
-    ~HandleFile() override { Close(); }
+    // Closes the handle at the end when it owns it.
+    HandleFile(HANDLE handle, bool owns) : handle_(handle), owns_(owns) {}
+    ~HandleFile() override
+    {
+        if (owns_)
+            CloseHandle(handle_);
+    }
 
     std::int64_t Size() override
     {
@@ -72,15 +78,6 @@ public:
         return done;
     }
 
-    [[nodiscard]] HANDLE handle() const { return handle_; }
-
-    void Close()
-    {
-        if (handle_ != INVALID_HANDLE_VALUE)
-            CloseHandle(handle_);
-        handle_ = INVALID_HANDLE_VALUE;
-    }
-
 private:
     // ReadFile and WriteFile count in 32 bits.
     static DWORD Piece(std::int64_t bytes) { return static_cast<DWORD>(std::min<std::int64_t>(bytes, 1 << 30)); }
@@ -92,50 +89,23 @@ private:
     }
 
     HANDLE handle_;
+    bool owns_;
 };
-
-// Marks an open file to be deleted when its last handle closes, or takes the mark back.
-bool MarkForDeletion(HANDLE file, bool remove)
-{
-    FILE_DISPOSITION_INFO disposition;
-    disposition.DeleteFile = remove ? TRUE : FALSE;
-    return SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition) != 0;
-}
 
 class TemporaryOutput : public OutputFile {
 public:
-    TemporaryOutput(HANDLE handle, std::string path, std::string target)
-        : file_(handle), path_(std::move(path)), target_(std::move(target))
+    explicit TemporaryOutput(const std::string& target)
+        : new_(target, ".sox-", ".tmp"), file_(reinterpret_cast<HANDLE>(new_.handle()), false)
     {
-        // The system removes it when the process ends, however it ends, unless Commit() comes first.
-        MarkForDeletion(file_.handle(), true);
-    }
-
-    ~TemporaryOutput() override
-    {
-        file_.Close();
-        if (!committed_)
-            DeleteFileA(path_.c_str()); // where the mark could not be set, or was taken back
     }
 
     File& file() override { return file_; }
 
-    void Commit() override
-    {
-        // A file marked for deletion cannot be renamed, nor a file open without shared delete access.
-        if (!MarkForDeletion(file_.handle(), false))
-            throw Failure("cannot write " + Quoted(target_) + ": " + SystemText(GetLastError()));
-        file_.Close();
-        if (!MoveFileExA(path_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING))
-            throw Failure("cannot write " + Quoted(target_) + ": " + SystemText(GetLastError()));
-        committed_ = true;
-    }
+    void Commit() override { new_.Commit(); }
 
 private:
+    tool::NewFile new_;
     HandleFile file_;
-    std::string path_;
-    std::string target_;
-    bool committed_ = false;
 };
 
 } // namespace
@@ -146,26 +116,15 @@ std::unique_ptr<File> OpenInput(const std::string& name)
                                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         throw Failure("cannot read " + Quoted(name) + ": " + SystemText(GetLastError()));
-    return std::make_unique<HandleFile>(handle);
+    auto file = std::make_unique<HandleFile>(handle, true);
+    if (GetFileType(handle) != FILE_TYPE_DISK)
+        throw Failure("cannot read " + Quoted(name) + ": it is not a regular file");
+    return file;
 }
 
 std::unique_ptr<OutputFile> CreateOutput(const std::string& target)
 {
-    const auto separator = target.find_last_of("\\/:");
-    const std::string directory = separator == std::string::npos ? "" : target.substr(0, separator + 1);
-    // Names of our own process cannot clash with another's; within it, the next number is tried.
-    for (unsigned attempt = 0;; ++attempt) {
-        const std::string path =
-            directory + ".sox-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(attempt) + ".tmp";
-        const HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
-                                          FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (handle != INVALID_HANDLE_VALUE)
-            return std::make_unique<TemporaryOutput>(handle, path, target);
-        const DWORD error = GetLastError();
-        // A leftover of an earlier process with our id: a file, or one being deleted (access denied).
-        if ((error != ERROR_FILE_EXISTS && error != ERROR_ACCESS_DENIED) || attempt == 100)
-            throw Failure("cannot write " + Quoted(target) + ": " + SystemText(error));
-    }
+    return std::make_unique<TemporaryOutput>(target);
 }
 
 } // namespace sox

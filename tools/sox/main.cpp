@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "channel_copy.h"
+#include "new_file.h"
 #include "other_command.h"
 #include "tool_report.h"
 
@@ -14,6 +15,8 @@ int main(int argc, char** argv)
     const auto copy = sox::ParseChannelCopy(arguments);
     if (!copy)
         return sox::RunOtherCommand(argv);
+    // Not before: the system's SoX keeps its own ways.
+    tool::EndCleanlyWithParent();
     try {
         sox::RunChannelCopy(*copy);
     } catch (const std::exception& failure) { // also running out of memory: the output goes all the same

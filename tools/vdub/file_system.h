@@ -8,7 +8,8 @@
 // page, as in the script and on the command line).
 namespace vdub {
 
-// A file opened for reading at any offset. Throws Failure naming the file when it cannot be opened.
+// A regular file opened for reading at any offset, opened so that it cannot block (a FIFO at the
+// name is refused, never waited on). Throws Failure naming the file when it cannot be opened.
 class InputFile {
 public:
     explicit InputFile(const std::string& path);
@@ -25,23 +26,9 @@ private:
     std::int64_t size_ = 0;
 };
 
-// The URL under which libavformat's file protocol opens the file. The "file:" prefix keeps a name
-// such as "a:b.avi" or "pipe:x" from being read as another protocol.
-[[nodiscard]] std::string FileUrl(const std::string& path);
-
-// The directory part of a path, with its last separator; empty for a bare name.
-[[nodiscard]] std::string DirectoryPart(const std::string& path);
-
-[[nodiscard]] long ProcessId();
-
-// Gives `from` the name `to`, replacing a file of that name.
-[[nodiscard]] bool MoveIntoPlace(const std::string& from, const std::string& to);
-
-// Removes a file; safe to call from a signal handler.
-void RemoveFile(const char* path);
-
-// Calls `handler` on the signals that end a tool from outside (on Windows only Ctrl+C), so that
-// it can remove its temporary files first.
-void HandleEndingSignals(void (*handler)(int));
+// On a file vdub created (tool::NewFile::handle()): writes all bytes at its position, 0 or an
+// AVERROR code; moves its position (SEEK_SET, SEEK_CUR, SEEK_END), the new one or an AVERROR code.
+[[nodiscard]] int WriteAll(std::intptr_t handle, const void* data, std::size_t size);
+[[nodiscard]] std::int64_t SeekFile(std::intptr_t handle, std::int64_t offset, int whence);
 
 } // namespace vdub

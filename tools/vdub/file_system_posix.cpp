@@ -1,7 +1,6 @@
 #include "file_system.h"
 
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 
@@ -19,13 +18,18 @@ namespace vdub {
 
 InputFile::InputFile(const std::string& path)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // O_NONBLOCK: opening a FIFO for reading would wait for a writer.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     struct stat info {};
     if (fd < 0 || ::fstat(fd, &info) != 0) {
         const std::string why = std::strerror(errno);
         if (fd >= 0)
             ::close(fd);
         throw Failure("cannot open \"" + path + "\": " + why);
+    }
+    if (!S_ISREG(info.st_mode)) {
+        ::close(fd);
+        throw Failure("cannot open \"" + path + "\": it is not a regular file");
     }
     handle_ = fd;
     size_ = info.st_size;
@@ -45,36 +49,25 @@ long InputFile::ReadAt(void* buffer, std::size_t size, std::int64_t offset) cons
     return n < 0 ? AVERROR(errno) : static_cast<long>(n);
 }
 
-std::string FileUrl(const std::string& path)
+int WriteAll(std::intptr_t handle, const void* data, std::size_t size)
 {
-    return "file:" + path;
+    const auto* at = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t n = ::write(static_cast<int>(handle), at, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return AVERROR(errno);
+        at += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return 0;
 }
 
-std::string DirectoryPart(const std::string& path)
+std::int64_t SeekFile(std::intptr_t handle, std::int64_t offset, int whence)
 {
-    const auto slash = path.find_last_of('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
-long ProcessId()
-{
-    return static_cast<long>(::getpid());
-}
-
-bool MoveIntoPlace(const std::string& from, const std::string& to)
-{
-    return std::rename(from.c_str(), to.c_str()) == 0;
-}
-
-void RemoveFile(const char* path)
-{
-    ::unlink(path);
-}
-
-void HandleEndingSignals(void (*handler)(int))
-{
-    for (int signal : {SIGINT, SIGTERM, SIGHUP})
-        std::signal(signal, handler);
+    const off_t position = ::lseek(static_cast<int>(handle), offset, whence);
+    return position < 0 ? AVERROR(errno) : position;
 }
 
 } // namespace vdub

@@ -1,7 +1,7 @@
 #include "file_system.h"
 
-#include <csignal>
-#include <vector>
+#include <algorithm>
+#include <cstdio>
 
 #include <windows.h>
 
@@ -47,6 +47,10 @@ InputFile::InputFile(const std::string& path)
             CloseHandle(file);
         throw Failure("cannot open \"" + path + "\": " + why);
     }
+    if (GetFileType(file) != FILE_TYPE_DISK) {
+        CloseHandle(file);
+        throw Failure("cannot open \"" + path + "\": it is not a regular file");
+    }
     handle_ = reinterpret_cast<std::intptr_t>(file);
     size_ = size.QuadPart;
 }
@@ -67,43 +71,36 @@ long InputFile::ReadAt(void* buffer, std::size_t size, std::int64_t offset) cons
     return static_cast<long>(n);
 }
 
-// libavformat opens files by UTF-8 names on Windows; ours come in the system code page.
-std::string FileUrl(const std::string& path)
+namespace {
+
+int WriteError(DWORD code)
 {
-    const int wide = MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()), nullptr, 0);
-    std::vector<wchar_t> text(static_cast<std::size_t>(wide));
-    MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()), text.data(), wide);
-    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text.data(), wide, nullptr, 0, nullptr, nullptr);
-    std::string utf8(static_cast<std::size_t>(bytes), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), wide, utf8.data(), bytes, nullptr, nullptr);
-    return "file:" + utf8;
+    return code == ERROR_DISK_FULL || code == ERROR_HANDLE_DISK_FULL ? AVERROR(ENOSPC) : AVERROR(EIO);
 }
 
-std::string DirectoryPart(const std::string& path)
+} // namespace
+
+int WriteAll(std::intptr_t handle, const void* data, std::size_t size)
 {
-    const auto separator = path.find_last_of("\\/:");
-    return separator == std::string::npos ? std::string() : path.substr(0, separator + 1);
+    const auto* at = static_cast<const char*>(data);
+    while (size > 0) {
+        DWORD n = 0;
+        const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
+        if (!WriteFile(Handle(handle), at, piece, &n, nullptr))
+            return WriteError(GetLastError());
+        at += n;
+        size -= n;
+    }
+    return 0;
 }
 
-long ProcessId()
+std::int64_t SeekFile(std::intptr_t handle, std::int64_t offset, int whence)
 {
-    return static_cast<long>(GetCurrentProcessId());
-}
-
-bool MoveIntoPlace(const std::string& from, const std::string& to)
-{
-    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
-}
-
-void RemoveFile(const char* path)
-{
-    DeleteFileA(path);
-}
-
-void HandleEndingSignals(void (*handler)(int))
-{
-    for (int signal : {SIGINT, SIGTERM})
-        std::signal(signal, handler);
+    const DWORD method = whence == SEEK_SET ? FILE_BEGIN : whence == SEEK_CUR ? FILE_CURRENT : FILE_END;
+    LARGE_INTEGER distance;
+    LARGE_INTEGER position;
+    distance.QuadPart = offset;
+    return SetFilePointerEx(Handle(handle), distance, &position, method) ? position.QuadPart : AVERROR(EIO);
 }
 
 } // namespace vdub

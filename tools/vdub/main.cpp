@@ -1,4 +1,5 @@
 #include <cstdio>
+#include <exception>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -9,6 +10,7 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
+#include "new_file.h"
 #include "script.h"
 #include "split_pass.h"
 #include "tool_report.h"
@@ -51,11 +53,11 @@ int Run(int argc, char** argv)
         const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
         for (const auto& job : vdub::ParseScript(text, scriptPath))
             vdub::RunJob(job);
-    } catch (const vdub::Failure& failure) {
-        tool::ReportFailure(std::string("vdub: ") + failure.what());
-        return 1;
     } catch (const std::bad_alloc&) { // the outputs' destructors have removed what was half-written
         tool::ReportFailure("vdub: out of memory");
+        return 1;
+    } catch (const std::exception& failure) { // ours, and any other: the outputs are gone all the same
+        tool::ReportFailure(std::string("vdub: ") + failure.what());
         return 1;
     }
     return 0;
@@ -65,6 +67,7 @@ int Run(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
+    tool::EndCleanlyWithParent();
     av_log_set_level(AV_LOG_ERROR);
     return Run(argc, argv);
 }

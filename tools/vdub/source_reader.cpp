@@ -1,5 +1,6 @@
 #include "source_reader.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -40,6 +41,42 @@ std::int64_t FindIndexChunk(const InputFile& file)
     return -1;
 }
 
+bool Tag(const unsigned char* p, const char* tag)
+{
+    return std::memcmp(p, tag, 4) == 0;
+}
+
+// Walks the chunks in [at, end) and in every list among them, adding each strh to `lengths`.
+void WalkHeaders(const InputFile& file, std::int64_t at, std::int64_t end, std::vector<StreamLength>& lengths,
+                 int depth)
+{
+    unsigned char header[12];
+    while (at + 8 <= end && depth < 8) {
+        if (file.ReadAt(header, 8, at) != 8)
+            return;
+        const std::int64_t size = Le32(header + 4);
+        const std::int64_t next = at + 8 + size + (size & 1);
+        if (Tag(header, "LIST")) {
+            if (size >= 4 && file.ReadAt(header + 8, 4, at + 8) == 4 && !Tag(header + 8, "movi") &&
+                !Tag(header + 8, "INFO"))
+                WalkHeaders(file, at + 12, std::min(end, at + 8 + size), lengths, depth + 1);
+        } else if (Tag(header, "strh")) {
+            unsigned char strh[48];
+            const long got = size >= 8 ? file.ReadAt(strh, std::min<std::size_t>(48, size), at + 8) : 0;
+            if (got < 8 || !Tag(strh, "pads")) {
+                StreamLength stream;
+                if (got == 48 && size >= 48) {
+                    stream.known = true;
+                    stream.length = Le32(strh + 32);
+                    stream.sampleSize = Le32(strh + 44);
+                }
+                lengths.push_back(stream);
+            }
+        }
+        at = next;
+    }
+}
+
 std::string AvError(int code)
 {
     std::array<char, AV_ERROR_MAX_STRING_SIZE> text{};
@@ -49,9 +86,10 @@ std::string AvError(int code)
 
 } // namespace
 
-SourceReader::SourceReader(const std::string& path) : file_(path)
+SourceReader::SourceReader(const InputFile& file, const std::string& path, bool inFileOrder, int flags) : file_(file)
 {
-    hiddenIndex_ = FindIndexChunk(file_);
+    if (inFileOrder)
+        hiddenIndex_ = FindIndexChunk(file_);
 
     auto* buffer = static_cast<std::uint8_t*>(av_malloc(kBufferSize));
     io_ = buffer ? avio_alloc_context(buffer, kBufferSize, 0, this, Read, nullptr, Seek) : nullptr;
@@ -63,7 +101,7 @@ SourceReader::SourceReader(const std::string& path) : file_(path)
         throw Failure("out of memory");
     }
     context_->pb = io_;
-    context_->flags |= AVFMT_FLAG_CUSTOM_IO;
+    context_->flags |= AVFMT_FLAG_CUSTOM_IO | flags;
     if (const int rc = avformat_open_input(&context_, path.c_str(), nullptr, nullptr); rc < 0) {
         Close(); // avformat_open_input freed the context; the rest is ours
         throw Failure("cannot open \"" + path + "\": " + AvError(rc));
@@ -127,15 +165,14 @@ std::int64_t SourceReader::Seek(void* opaque, std::int64_t offset, int whence)
     return offset;
 }
 
-std::vector<IndexFacts> ReadIndex(const std::string& path)
+std::vector<IndexFacts> ReadIndex(const InputFile& file, const std::string& path)
 {
-    AVFormatContext* raw = nullptr;
-    if (avformat_open_input(&raw, FileUrl(path).c_str(), nullptr, nullptr) < 0)
-        return {};
-    std::vector<IndexFacts> facts(raw->nb_streams);
+    const SourceReader reader(file, path, false);
+    const AVFormatContext* context = reader.get();
+    std::vector<IndexFacts> facts(context->nb_streams);
     bool any = false;
-    for (unsigned i = 0; i < raw->nb_streams; ++i) {
-        AVStream* stream = raw->streams[i];
+    for (unsigned i = 0; i < context->nb_streams; ++i) {
+        AVStream* stream = context->streams[i];
         const int count = avformat_index_get_entries_count(stream);
         for (int e = 0; e < count; ++e) {
             const AVIndexEntry* entry = avformat_index_get_entry(stream, e);
@@ -146,8 +183,27 @@ std::vector<IndexFacts> ReadIndex(const std::string& path)
             }
         }
     }
-    avformat_close_input(&raw);
     return any ? facts : std::vector<IndexFacts>{};
+}
+
+std::vector<StreamLength> ReadStreamLengths(const InputFile& file)
+{
+    std::vector<StreamLength> lengths;
+    unsigned char header[12];
+    if (file.ReadAt(header, 12, 0) != 12 || !Tag(header, "RIFF") || !Tag(header + 8, "AVI "))
+        return lengths;
+    const std::int64_t end = std::min<std::int64_t>(file.Size(), 8 + std::int64_t{Le32(header + 4)});
+    for (std::int64_t at = 12; at + 12 <= end;) {
+        if (file.ReadAt(header, 12, at) != 12)
+            break;
+        const std::int64_t size = Le32(header + 4);
+        if (Tag(header, "LIST") && Tag(header + 8, "hdrl")) {
+            WalkHeaders(file, at + 12, std::min(end, at + 8 + size), lengths, 0);
+            break;
+        }
+        at += 8 + size + (size & 1);
+    }
+    return lengths;
 }
 
 } // namespace vdub

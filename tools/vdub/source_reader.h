@@ -12,11 +12,13 @@ extern "C" {
 
 namespace vdub {
 
-// The source opened for reading its data in file order, not through its index: an AVI's idx1
-// chunk reads as JUNK, so a damaged index cannot make the reader skip or repeat what the file holds.
+// An AVI opened by FFmpeg over `file`, which must outlive it. In file order, its data is read as it
+// stands, not through its index: the idx1 chunk reads as JUNK, so a damaged index cannot make the
+// reader skip or repeat what the file holds. Otherwise FFmpeg reads the file's index as usual.
 class SourceReader {
 public:
-    explicit SourceReader(const std::string& path);
+    // `flags` are added to the AVFormatContext's (AVFMT_FLAG_...).
+    SourceReader(const InputFile& file, const std::string& path, bool inFileOrder, int flags = 0);
     ~SourceReader();
     SourceReader(const SourceReader&) = delete;
     SourceReader& operator=(const SourceReader&) = delete;
@@ -24,7 +26,7 @@ public:
     [[nodiscard]] AVFormatContext* get() const { return context_; }
 
 private:
-    InputFile file_;
+    const InputFile& file_;
     std::int64_t position_ = 0;
     std::int64_t hiddenIndex_ = -1; // where the tag "idx1" stands, or -1
     AVIOContext* io_ = nullptr;
@@ -43,6 +45,18 @@ struct IndexFacts {
 
 // The index of every stream, read with the file's index as FFmpeg reads it (no data is read).
 // Empty when the file has no index.
-[[nodiscard]] std::vector<IndexFacts> ReadIndex(const std::string& path);
+[[nodiscard]] std::vector<IndexFacts> ReadIndex(const InputFile& file, const std::string& path);
+
+// What a stream header (strh) states of its stream's length: dwLength, in samples of dwSampleSize
+// bytes where that is not 0, else in chunks (video frames).
+struct StreamLength {
+    bool known = false; // the header was long enough to hold both
+    std::uint32_t length = 0;
+    std::uint32_t sampleSize = 0;
+};
+
+// The stream headers in the order FFmpeg numbers the streams (AVStream::id): every strh within the
+// hdrl list, in any list and after any other chunk, but "pads", which FFmpeg skips.
+[[nodiscard]] std::vector<StreamLength> ReadStreamLengths(const InputFile& file);
 
 } // namespace vdub

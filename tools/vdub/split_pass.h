@@ -6,8 +6,9 @@ namespace vdub {
 
 // Reads job.source once and writes every output the job asks for in that one pass: the video
 // stream copied packet for packet into an AVI, the soundtrack into a WAV (PCM copied sample for
-// sample, anything else decoded to 16-bit PCM). Each output is written under a temporary name
-// beside its target and renamed into place only when complete. Throws Failure.
+// sample, lossless codecs decoded to their own precision, lossy ones to 16-bit PCM). Each output is
+// a tool::NewFile, named only when complete; without an index, the stream headers' lengths must be
+// met exactly. Streams no output carries are named in a warning line each. Throws Failure.
 void RunJob(const Job& job);
 
 } // namespace vdub

@@ -1,0 +1,64 @@
+#pragma once
+
+// How our tools create their outputs and end. Every file a tool makes is its own from the first
+// moment: created exclusively, never through a link or over a file someone else put at the name,
+// so a neighbour in a shared folder cannot redirect a write. Until it is complete it has no name
+// where the system allows that (Linux O_TMPFILE), so a killed tool leaves nothing; elsewhere it is
+// written under a temporary name beside its target, PREFIX<process id>-<n>SUFFIX, which the tool
+// removes on any failure and on a signal that ends it (and which Quorvil removes after a tool it
+// had to kill), and which the system removes on Windows however the tool ends.
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+namespace tool {
+
+// A failure of a tool's file operation: the one line (after the tool's name) it prints.
+class FileFailure : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The file name in double quotes, as failure lines show it.
+[[nodiscard]] inline std::string Quoted(const std::string& name)
+{
+    return '"' + name + '"';
+}
+
+class NewFile {
+public:
+    // Creates the file for `target` (read and write). Throws FileFailure ("cannot write "TARGET": why").
+    NewFile(std::string target, const char* prefix, const char* suffix);
+    ~NewFile();
+    NewFile(const NewFile&) = delete;
+    NewFile& operator=(const NewFile&) = delete;
+
+    // The open file: a file descriptor on POSIX, a HANDLE on Windows; valid until Commit().
+    [[nodiscard]] std::intptr_t handle() const { return handle_; }
+    [[nodiscard]] const std::string& target() const { return target_; }
+
+    // Gives the complete file its target's name, replacing a file there (never writing through
+    // it), and closes it. Throws FileFailure.
+    void Commit();
+    // Removes the committed file again, when a sibling output could not be completed.
+    void Withdraw();
+
+private:
+    std::string target_;
+    std::string prefix_;
+    std::string suffix_;
+    std::string temporary_; // its temporary name; empty while it has none
+    std::intptr_t handle_ = -1;
+    int slot_ = -1; // where a signal handler finds the temporary name
+    bool committed_ = false;
+
+    void Close();
+    [[nodiscard]] std::string TemporaryName(unsigned attempt) const;
+};
+
+// Makes the signals that end a tool from outside (SIGINT, SIGTERM, SIGHUP; on Windows Ctrl+C)
+// remove the temporary files first, and ends the tool with its parent (Linux: SIGTERM when the
+// parent dies, as when Quorvil is killed; on Windows Quorvil's job object does it). Call first.
+void EndCleanlyWithParent();
+
+} // namespace tool

@@ -1,0 +1,209 @@
+#include "new_file.h"
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tool {
+
+namespace {
+
+// The temporary names in use, where a signal handler can reach them. A name is published (its flag
+// set) only once it is completely copied and its file is ours, and unpublished before its buffer
+// changes, so the handler never removes half a name or a name that is not ours.
+constexpr int kSlots = 4;
+constexpr std::size_t kNameSize = 4096;
+char pendingNames[kSlots][kNameSize];
+volatile std::sig_atomic_t pendingReady[kSlots];
+bool slotTaken[kSlots]; // by a NewFile; read outside handlers only
+
+extern "C" void RemovePendingAndExit(int signal)
+{
+    for (int i = 0; i < kSlots; ++i) {
+        if (pendingReady[i])
+            ::unlink(pendingNames[i]);
+    }
+    ::_exit(128 + signal);
+}
+
+int TakeSlot()
+{
+    for (int i = 0; i < kSlots; ++i) {
+        if (!slotTaken[i]) {
+            slotTaken[i] = true;
+            return i;
+        }
+    }
+    return -1;
+}
+
+// The fences keep the compiler from moving the copy across the flag's changes.
+void Publish(int slot, const std::string& name)
+{
+    pendingReady[slot] = 0;
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    std::memcpy(pendingNames[slot], name.c_str(), name.size() + 1);
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    pendingReady[slot] = 1;
+}
+
+void Unpublish(int slot)
+{
+    pendingReady[slot] = 0;
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+}
+
+std::string DirectoryOf(const std::string& path)
+{
+    const auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+std::string ProcName(int fd)
+{
+    return "/proc/self/fd/" + std::to_string(fd);
+}
+
+// A file without a name in `directory`, which can be given one later through /proc; -1 where the
+// file system or the system cannot (then a temporary name is used).
+int CreateUnnamed(const std::string& directory)
+{
+#ifdef O_TMPFILE
+    const int fd = ::open(directory.empty() ? "." : directory.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return -1;
+    struct stat opened {};
+    struct stat named {};
+    if (::fstat(fd, &opened) == 0 && ::stat(ProcName(fd).c_str(), &named) == 0 && opened.st_dev == named.st_dev &&
+        opened.st_ino == named.st_ino)
+        return fd;
+    ::close(fd);
+#else
+    (void)directory;
+#endif
+    return -1;
+}
+
+} // namespace
+
+NewFile::NewFile(std::string target, const char* prefix, const char* suffix)
+    : target_(std::move(target)), prefix_(prefix), suffix_(suffix)
+{
+    const std::string directory = DirectoryOf(target_);
+    if (const int fd = CreateUnnamed(directory); fd >= 0) {
+        handle_ = fd;
+        return;
+    }
+    slot_ = TakeSlot();
+    if (slot_ < 0)
+        throw FileFailure("cannot write " + Quoted(target_) + ": too many files at once");
+    // Names of our own process id cannot be another running tool's; a leftover of an earlier
+    // process with our id, or anything else found at a name, is left alone and the next is tried.
+    for (unsigned attempt = 0;; ++attempt) {
+        const std::string name = TemporaryName(attempt);
+        if (name.size() >= kNameSize)
+            throw FileFailure("cannot write " + Quoted(target_) + ": " + std::strerror(ENAMETOOLONG));
+        const int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            handle_ = fd;
+            temporary_ = name;
+            Publish(slot_, temporary_);
+            return;
+        }
+        if (errno != EEXIST || attempt == 100)
+            throw FileFailure("cannot write " + Quoted(target_) + ": " + std::strerror(errno));
+    }
+}
+
+// The handler loses a name before the name is gone or changes hands: ended in between, the tool
+// leaves a file of its own (which Quorvil removes by its name), never removes another's.
+NewFile::~NewFile()
+{
+    Close();
+    if (slot_ >= 0)
+        Unpublish(slot_);
+    if (!committed_ && !temporary_.empty())
+        ::unlink(temporary_.c_str());
+    if (slot_ >= 0)
+        slotTaken[slot_] = false;
+}
+
+std::string NewFile::TemporaryName(unsigned attempt) const
+{
+    return DirectoryOf(target_) + prefix_ + std::to_string(::getpid()) + "-" + std::to_string(attempt) + suffix_;
+}
+
+void NewFile::Close()
+{
+    if (handle_ >= 0)
+        ::close(static_cast<int>(handle_));
+    handle_ = -1;
+}
+
+void NewFile::Commit()
+{
+    const auto fail = [this](int error) {
+        return FileFailure("cannot write " + Quoted(target_) + ": " + std::strerror(error));
+    };
+    if (temporary_.empty()) {
+        // linkat never follows a link at the new name: one there, or any file, makes it EEXIST.
+        if (::linkat(AT_FDCWD, ProcName(static_cast<int>(handle_)).c_str(), AT_FDCWD, target_.c_str(),
+                     AT_SYMLINK_FOLLOW) == 0) {
+            committed_ = true;
+            Close();
+            return;
+        }
+        if (errno != EEXIST)
+            throw fail(errno);
+        // Something is at the target's name: the complete file takes a temporary name of its own
+        // and then the target's place, as rename replaces a name without writing through it.
+        if (slot_ < 0 && (slot_ = TakeSlot()) < 0)
+            throw FileFailure("cannot write " + Quoted(target_) + ": too many files at once");
+        for (unsigned attempt = 0;; ++attempt) {
+            const std::string name = TemporaryName(attempt);
+            if (name.size() >= kNameSize)
+                throw fail(ENAMETOOLONG);
+            if (::linkat(AT_FDCWD, ProcName(static_cast<int>(handle_)).c_str(), AT_FDCWD, name.c_str(),
+                         AT_SYMLINK_FOLLOW) == 0) {
+                temporary_ = name;
+                Publish(slot_, temporary_);
+                break;
+            }
+            if (errno != EEXIST || attempt == 100)
+                throw fail(errno);
+        }
+    }
+    Unpublish(slot_);
+    if (::rename(temporary_.c_str(), target_.c_str()) != 0)
+        throw fail(errno);
+    committed_ = true;
+    Close();
+}
+
+void NewFile::Withdraw()
+{
+    if (committed_)
+        ::unlink(target_.c_str());
+}
+
+void EndCleanlyWithParent()
+{
+    // Read before the death signal is set: a parent that dies in between has changed it.
+    const pid_t parent = ::getppid();
+    for (int signal : {SIGINT, SIGTERM, SIGHUP})
+        std::signal(signal, RemovePendingAndExit);
+    // A closed error output (Quorvil gone) fails a write instead of ending the tool uncleaned.
+    std::signal(SIGPIPE, SIG_IGN);
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (::getppid() != parent)
+        RemovePendingAndExit(SIGTERM);
+}
+
+} // namespace tool

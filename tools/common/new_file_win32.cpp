@@ -1,0 +1,116 @@
+#include "new_file.h"
+
+#include <csignal>
+#include <cstdlib>
+
+#include <windows.h>
+
+namespace tool {
+
+namespace {
+
+// The system's words for an error, without the line end and full stop FormatMessage adds.
+std::string SystemText(DWORD code)
+{
+    char text[512];
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text,
+                                  sizeof text, nullptr);
+    while (length > 0 && (static_cast<unsigned char>(text[length - 1]) <= ' ' || text[length - 1] == '.'))
+        --length;
+    return length > 0 ? std::string(text, length) : "system error " + std::to_string(code);
+}
+
+HANDLE Handle(std::intptr_t handle)
+{
+    return reinterpret_cast<HANDLE>(handle);
+}
+
+// Marks an open file to be deleted when its last handle closes, or takes the mark back.
+bool MarkForDeletion(HANDLE file, bool remove)
+{
+    FILE_DISPOSITION_INFO disposition;
+    disposition.DeleteFile = remove ? TRUE : FALSE;
+    return SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition) != 0;
+}
+
+extern "C" void ExitOnSignal(int signal)
+{
+    std::_Exit(128 + signal); // the system deletes the files still marked
+}
+
+std::string DirectoryOf(const std::string& path)
+{
+    const auto separator = path.find_last_of("\\/:");
+    return separator == std::string::npos ? std::string() : path.substr(0, separator + 1);
+}
+
+} // namespace
+
+NewFile::NewFile(std::string target, const char* prefix, const char* suffix)
+    : target_(std::move(target)), prefix_(prefix), suffix_(suffix)
+{
+    // CREATE_NEW fails on any file or link at the name. Names of our own process id cannot be
+    // another running tool's; a leftover of an earlier process with our id (a file, or one being
+    // deleted: access denied) is left alone and the next number tried.
+    for (unsigned attempt = 0;; ++attempt) {
+        const std::string name = TemporaryName(attempt);
+        const HANDLE file = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            handle_ = reinterpret_cast<std::intptr_t>(file);
+            temporary_ = name;
+            // The system removes it when the process ends, however it ends, unless Commit() comes first.
+            MarkForDeletion(file, true);
+            return;
+        }
+        const DWORD error = GetLastError();
+        if ((error != ERROR_FILE_EXISTS && error != ERROR_ACCESS_DENIED) || attempt == 100)
+            throw FileFailure("cannot write " + Quoted(target_) + ": " + SystemText(error));
+    }
+}
+
+std::string NewFile::TemporaryName(unsigned attempt) const
+{
+    return DirectoryOf(target_) + prefix_ + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(attempt) +
+           suffix_;
+}
+
+NewFile::~NewFile()
+{
+    Close();
+    if (!committed_)
+        DeleteFileA(temporary_.c_str()); // where the mark could not be set, or was taken back
+}
+
+void NewFile::Close()
+{
+    if (handle_ != -1)
+        CloseHandle(Handle(handle_));
+    handle_ = -1;
+}
+
+void NewFile::Commit()
+{
+    // A file marked for deletion cannot be renamed, nor a file open without shared delete access.
+    if (!MarkForDeletion(Handle(handle_), false))
+        throw FileFailure("cannot write " + Quoted(target_) + ": " + SystemText(GetLastError()));
+    Close();
+    if (!MoveFileExA(temporary_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING))
+        throw FileFailure("cannot write " + Quoted(target_) + ": " + SystemText(GetLastError()));
+    committed_ = true;
+}
+
+void NewFile::Withdraw()
+{
+    if (committed_)
+        DeleteFileA(target_.c_str());
+}
+
+void EndCleanlyWithParent()
+{
+    // Quorvil's job object ends a tool with it; Ctrl+C ends it here.
+    for (int signal : {SIGINT, SIGTERM})
+        std::signal(signal, ExitOnSignal);
+}
+
+} // namespace tool
