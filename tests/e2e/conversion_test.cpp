@@ -463,9 +463,7 @@ TEST_F(ConversionTest, ASourceIsDeletedOnlyWithItsWholeContentInTheOutputs)
     }
 }
 
-// Disabled while a killed vdub's temporary files (.vdub-PID-N, beside the source) outlive its entry:
-// everything else here holds already. Enable it with the clean-up of those files.
-TEST_F(ConversionTest, DISABLED_AVideoToolKilledMidWriteFailsItsEntryLeavesNothingAndARerunConverts)
+TEST_F(ConversionTest, AVideoToolKilledMidWriteFailsItsEntryLeavesNothingAndARerunConverts)
 {
     const std::string a = clips / "a.avi";
     MakeAvi(a, kStereo, "pcm_s16le");
