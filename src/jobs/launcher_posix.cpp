@@ -290,6 +290,8 @@ std::int32_t LaunchTool(const ToolCommand& command, const EventHook& processEven
         return -1;
     }
     errors.CloseWriteEnd();
+    if (end)
+        end->pid = pid;
 
     Child child(pid);
     if (!command.wait) {

@@ -12,6 +12,7 @@
 #include "errors.h"
 #include "plan.h"
 #include "queue_run.h"
+#include "riff_writer.h"
 #include "test_support.h"
 
 namespace quorvil {
@@ -25,6 +26,10 @@ using test::TempDir;
 using test::ToolRun;
 using test::WriteFile;
 namespace fs = std::filesystem;
+
+// How the system says that a file is not there.
+const std::string kNoSuchFile = HostPathRules().style == PathStyle::posix ? "No such file or directory"
+                                                                          : "The system cannot find the file specified";
 
 class QueueRunTest : public ::testing::Test {
 protected:
@@ -363,34 +368,36 @@ TEST_F(QueueRunTest, ASourceIsDeletedOnlyWhenItsContentIsProvablyInTheOutputs)
         return [bytes](const std::string&, const std::string& output) { WriteFile(output, bytes); };
     };
     const std::string fourFrames = test::WavBytes(1, 4);
+    enum Outcome { failed, kept, deleted };
     const struct {
         const char* name;
         std::size_t afterTool;
         Change change;
-        bool converted;
+        Outcome outcome;
         std::string reason;
         int audioStreams = 1; // of the source; -1: not an AVI
     } rows[] = {
-        {"video missing", 0, [](auto&, auto& out) { fs::remove(out); }, false, "a.avi is missing or empty"},
-        {"video empty", 0, write(""), false, "a.avi is missing or empty"},
-        {"left missing", 1, [](auto&, auto& out) { fs::remove(out); }, false, "a.avi.A1.wav is missing or empty"},
-        {"right short (a full disk)", 2, write(test::WavBytes(1, 2)), false,
+        {"video missing", 0, [](auto&, auto& out) { fs::remove(out); }, failed, "a.avi is missing or empty"},
+        {"video empty", 0, write(""), failed, "a.avi is missing or empty"},
+        {"left missing", 1, [](auto&, auto& out) { fs::remove(out); }, failed, "a.avi.A1.wav is missing or empty"},
+        {"right short (a full disk)", 2, write(test::WavBytes(1, 2)), failed,
          "a.avi.A2.wav holds 2 of the soundtrack's 4 sample frames"},
-        {"right cut off", 2, write(fourFrames.substr(0, fourFrames.size() - 1)), false,
+        {"right cut off", 2, write(fourFrames.substr(0, fourFrames.size() - 1)), failed,
          "a.avi.A2.wav is shorter or longer than its header says"},
-        {"left not a WAV", 1, write("RIFF left"), false, "a.avi.A1.wav is not a WAV file"},
-        {"left stereo", 1, write(test::WavBytes(2, 4)), false, "a.avi.A1.wav is not mono"},
-        {"right other rate", 2, write(test::WavBytes(1, 4, 44100)), false,
+        {"left not a WAV", 1, write("RIFF left"), failed, "a.avi.A1.wav is not a WAV file"},
+        {"left stereo", 1, write(test::WavBytes(2, 4)), failed, "a.avi.A1.wav is not mono"},
+        {"right other rate", 2, write(test::WavBytes(1, 4, 44100)), failed,
          "a.avi.A2.wav is not in the soundtrack's sample format and rate"},
         {"soundtrack empty", 0,
-         [](const std::string& source, auto&) { WriteFile(source + ".wav", test::WavBytes(2, 0)); }, false,
+         [](const std::string& source, auto&) { WriteFile(source + ".wav", test::WavBytes(2, 0)); }, failed,
          "the soundtrack holds no sound"},
         {"source changed", 1, [](const std::string& source, auto&) { std::ofstream(source, std::ios::app) << "more"; },
-         false, "the source file changed during its conversion"},
+         failed, "the source file changed during its conversion"},
         {"six channels", 0, [](const std::string& source, auto&) { WriteFile(source + ".wav", test::WavBytes(6, 4)); },
-         true, "it has 6 audio channels; only the first two are in the outputs"},
-        {"two audio streams", 0, {}, true, "it has 2 audio streams; only the first is in the outputs", 2},
-        {"not an AVI", 0, {}, true, "its audio streams could not be counted", -1},
+         kept, "it has 6 audio channels; only the first two are in the outputs"},
+        {"two audio streams", 0, {}, kept, "it has 2 audio streams; only the first is in the outputs", 2},
+        {"not an AVI", 0, {}, kept, "its streams could not be counted", -1},
+        {"one video and one audio stream", 0, {}, deleted, ""},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -409,13 +416,125 @@ TEST_F(QueueRunTest, ASourceIsDeletedOnlyWhenItsContentIsProvablyInTheOutputs)
             return code;
         };
         const std::string message = Run();
-        EXPECT_NE(message.find(row.reason), std::string::npos) << message;
-        EXPECT_NE(message.find(row.converted ? "converted, but its source" : "not converted"), std::string::npos)
-            << message;
-        EXPECT_TRUE(fs::exists(a));
-        EXPECT_EQ(fs::exists(a + "_processed"), row.converted); // a failed entry takes back what it made
+        if (row.outcome == deleted) {
+            EXPECT_EQ(message, "");
+        } else {
+            EXPECT_NE(message.find(row.reason), std::string::npos) << message;
+            EXPECT_NE(message.find(row.outcome == kept ? "converted, but its source" : "not converted"),
+                      std::string::npos)
+                << message;
+        }
+        EXPECT_EQ(fs::exists(a), row.outcome != deleted);
+        EXPECT_EQ(fs::exists(a + "_processed"), row.outcome != failed); // a failed entry takes back what it made
         EXPECT_FALSE(fs::exists(a + ".wav"));
         fs::remove_all(a + "_processed");
+    }
+}
+
+TEST_F(QueueRunTest, ASourceIsDeletedOnlyWithOneVideoAndOneAudioStreamAndItsFullPrecision)
+{
+    // Hand-made stream headers, read as FFmpeg reads them, and soundtracks of the precision given:
+    // every stream the outputs do not carry, and every bit the soundtrack drops, keeps the source.
+    using namespace test;
+    const std::string junk = Chunk("JUNK", std::string(24, '\0'));
+    const std::string keepsAll = "only the first video and the first audio stream are in the outputs";
+    const struct {
+        const char* name;
+        std::vector<std::string> streams; // the header list's chunks after its main header
+        const char* soundtrack;           // the samples the video tool writes: "" 16-bit, "24", "f32"...
+        std::string kept;                 // why the source is kept; "" when it is deleted
+    } rows[] = {
+        {"one video and one audio stream", {VideoStream(), AudioStream()}, "", ""},
+        {"a second video stream",
+         {VideoStream(), VideoStream(), AudioStream()},
+         "",
+         "it has 2 video streams and 1 audio stream; " + keepsAll},
+        {"a subtitle stream",
+         {VideoStream(), AudioStream(), StreamList({StreamHeader("txts")})},
+         "",
+         "it has 1 video stream, 1 audio stream and 1 subtitle stream; " + keepsAll},
+        {"a bitmap subtitle stream",
+         {VideoStream(), AudioStream(), StreamList({StreamHeader("vids"), BitmapFormat("DXSB")})},
+         "",
+         "it has 1 video stream, 1 audio stream and 1 subtitle stream; " + keepsAll},
+        {"a data stream",
+         {VideoStream(), AudioStream(), StreamList({StreamHeader("dats")})},
+         "",
+         "it has 1 video stream, 1 audio stream and 1 data stream; " + keepsAll},
+        {"a stream of another type",
+         {VideoStream(), AudioStream(), StreamList({StreamHeader("mids")})},
+         "",
+         "it has 1 video stream, 1 audio stream and a stream of type \"mids\"; " + keepsAll},
+        {"a second audio stream whose list begins with JUNK",
+         {VideoStream(), AudioStream(), StreamList({junk, StreamHeader("auds"), WaveFormat(1, 16)})},
+         "",
+         "it has 2 audio streams; only the first is in the outputs"},
+        {"a second audio stream after JUNK and an OpenDML list",
+         {VideoStream(), AudioStream(), junk, List("odml", {Chunk("dmlh", std::string(248, '\0'))}), AudioStream()},
+         "",
+         "it has 2 audio streams; only the first is in the outputs"},
+        {"the format header before the stream header",
+         {StreamList({BitmapFormat(), StreamHeader("vids")}),
+          StreamList({junk, StreamHeader("auds"), junk, WaveFormat(1, 24)})},
+         "24",
+         ""},
+        {"24-bit PCM written as 16-bit",
+         {VideoStream(), AudioStream(WaveFormat(1, 24))},
+         "",
+         "its audio has 24-bit samples, the outputs only 16-bit ones"},
+        {"24-bit PCM kept", {VideoStream(), AudioStream(WaveFormat(1, 24))}, "24", ""},
+        {"24-bit extensible PCM written as 16-bit",
+         {VideoStream(), AudioStream(ExtensibleFormat(1, 24))},
+         "",
+         "its audio has 24-bit samples, the outputs only 16-bit ones"},
+        {"8-bit PCM", {VideoStream(), AudioStream(WaveFormat(1, 8))}, "", ""},
+        {"32-bit float written as 24-bit integers",
+         {VideoStream(), AudioStream(ExtensibleFormat(3, 32))},
+         "24",
+         "its audio has 32-bit floating-point samples, the outputs only 24-bit ones"},
+        {"32-bit float kept", {VideoStream(), AudioStream(WaveFormat(3, 32))}, "f32", ""},
+        {"24-bit FLAC written as 16-bit",
+         {VideoStream(), AudioStream(WaveFormat(0xF1AC, 16, FlacStreamInfo(24)))},
+         "",
+         "its audio has 24-bit samples, the outputs only 16-bit ones"},
+        {"24-bit FLAC kept", {VideoStream(), AudioStream(WaveFormat(0xF1AC, 16, FlacStreamInfo(24, true)))}, "24", ""},
+        {"16-bit FLAC", {VideoStream(), AudioStream(WaveFormat(0xF1AC, 16, FlacStreamInfo(16)))}, "", ""},
+        {"24-bit FLAC as 32-bit float",
+         {VideoStream(), AudioStream(WaveFormat(0xF1AC, 16, FlacStreamInfo(24)))},
+         "f32",
+         ""},
+        {"FLAC without its stream information",
+         {VideoStream(), AudioStream(WaveFormat(0xF1AC, 16))},
+         "",
+         "the precision of its audio cannot be told from its headers"},
+        {"MP3, decoded to 16-bit", {VideoStream(), AudioStream(WaveFormat(0x55, 0))}, "", ""},
+        {"no audio format header",
+         {VideoStream(), StreamList({StreamHeader("auds")})},
+         "",
+         "the precision of its audio cannot be told from its headers"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const test::ScopedEnv samples("FAKE_SOUNDTRACK", row.soundtrack);
+        const std::string a = clips / "a.avi";
+        WriteFile(a, Avi(row.streams));
+        window.entries = {a};
+        window.deleteOriginal = true;
+        window.subdir = false;
+        const std::string message = Run();
+        if (row.kept.empty()) {
+            EXPECT_EQ(message, "");
+            EXPECT_FALSE(fs::exists(a));
+        } else {
+            EXPECT_EQ(message, "1 file was converted, but its source file was not deleted:\n" + a + ": " + row.kept);
+            EXPECT_EQ(ReadFile(a), Avi(row.streams));
+        }
+        for (const char* output : {".noaudio.avi", ".A1.wav", ".A2.wav"}) {
+            EXPECT_TRUE(fs::exists(a + output)) << output;
+            fs::remove(a + output);
+        }
+        EXPECT_FALSE(fs::exists(a + ".wav"));
+        fs::remove(a);
     }
 }
 
@@ -550,12 +669,13 @@ TEST_F(QueueRunTest, EntriesRunAtOnceEachWithAScriptOfItsOwnAndAreToldOfInTheCal
     EXPECT_TRUE(fs::exists(b + "_processed" + Sep() + "b.avi.A2.wav"));
 }
 
-TEST_F(QueueRunTest, EntriesWithTheSameOutputsNeverRunAtOnceAndOtherNamesOfOneFileDo)
+TEST_F(QueueRunTest, EntriesWithTheSameOutputsOrTheSameSourceFileNeverRunAtOnce)
 {
     // The outputs beside the source, and the source deleted. Two entries with the same outputs,
     // converted at once, would write over each other; the second would then fail on the deleted
     // source and take the first one's outputs away with it. Another name of the file in another
-    // folder (a hard link) has outputs of its own.
+    // folder (a hard link) has outputs of its own, but the file is held by the first entry: it
+    // waits, and is converted after it.
     const bool posix = HostPathRules().style == PathStyle::posix;
     std::string upperClips = clips.dir();
     for (char& c : upperClips)
@@ -563,7 +683,7 @@ TEST_F(QueueRunTest, EntriesWithTheSameOutputsNeverRunAtOnceAndOtherNamesOfOneFi
     const struct {
         const char* name;
         std::string second;
-        bool atOnce;
+        bool converted;
     } rows[] = {
         {"the same name twice", clips / "a.avi", false},
         {"through a linked folder, or in other letter case",
@@ -590,20 +710,21 @@ TEST_F(QueueRunTest, EntriesWithTheSameOutputsNeverRunAtOnceAndOtherNamesOfOneFi
             if (++running > 1)
                 together = true;
             if (command.showMode == ShowMode::hidden)
-                (void)test::WaitUntil([&] { return running > 1; }, std::chrono::milliseconds(row.atOnce ? 10000 : 300));
+                (void)test::WaitUntil([&] { return running > 1; }, std::chrono::milliseconds(300));
             const int code = LaunchTool(command, hook, end);
             --running;
             return code;
         };
-        if (row.atOnce) {
+        if (row.converted) {
             EXPECT_EQ(Run({}, 2), "");
             EXPECT_FALSE(fs::exists(row.second));
             EXPECT_EQ(ReadFile(row.second + ".A2.wav"), test::WavBytes(1, 4));
         } else {
+            // By then the first entry had deleted it.
             EXPECT_EQ(Run({}, 2), "1 file was not converted, and its source file was not deleted:\n" + row.second +
-                                      ": " + ProgramName("vdub") + " ended with exit code 1");
+                                      ": the source file cannot be opened (" + kNoSuchFile + ")");
         }
-        EXPECT_EQ(together, row.atOnce);
+        EXPECT_FALSE(together);
         EXPECT_FALSE(fs::exists(a));
         EXPECT_EQ(ReadFile(a + ".noaudio.avi"), "RIFF video");
         EXPECT_EQ(ReadFile(a + ".A2.wav"), test::WavBytes(1, 4));
