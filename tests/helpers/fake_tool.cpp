@@ -9,8 +9,8 @@
 // frames as its input, in its sample format, which it checks exists, as the real one does. $FAKE_SLEEP_MS makes every
 // run last that long; with $FAKE_SLOW set, only the runs whose record holds that text (a source's name, say: it is in
 // vdub's script and in sox's arguments). $FAKE_SOUNDTRACK ("24", "f32", ...) gives the soundtrack other samples than
-// 16-bit ones. With $FAKE_TEMPORARY set, a tool first leaves temporary files in its outputs' folders under the names
-// the real tools use (.vdub-PID-N, .sox-PID-N), as a tool ended halfway would.
+// 16-bit ones. When $FAKE_TEMPORARY names it, a tool first leaves temporary files in its outputs' folders under the
+// names the real tools use (.vdub-PID-N, .sox-PID-N), as a tool ended halfway would.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -72,7 +72,7 @@ int main(int argc, char** argv)
     AppendRecord(Env("FAKE_TOOL_LOG"), record + "\x1e");
 
     const std::string role = name == "vdub" ? "vdub" : (args.size() > 3 && args[3] == "-1") ? "left" : "right";
-    if (!Env("FAKE_TEMPORARY").empty()) {
+    if (Env("FAKE_TEMPORARY") == role) {
         const auto folder = [](const std::string& path) { return path.substr(0, path.find_last_of("/\\") + 1); };
         const std::string prefix = (name == "vdub" ? ".vdub-" : ".sox-") + std::to_string(OwnProcessId()) + "-";
         if (name == "vdub") {
