@@ -78,6 +78,7 @@ public:
 private:
     std::string path_;
     std::intptr_t handle_ = -1;
+    std::uint64_t volume_ = 0; // where the platform needs it remembered
     std::string problem_;
 };
 

@@ -221,6 +221,7 @@ SourceFile::SourceFile(std::string path) : path_(std::move(path))
         problem_ = "the source file is not a regular file";
         return;
     }
+    volume_ = info.dwVolumeSerialNumber;
     OVERLAPPED at{};
     at.OffsetHigh = kLockOffsetHigh;
     if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) {
@@ -242,11 +243,19 @@ FileStamp SourceFile::Stamp() const
     BY_HANDLE_FILE_INFORMATION info;
     if (handle_ == -1 || !GetFileInformationByHandle(reinterpret_cast<HANDLE>(handle_), &info))
         return {};
+    // An open file stays on its volume; Wine forgets which once the file is renamed.
+    if (info.dwVolumeSerialNumber == 0)
+        info.dwVolumeSerialNumber = volume_;
     return StampFrom(info);
 }
 
 SourceFile::AtName SourceFile::StillAtItsName() const
 {
+    // A file deleted while we hold it keeps its name until our handle closes.
+    FILE_STANDARD_INFO standard;
+    if (GetFileInformationByHandleEx(reinterpret_cast<HANDLE>(handle_), FileStandardInfo, &standard, sizeof standard) &&
+        standard.DeletePending)
+        return AtName::nothing;
     const UniqueHandle file = OpenShared(path_, 0, 0); // through a link, as the name was given
     if (!file)
         return NotFound(GetLastError()) ? AtName::nothing : AtName::other;

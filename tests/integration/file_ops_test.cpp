@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "file_ops.h"
+#include "host.h"
 #include "test_support.h"
 
 namespace quorvil {
@@ -55,6 +56,9 @@ TEST(FileOps, ASourceIsRemovedOnlyWhenTheFileAtItsNameIsTheOneChecked)
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
+        // A file deleted while it is held keeps its name on Windows until the last handle closes.
+        if (row.change && std::string(row.name) == "the file removed" && HostPathRules().style != PathStyle::posix)
+            continue;
         const TempDir dir;
         const std::string a = dir / "a.avi";
         WriteFile(a, "recording");

@@ -29,8 +29,7 @@ using test::WriteFile;
 namespace fs = std::filesystem;
 
 // How the system says that a file is not there.
-const std::string kNoSuchFile = HostPathRules().style == PathStyle::posix ? "No such file or directory"
-                                                                          : "The system cannot find the file specified";
+const std::string kNoSuchFile = test::NoSuchFileText();
 
 class QueueRunTest : public ::testing::Test {
 protected:
@@ -704,6 +703,37 @@ TEST_F(QueueRunTest, AFailedEntryTakesBackOnlyTheFilesItsToolsMadeNeverWhatTookT
     EXPECT_TRUE(fs::exists(a));
 }
 
+TEST_F(QueueRunTest, AFailedEntryNeverFollowsALinkInItsFolderNorRemovesWhatItLeadsTo)
+{
+    // A link to a folder of the user's appears in the entry's output folder while it runs (a junction
+    // or folder link on Windows); the entry then fails. The link is not the entry's: it stays, and
+    // so does everything it leads to.
+    const std::string a = Clip("a.avi");
+    const std::string theirs = clips / "theirs";
+    fs::create_directory(theirs);
+    WriteFile(theirs + Sep() + "recording.wav", "the user's own");
+    const std::string link = a + "_processed" + Sep() + "link";
+    window.entries = {a};
+    window.deleteOriginal = true;
+    bool linked = false;
+    launch = [&](const ToolCommand& command, const EventHook& hook, ToolEnd* end) {
+        const int code = LaunchTool(command, hook, end);
+        std::error_code error;
+        if (!linked)
+            fs::create_directory_symlink(theirs, link, error);
+        linked = !error;
+        return code;
+    };
+    const test::ScopedEnv fail("FAKE_FAIL", "right");
+    EXPECT_NE(Run().find("not converted"), std::string::npos);
+    if (!linked)
+        GTEST_SKIP() << "no folder links here";
+    EXPECT_EQ(ReadFile(theirs + Sep() + "recording.wav"), "the user's own");
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(FolderHolds(a + "_processed"), (std::set<std::string>{"link -> " + theirs}));
+    EXPECT_TRUE(fs::exists(a));
+}
+
 TEST_F(QueueRunTest, ASourceThatIsNotARegularFileIsRefusedBeforeAnyTool)
 {
     const bool posix = HostPathRules().style == PathStyle::posix;
@@ -811,7 +841,20 @@ TEST_F(QueueRunTest, ASourceRemovedOrReplacedByOthersDuringItsConversionLeavesIt
         std::function<void(const std::string&)> change;
         std::string reason;
     } rows[] = {
-        {"removed", [](const std::string& a) { fs::remove(a); },
+        {"moved to another folder",
+         [](const std::string& a) {
+             fs::create_directory(a + ".elsewhere");
+             fs::rename(a, a + ".elsewhere" + Sep() + "a.avi");
+         },
+         "the source file was removed or moved by someone else during its conversion; the outputs are kept"},
+        // A file deleted while it is held keeps its name on Windows until the last handle closes.
+        {"removed",
+         [](const std::string& a) {
+             if (HostPathRules().style == PathStyle::posix)
+                 fs::remove(a);
+             else
+                 fs::rename(a, a + ".gone");
+         },
          "the source file was removed or moved by someone else during its conversion; the outputs are kept"},
         {"moved away, another file in its place",
          [](const std::string& a) {

@@ -1,4 +1,7 @@
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -18,6 +21,11 @@ void SetEnv(const char* name, const std::string& value)
 void UnsetEnv(const char* name)
 {
     ::unsetenv(name);
+}
+
+std::string NoSuchFileText()
+{
+    return std::strerror(ENOENT);
 }
 
 bool MakeFifo(const std::string& path)

@@ -17,6 +17,18 @@ void UnsetEnv(const char* name)
     ::_putenv_s(name, "");
 }
 
+std::string NoSuchFileText()
+{
+    char* text = nullptr;
+    FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                   ERROR_FILE_NOT_FOUND, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+    std::string result = text ? text : "";
+    LocalFree(text);
+    while (!result.empty() && (static_cast<unsigned char>(result.back()) <= ' ' || result.back() == '.'))
+        result.pop_back();
+    return result;
+}
+
 bool MakeFifo(const std::string&)
 {
     return false;

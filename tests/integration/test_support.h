@@ -83,6 +83,9 @@ template <class Ready> bool WaitUntil(Ready ready, std::chrono::milliseconds bou
 void SetEnv(const char* name, const std::string& value);
 void UnsetEnv(const char* name);
 
+// How the system says that a file is not there.
+[[nodiscard]] std::string NoSuchFileText();
+
 // Makes a FIFO; false where the platform has none.
 [[nodiscard]] bool MakeFifo(const std::string& path);
 
