@@ -23,9 +23,11 @@ struct QueueAccess {
 
 struct EntryOutcome {
     bool converted = false;
-    // Not converted: why. Converted, with "Delete original file(s)" on, and the source kept: why.
+    // Not converted: why. Converted, with "Delete original file(s)" on, and the source kept or not
+    // deleted: why. Converted, and the source removed or replaced by someone else meanwhile: that, in
+    // any case.
     std::string reason;
-    bool sourceDeleted = false;
+    bool sourceDeleted = false; // only when this entry deleted it, and it is gone
 };
 
 // Thrown by an event hook to stop a run while a tool runs: the tool is ended, its entry cleaned up
