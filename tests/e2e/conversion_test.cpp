@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -532,6 +533,30 @@ TEST_F(ConversionTest, TwoRunsOnOneFileLeaveItConvertedOnceAndDeletedWithItsOutp
         for (const auto& entry : fs::directory_iterator(clips.path()))
             fs::remove(entry.path());
     }
+}
+
+TEST_F(ConversionTest, ASourceInAStickyFolderOfAnotherUserIsConvertedAndItsDeletionFailureReported)
+{
+    // Another user's file in a folder everyone may write to, the sticky bit set: an ordinary user
+    // may read it and write beside it, but not delete it.
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "not root: no second user to be";
+    const std::string source = clips / "a.avi";
+    MakeAvi(source, kStereo + ":s=44100", "pcm_s16le");
+    fs::permissions(clips.path(), fs::perms::all | fs::perms::sticky_bit);
+    int code = -1;
+    output = Capture("cd " + Q(clips.path().string()) +
+                         " && setpriv --reuid=65534 --regid=65534 --clear-groups env -u XDG_RUNTIME_DIR " +
+                         Q(app / "quorvil-split") + " --no-subdir --delete a.avi 2>&1",
+                     &code);
+    EXPECT_NE(output.find("1 file was converted, but its source file was not deleted:\n" + source +
+                          ": its source file could not be deleted: Operation not permitted\n"),
+              std::string::npos)
+        << output;
+    EXPECT_TRUE(fs::exists(source));
+    EXPECT_EQ(PacketHashes(source + ".noaudio.avi", "v"), PacketHashes(source, "v"));
+    EXPECT_TRUE(RawAudio(source + ".A1.wav") == Channel(RawAudio(source), 2, 2, 0));
+    ExpectNoLeftovers();
 }
 
 TEST_F(ConversionTest, AFifoGivenAsTheSourceIsRefusedAtOnce)

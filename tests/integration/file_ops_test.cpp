@@ -109,17 +109,5 @@ TEST(FileOps, OnlyRegularFilesOfTheGivenPrefixAreRemovedAsTemporaryFiles)
     EXPECT_EQ(left, (std::set<std::string>{".vdub-123-0", "x.vdub-12-0", ".sox-12-0", ".vdub-12-folder"}));
 }
 
-TEST(FileOps, WhatIsAtANameIsToldWithoutFollowingIt)
-{
-    const TempDir dir;
-    WriteFile(dir / "file", "x");
-    fs::create_directory(dir / "folder");
-    EXPECT_EQ(WhatIsAt(dir / "file"), NameHolds::regularFile);
-    EXPECT_EQ(WhatIsAt(dir / "folder"), NameHolds::somethingElse);
-    EXPECT_EQ(WhatIsAt(dir / "nothing"), NameHolds::nothing);
-    EXPECT_FALSE(StampAt(dir / "folder").exists);
-    EXPECT_NE(StampAt(dir / "file").identity, 0u);
-}
-
 } // namespace
 } // namespace quorvil
