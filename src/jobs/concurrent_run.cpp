@@ -121,9 +121,12 @@ void ConcurrentRun::StartWhatCan(RunTally& tally)
 
 bool ConcurrentRun::OutputsInUse(const std::string& path) const
 {
+    // The same file under another name (a hard link) waits too: a running entry holds it locked.
     return std::any_of(slots_.begin(), slots_.end(), [&](const Slot& slot) {
-        return slot.entry >= 0 &&
-               SameOutputs(entries_[static_cast<std::size_t>(slot.entry)].path, path, environment_.rules);
+        if (slot.entry < 0)
+            return false;
+        const std::string& running = entries_[static_cast<std::size_t>(slot.entry)].path;
+        return SameOutputs(running, path, environment_.rules) || SameFile(running, path);
     });
 }
 

@@ -23,8 +23,8 @@ namespace quorvil {
 // those need to be safe across threads; the entries' threads hand back only how they ended.
 //
 // Entries start in queue order, with the options as they stand then; one whose outputs would be
-// those of a running entry (the same source, named alike in the same folder, reached by any path)
-// waits for that entry to end. The tally hears
+// those of a running entry (the same source, named alike in the same folder, reached by any path),
+// or whose source is that entry's under another name, waits for that entry to end. The tally hears
 // of ended entries in queue order. An error that stops the run starts no more entries and lets the
 // running ones end; a RunInterrupted, or any exception from processEvents, also ends their tools.
 class ConcurrentRun {

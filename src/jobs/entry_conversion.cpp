@@ -1,34 +1,60 @@
 #include "entry_conversion.h"
 
-#include "media_check.h"
 #include "plan.h"
 
 namespace quorvil {
 
+namespace {
+
+std::string NotAFile(const std::string& path)
+{
+    return path + " is not a regular file; Quorvil will not replace it";
+}
+
+} // namespace
+
 EntryOutcome EntryConversion::Run()
 {
-    const FileStamp sourceBefore = StampOf(path_);
+    // Held to the end of the entry: no other run converts the file meanwhile, and its deletion is
+    // of this very file.
+    SourceFile source(path_);
+    if (!source.problem().empty())
+        return {false, source.problem(), false};
+    const FileStamp sourceBefore = source.Stamp();
+    const std::optional<StreamCensus> census = ReadStreamCensus(path_);
+    if (source.StillAtItsName() != SourceFile::AtName::same || !(source.Stamp() == sourceBefore))
+        return {false, "the source file changed during its conversion", false};
+    // The soundtrack is written, split and deleted, the outputs written: none of them may be a thing
+    // of the user's other than a file a conversion may replace.
     const std::string wav = SoundtrackFile(path_);
-    // The soundtrack is written, split and deleted: it must not be a file of the user's.
-    if (StampOf(wav).exists)
+    if (WhatIsAt(wav) != NameHolds::nothing)
         return {false, wav + " exists; Quorvil will not overwrite it", false};
+    const OutputFiles outputs = OutputFilesFor(path_, queue_.subdir(), rules_);
+    for (const std::string* output : {&outputs.video, &outputs.left, &outputs.right}) {
+        if (WhatIsAt(*output) == NameHolds::somethingElse)
+            return {false, NotAFile(*output), false};
+    }
 
-    EntryOutcome outcome;
+    Assessment verdict;
     try {
         RunSteps();
-        outcome = Assess(wav, sourceBefore);
+        verdict = Assess(wav, source, sourceBefore, census);
     } catch (...) {
         CleanUp(false);
         throw;
     }
-    CleanUp(outcome.converted);
-    if (outcome.converted && queue_.deleteOriginal()) {
-        if (outcome.reason.empty()) {
-            DeleteFileQuietly(path_);
-            outcome.sourceDeleted = true;
-        }
-    } else if (outcome.converted) {
+    CleanUp(verdict.converted);
+    EntryOutcome outcome{verdict.converted, verdict.reason, false};
+    if (!verdict.converted || verdict.tellAlways)
+        return outcome;
+    if (!queue_.deleteOriginal()) {
         outcome.reason.clear(); // nothing was to be deleted: nothing to explain
+    } else if (outcome.reason.empty()) {
+        const std::string why = source.Remove(sourceBefore);
+        if (why.empty())
+            outcome.sourceDeleted = true;
+        else
+            outcome.reason = "its source file could not be deleted: " + why;
     }
     return outcome;
 }
@@ -55,9 +81,19 @@ void EntryConversion::RunSteps()
         step.command = BuildToolCommands(path_, dir_, subdir, rules_, scriptDir, slot_.number)[i];
         step.role = FileNamePart(step.command.programFile, rules_) + roles[i];
         step.output = i == 0 ? outputs.video : i == 1 ? outputs.left : outputs.right;
-        step.before = StampOf(step.output);
+        if (WhatIsAt(step.output) == NameHolds::somethingElse) {
+            refused_ = NotAFile(step.output);
+            return;
+        }
+        step.before = StampAt(step.output);
         ran_ = i + 1;
-        step.result = environment_.launch(step.command, processEvents_, &step.end);
+        try {
+            step.result = environment_.launch(step.command, processEvents_, &step.end);
+        } catch (...) {
+            ToolEnded(i, false);
+            throw;
+        }
+        ToolEnded(i, step.result == 0);
         // Without the soundtrack the audio tools could only fail, each with noise of its own.
         if (i == 0 && step.result != 0)
             return;
@@ -66,75 +102,107 @@ void EntryConversion::RunSteps()
 
 // The one place where tool results and outputs become an outcome. A tool may exit 0 after
 // failing (SoX does on a full disk), so the outputs are checked against the soundtrack.
-EntryOutcome EntryConversion::Assess(const std::string& wav, const FileStamp& sourceBefore) const
+EntryConversion::Assessment EntryConversion::Assess(const std::string& wav, const SourceFile& source,
+                                                    const FileStamp& sourceBefore,
+                                                    const std::optional<StreamCensus>& census) const
 {
+    if (!refused_.empty())
+        return {false, refused_};
     for (const Step& step : steps_) {
         if (step.result != 0)
-            return {false, DescribeEnd(step.role, step.result, step.end), false};
+            return {false, DescribeEnd(step.role, step.result, step.end)};
     }
     for (const Step& step : steps_) {
-        const FileStamp after = StampOf(step.output);
+        const FileStamp after = StampAt(step.output);
         if (!after.exists || after.size == 0)
-            return {false, step.output + " is missing or empty", false};
+            return {false, step.output + " is missing or empty"};
         if (after == step.before)
-            return {false, step.output + " was not written (it is left from before)", false};
+            return {false, step.output + " was not written (it is left from before)"};
     }
     const WavCheck soundtrack = ReadWavFacts(wav);
     if (!soundtrack.facts)
-        return {false, "the soundtrack " + wav + " " + soundtrack.problem, false};
+        return {false, "the soundtrack " + wav + " " + soundtrack.problem};
     const WavFacts& sound = *soundtrack.facts;
     if (sound.frames == 0)
-        return {false, "the soundtrack holds no sound", false};
+        return {false, "the soundtrack holds no sound"};
     for (const Step* step : {&steps_[1], &steps_[2]}) {
         const WavCheck channel = ReadWavFacts(step->output);
         if (!channel.facts)
-            return {false, step->output + " " + channel.problem, false};
+            return {false, step->output + " " + channel.problem};
         const WavFacts& facts = *channel.facts;
         if (facts.channels != 1)
-            return {false, step->output + " is not mono", false};
+            return {false, step->output + " is not mono"};
         if (facts.format != sound.format || facts.sampleRate != sound.sampleRate ||
             facts.bitsPerSample != sound.bitsPerSample)
-            return {false, step->output + " is not in the soundtrack's sample format and rate", false};
+            return {false, step->output + " is not in the soundtrack's sample format and rate"};
         if (facts.frames != sound.frames)
-            return {false,
-                    step->output + " holds " + std::to_string(facts.frames) + " of the soundtrack's " +
-                        std::to_string(sound.frames) + " sample frames",
-                    false};
+            return {false, step->output + " holds " + std::to_string(facts.frames) + " of the soundtrack's " +
+                               std::to_string(sound.frames) + " sample frames"};
     }
-    if (!(StampOf(path_) == sourceBefore))
-        return {false, "the source file changed during its conversion", false};
+    if (!(source.Stamp() == sourceBefore))
+        return {false, "the source file changed during its conversion"};
+    // Someone else took the source away: the outputs, complete, are now all there is of it.
+    switch (source.StillAtItsName()) {
+    case SourceFile::AtName::same:
+        break;
+    case SourceFile::AtName::nothing:
+        return {true,
+                "the source file was removed or moved by someone else during its conversion; the outputs are kept",
+                true};
+    case SourceFile::AtName::other:
+        return {true, "another file took the source file's name during its conversion; the outputs are kept", true};
+    }
 
     // Converted. Whether the source may go, should it be asked to:
     if (sound.channels > 2)
         return {true,
-                "it has " + std::to_string(sound.channels) + " audio channels; only the first two are in the outputs",
-                false};
-    const std::optional<int> streams = CountAviAudioStreams(path_);
-    if (!streams)
-        return {true, "its audio streams could not be counted (it is not an AVI file Quorvil can read)", false};
-    if (*streams > 1)
-        return {true, "it has " + std::to_string(*streams) + " audio streams; only the first is in the outputs", false};
-    return {true, {}, false};
+                "it has " + std::to_string(sound.channels) + " audio channels; only the first two are in the outputs"};
+    if (!census)
+        return {true, "its streams could not be counted (it is not an AVI file Quorvil can read)"};
+    if (std::string left = StreamsLeftOut(*census); !left.empty())
+        return {true, left};
+    if (!census->audioPrecision)
+        return {true, "the precision of its audio cannot be told from its headers"};
+    if (std::string lost = PrecisionLost(*census->audioPrecision, sound); !lost.empty())
+        return {true, lost};
+    return {true, {}};
 }
 
-// The soundtrack and the script go; a failed entry also takes back the outputs and the
-// directory it made, so that a retry finds the disk as it was.
+// What a tool made is recorded as it ends, by the files' identity: a failed entry takes back those
+// files and no other, whatever has come to their names since. A file that was there before the entry
+// stays. A tool that failed or was ended may leave its temporary files, named after its process
+// (.vdub-PID-..., .sox-PID-...) in its outputs' folders: they go now.
+void EntryConversion::ToolEnded(std::size_t i, bool succeeded)
+{
+    const Step& step = steps_[i];
+    std::vector<std::string> outputs{step.output};
+    if (i == 0)
+        outputs.push_back(SoundtrackFile(path_)); // nothing was there as the entry began
+    for (const std::string& output : outputs) {
+        const FileStamp now = StampAt(output);
+        if (now.exists && !(output == step.output && step.before.exists))
+            made_.push_back({output, now});
+    }
+    if (!succeeded && step.end.pid > 0) {
+        const std::string prefix = (i == 0 ? ".vdub-" : ".sox-") + std::to_string(step.end.pid) + "-";
+        for (const std::string& output : outputs)
+            RemoveFilesStartingWith(DirectoryPart(output, rules_), prefix);
+    }
+}
+
+// The soundtrack and the script go; a failed entry also takes back the outputs and the directory
+// it made, so that a retry finds the disk as it was. A directory that holds anything else stays.
 void EntryConversion::CleanUp(bool converted)
 {
-    if (scriptDirectory_.empty()) {
-        DeleteFileQuietly(SoundtrackFile(path_));
-    } else {
-        for (const auto& file : ListFilesToDelete(path_, scriptDirectory_, false, slot_.number))
-            DeleteFileQuietly(file);
+    const std::string wav = SoundtrackFile(path_);
+    for (const MadeFile& file : made_) {
+        if (file.path == wav || !converted)
+            (void)RemoveIfSame(file.path, file.stamp);
     }
-    if (converted)
-        return;
-    for (std::size_t i = 0; i < ran_; ++i) {
-        if (!steps_[i].before.exists)
-            DeleteFileQuietly(steps_[i].output);
-    }
-    if (!madeDirectory_.empty())
-        RemoveTreeQuietly(madeDirectory_);
+    if (!scriptDirectory_.empty())
+        DeleteFileQuietly(ScriptFile(scriptDirectory_, slot_.number));
+    if (!converted && !madeDirectory_.empty())
+        RemoveEmptyFolder(madeDirectory_);
 }
 
 } // namespace quorvil

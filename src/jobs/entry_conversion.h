@@ -3,11 +3,14 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "file_ops.h"
 #include "host.h"
 #include "launcher.h"
+#include "media_check.h"
 #include "queue_run.h"
 
 namespace quorvil {
@@ -20,6 +23,12 @@ struct Step {
     FileStamp before;
     std::int32_t result = -1;
     ToolEnd end;
+};
+
+// A file a tool of the entry made, as it was when the tool ended: only that file is ever taken back.
+struct MadeFile {
+    std::string path;
+    FileStamp stamp;
 };
 
 // Where entries write their scripts. A run converts one entry at a time on each of its job slots;
@@ -47,8 +56,18 @@ public:
     EntryOutcome Run();
 
 private:
+    // How the entry went. A converted entry's reason says why its source may not be deleted, and is
+    // told only when it was to be, unless `tellAlways` is set.
+    struct Assessment {
+        bool converted = false;
+        std::string reason;
+        bool tellAlways = false;
+    };
+
     void RunSteps();
-    EntryOutcome Assess(const std::string& wav, const FileStamp& sourceBefore) const;
+    void ToolEnded(std::size_t step, bool succeeded);
+    Assessment Assess(const std::string& wav, const SourceFile& source, const FileStamp& sourceBefore,
+                      const std::optional<StreamCensus>& census) const;
     void CleanUp(bool converted);
 
     std::string path_;
@@ -62,6 +81,8 @@ private:
     std::string scriptDirectory_; // known once the script is being written
     std::array<Step, 3> steps_;
     std::size_t ran_ = 0;
+    std::vector<MadeFile> made_;
+    std::string refused_; // why a step was not started: something not ours at its output's name
 };
 
 } // namespace quorvil

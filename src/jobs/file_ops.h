@@ -22,17 +22,69 @@ struct FileStamp {
     std::uint64_t size = 0;
     std::int64_t modified = 0;  // in the platform's finest unit
     std::uint64_t identity = 0; // the file's number on its volume, where the platform gives one cheaply
+    std::uint64_t volume = 0;   // the device or volume that number is on, where it is given
 
     friend bool operator==(const FileStamp&, const FileStamp&) = default;
 };
+// The file a name leads to, through any link.
 [[nodiscard]] FileStamp StampOf(const std::string& path);
+// The file at a name itself: a link is not followed, and exists is set only for a regular file.
+// Gives the volume and the file's number on every platform.
+[[nodiscard]] FileStamp StampAt(const std::string& path);
+
+// What is at a name, a link not followed.
+enum class NameHolds { nothing, regularFile, somethingElse };
+[[nodiscard]] NameHolds WhatIsAt(const std::string& path);
+
+// Removes the regular file at path only when it is the file stamped (the same file, of the same size
+// and time): whatever else has come to that name stays. Empty when it is gone; else why not, in the
+// system's words.
+[[nodiscard]] std::string RemoveIfSame(const std::string& path, const FileStamp& stamp);
+
+// Removes the regular files of a folder (given with its trailing separator, or empty for the
+// current one) whose names start with prefix; links, folders and other things stay.
+void RemoveFilesStartingWith(const std::string& folder, const std::string& prefix);
+
+// Removes a folder that is empty; one that holds anything stays as it is.
+void RemoveEmptyFolder(const std::string& path);
+
+// A source file held from its first check to its removal: opened through any link given as its
+// name, found to be a regular file, and locked, so that no other run (another process, or another
+// entry of this one) converts it at the same time. The tools may still read it. The lock goes with
+// the object.
+class SourceFile {
+public:
+    // Opens and locks the file without blocking; problem() then says why it could not, and nothing
+    // was changed.
+    explicit SourceFile(std::string path);
+    ~SourceFile();
+    SourceFile(const SourceFile&) = delete;
+    SourceFile& operator=(const SourceFile&) = delete;
+
+    [[nodiscard]] const std::string& problem() const { return problem_; }
+
+    // The file as it is now, through the handle held: its name may have gone or lead elsewhere.
+    [[nodiscard]] FileStamp Stamp() const;
+
+    // Whether the name still leads to this very file, or to nothing at all, or to another file.
+    enum class AtName { same, nothing, other };
+    [[nodiscard]] AtName StillAtItsName() const;
+
+    // Removes the file at the source's name when it is this very file, still as `checked`, and the
+    // name is not a link; else the name is left as it was. Empty when the file is gone; else why not.
+    // The lock ends with it.
+    [[nodiscard]] std::string Remove(const FileStamp& checked);
+
+private:
+    std::string path_;
+    std::intptr_t handle_ = -1;
+    std::uint64_t volume_ = 0; // where the platform needs it remembered
+    std::string problem_;
+};
 
 // Whether two paths name one existing file or folder, through the same name or another (a link
 // or, on Windows, other letter case): a run that converts several entries at once must not
 // convert two whose outputs are the same files at the same time.
 [[nodiscard]] bool SameFile(const std::string& first, const std::string& second);
-
-// Removes a directory with everything in it; a failure is not an error.
-void RemoveTreeQuietly(const std::string& path);
 
 } // namespace quorvil

@@ -1,10 +1,15 @@
 #include "file_ops.h"
 
+#include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
-#include <filesystem>
+#include <memory>
+#include <random>
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -53,6 +58,60 @@ bool WriteAll(int fd, const std::string& bytes)
     return true;
 }
 
+FileStamp StampFrom(const struct stat& info)
+{
+    return {S_ISREG(info.st_mode), static_cast<std::uint64_t>(info.st_size),
+            static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec,
+            static_cast<std::uint64_t>(info.st_ino), static_cast<std::uint64_t>(info.st_dev)};
+}
+
+std::string SystemReason(int error)
+{
+    return std::strerror(error);
+}
+
+// A name beside path that nobody else uses: the process, a count and a random number.
+std::string NameAside(const std::string& path)
+{
+    static std::atomic<unsigned> count{0};
+    thread_local std::mt19937 random{std::random_device{}()};
+    const auto slash = path.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    char name[64];
+    std::snprintf(name, sizeof name, ".quorvil-%ld-%u-%08x", static_cast<long>(::getpid()), count++,
+                  static_cast<unsigned>(random()));
+    return folder + name;
+}
+
+// rename() that never replaces what is at `to`.
+bool RenameNoReplace(const std::string& from, const std::string& to)
+{
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+    // A file system without the flag: a hard link refuses an existing name just as well.
+    if (::link(from.c_str(), to.c_str()) != 0)
+        return false;
+    if (::unlink(from.c_str()) != 0) {
+        const int error = errno;
+        ::unlink(to.c_str());
+        errno = error;
+        return false;
+    }
+    return true;
+}
+
+bool SameState(const FileStamp& a, const FileStamp& b)
+{
+    return a.exists && b.exists && a.volume == b.volume && a.identity == b.identity && a.size == b.size &&
+           a.modified == b.modified;
+}
+
+struct DirCloser {
+    void operator()(DIR* dir) const { ::closedir(dir); }
+};
+
 } // namespace
 
 void CreateDirectoryLevel(const std::string& path)
@@ -84,9 +143,139 @@ FileStamp StampOf(const std::string& path)
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
         return {};
-    return {true, static_cast<std::uint64_t>(info.st_size),
-            static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec,
-            static_cast<std::uint64_t>(info.st_ino)};
+    return StampFrom(info);
+}
+
+FileStamp StampAt(const std::string& path)
+{
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        return {};
+    return StampFrom(info);
+}
+
+NameHolds WhatIsAt(const std::string& path)
+{
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0)
+        return errno == ENOENT || errno == ENOTDIR ? NameHolds::nothing : NameHolds::somethingElse;
+    return S_ISREG(info.st_mode) ? NameHolds::regularFile : NameHolds::somethingElse;
+}
+
+std::string RemoveIfSame(const std::string& path, const FileStamp& stamp)
+{
+    // Moved aside first: what is checked under a name of our own is what is removed, whatever
+    // comes to the old name meanwhile.
+    const std::string aside = NameAside(path);
+    if (!RenameNoReplace(path, aside))
+        return SystemReason(errno);
+    std::string why;
+    if (!SameState(StampAt(aside), stamp))
+        why = "the file at its name is no longer the one Quorvil checked";
+    else if (::unlink(aside.c_str()) == 0)
+        return {};
+    else
+        why = SystemReason(errno);
+    if (!RenameNoReplace(aside, path))
+        why += "; it is now named " + aside;
+    return why;
+}
+
+void RemoveFilesStartingWith(const std::string& folder, const std::string& prefix)
+{
+    const std::unique_ptr<DIR, DirCloser> dir(::opendir(folder.empty() ? "." : folder.c_str()));
+    if (!dir)
+        return;
+    while (const dirent* entry = ::readdir(dir.get())) {
+        const std::string name = entry->d_name;
+        struct stat info {};
+        if (name.starts_with(prefix) && ::fstatat(::dirfd(dir.get()), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(info.st_mode))
+            (void)::unlinkat(::dirfd(dir.get()), name.c_str(), 0);
+    }
+}
+
+void RemoveEmptyFolder(const std::string& path)
+{
+    (void)::rmdir(path.c_str());
+}
+
+SourceFile::SourceFile(std::string path) : path_(std::move(path))
+{
+    // Looked at before it is opened: opening a FIFO or a device can block or do something.
+    struct stat info {};
+    if (::stat(path_.c_str(), &info) != 0) {
+        problem_ = "the source file cannot be opened (" + SystemReason(errno) + ")";
+        return;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        problem_ = "the source file is not a regular file";
+        return;
+    }
+    const int flags = O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    int fd = ::open(path_.c_str(), O_RDONLY | flags);
+    if (fd < 0) {
+        problem_ = "the source file cannot be opened (" + SystemReason(errno) + ")";
+        return;
+    }
+    handle_ = fd;
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        problem_ = "the source file is not a regular file";
+        return;
+    }
+    int locked = ::flock(fd, LOCK_EX | LOCK_NB);
+    if (locked != 0 && errno == EBADF) {
+        // NFS locks a whole file as a write lock, which asks for a descriptor open for writing.
+        const int writable = ::open(path_.c_str(), O_RDWR | flags);
+        if (writable >= 0) {
+            ::close(fd);
+            handle_ = fd = writable;
+            locked = ::flock(fd, LOCK_EX | LOCK_NB);
+        } else {
+            errno = EBADF;
+        }
+    }
+    if (locked != 0) {
+        problem_ = errno == EWOULDBLOCK ? "the source file is locked: another run of Quorvil is converting it"
+                                        : "the source file cannot be locked (" + SystemReason(errno) + ")";
+    }
+}
+
+SourceFile::~SourceFile()
+{
+    if (handle_ >= 0)
+        ::close(static_cast<int>(handle_));
+}
+
+FileStamp SourceFile::Stamp() const
+{
+    struct stat info {};
+    if (handle_ < 0 || ::fstat(static_cast<int>(handle_), &info) != 0)
+        return {};
+    return StampFrom(info);
+}
+
+SourceFile::AtName SourceFile::StillAtItsName() const
+{
+    struct stat info {};
+    if (::stat(path_.c_str(), &info) != 0)
+        return errno == ENOENT || errno == ENOTDIR ? AtName::nothing : AtName::other;
+    const FileStamp held = Stamp();
+    return held.volume == static_cast<std::uint64_t>(info.st_dev) &&
+                   held.identity == static_cast<std::uint64_t>(info.st_ino)
+               ? AtName::same
+               : AtName::other;
+}
+
+std::string SourceFile::Remove(const FileStamp& checked)
+{
+    struct stat info {};
+    if (::lstat(path_.c_str(), &info) == 0 && S_ISLNK(info.st_mode))
+        return "its name is a link; Quorvil deletes no file through a link";
+    std::string why = RemoveIfSame(path_, checked);
+    ::close(static_cast<int>(handle_));
+    handle_ = -1;
+    return why;
 }
 
 bool SameFile(const std::string& first, const std::string& second)
@@ -95,12 +284,6 @@ bool SameFile(const std::string& first, const std::string& second)
     struct stat b {};
     return ::stat(first.c_str(), &a) == 0 && ::stat(second.c_str(), &b) == 0 && a.st_dev == b.st_dev &&
            a.st_ino == b.st_ino;
-}
-
-void RemoveTreeQuietly(const std::string& path)
-{
-    std::error_code ignored;
-    std::filesystem::remove_all(path, ignored);
 }
 
 } // namespace quorvil

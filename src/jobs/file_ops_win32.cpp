@@ -35,6 +35,71 @@ std::optional<std::tuple<DWORD, DWORD, DWORD>> FileIdentity(const std::string& p
     return std::tuple{info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
 }
 
+// The system's text for an error, without its closing full stop and line end.
+std::string Reason(DWORD code)
+{
+    std::string text = SystemText(code);
+    while (!text.empty() && (static_cast<unsigned char>(text.back()) <= ' ' || text.back() == '.'))
+        text.pop_back();
+    return text;
+}
+
+FileStamp StampFrom(const BY_HANDLE_FILE_INFORMATION& info)
+{
+    const bool regular =
+        !(info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE));
+    return {regular, (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow,
+            static_cast<std::int64_t>((std::uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32) |
+                                      info.ftLastWriteTime.dwLowDateTime),
+            (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow, info.dwVolumeSerialNumber};
+}
+
+// A file or folder shared with everyone; null when it cannot be opened (GetLastError says why).
+UniqueHandle OpenShared(const std::string& path, DWORD access, DWORD flags)
+{
+    UniqueHandle handle(CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, flags | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (handle.get() == INVALID_HANDLE_VALUE)
+        (void)handle.release();
+    return handle;
+}
+
+// The thing at a name itself, a link or junction not followed.
+UniqueHandle OpenName(const std::string& path, DWORD access)
+{
+    return OpenShared(path, access, FILE_FLAG_OPEN_REPARSE_POINT);
+}
+
+bool SameState(const FileStamp& a, const FileStamp& b)
+{
+    return a.exists && b.exists && a.volume == b.volume && a.identity == b.identity && a.size == b.size &&
+           a.modified == b.modified;
+}
+
+bool NotFound(DWORD error)
+{
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+// Marks the open file for deletion, after checking it is the file stamped; it goes when the last
+// handle to it closes. Empty when marked; else why not.
+std::string DeleteIfSame(HANDLE file, const FileStamp& stamp)
+{
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(file, &info))
+        return Reason(GetLastError());
+    if (!SameState(StampFrom(info), stamp))
+        return "the file at its name is no longer the one Quorvil checked";
+    FILE_DISPOSITION_INFO disposition{TRUE};
+    if (!SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition))
+        return Reason(GetLastError());
+    return {};
+}
+
+// The only place where a lock is taken: one byte far past any end of file, so that the lock keeps
+// other runs out but keeps no reader from the file's bytes.
+constexpr DWORD kLockOffsetHigh = 0x7FFFFFFF;
+
 } // namespace
 
 void CreateDirectoryLevel(const std::string& path)
@@ -80,31 +145,146 @@ FileStamp StampOf(const std::string& path)
             0};
 }
 
+FileStamp StampAt(const std::string& path)
+{
+    const UniqueHandle file = OpenName(path, 0);
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!file || !GetFileInformationByHandle(file.get(), &info))
+        return {};
+    const FileStamp stamp = StampFrom(info);
+    return stamp.exists ? stamp : FileStamp{};
+}
+
+NameHolds WhatIsAt(const std::string& path)
+{
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return NotFound(GetLastError()) ? NameHolds::nothing : NameHolds::somethingElse;
+    if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE))
+        return NameHolds::somethingElse;
+    return NameHolds::regularFile;
+}
+
+std::string RemoveIfSame(const std::string& path, const FileStamp& stamp)
+{
+    // Checked and deleted through one handle: whatever comes to the name meanwhile stays.
+    const UniqueHandle file = OpenName(path, DELETE | FILE_READ_ATTRIBUTES);
+    if (!file)
+        return Reason(GetLastError());
+    return DeleteIfSame(file.get(), stamp);
+}
+
+void RemoveFilesStartingWith(const std::string& folder, const std::string& prefix)
+{
+    WIN32_FIND_DATAA found;
+    const HANDLE search = FindFirstFileA((folder + prefix + "*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        // The pattern also matches short names: only the name itself counts.
+        const std::string name = found.cFileName;
+        if (name.starts_with(prefix) &&
+            !(found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))
+            DeleteFileA((folder + name).c_str());
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+}
+
+void RemoveEmptyFolder(const std::string& path)
+{
+    // A junction or folder link in its place is removed as a link, never what it leads to.
+    (void)RemoveDirectoryA(path.c_str());
+}
+
+SourceFile::SourceFile(std::string path) : path_(std::move(path))
+{
+    const DWORD attributes = GetFileAttributesA(path_.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        problem_ = "the source file cannot be opened (" + Reason(GetLastError()) + ")";
+        return;
+    }
+    if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) {
+        problem_ = "the source file is not a regular file";
+        return;
+    }
+    // Shared with everyone, so that the tools read it and a change or removal by others shows.
+    const HANDLE file = CreateFileA(path_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        problem_ = "the source file cannot be opened (" + Reason(GetLastError()) + ")";
+        return;
+    }
+    handle_ = reinterpret_cast<std::intptr_t>(file);
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileType(file) != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &info) ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        problem_ = "the source file is not a regular file";
+        return;
+    }
+    volume_ = info.dwVolumeSerialNumber;
+    OVERLAPPED at{};
+    at.OffsetHigh = kLockOffsetHigh;
+    if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) {
+        const DWORD error = GetLastError();
+        problem_ = error == ERROR_LOCK_VIOLATION || error == ERROR_IO_PENDING
+                       ? "the source file is locked: another run of Quorvil is converting it"
+                       : "the source file cannot be locked (" + Reason(error) + ")";
+    }
+}
+
+SourceFile::~SourceFile()
+{
+    if (handle_ != -1)
+        CloseHandle(reinterpret_cast<HANDLE>(handle_));
+}
+
+FileStamp SourceFile::Stamp() const
+{
+    BY_HANDLE_FILE_INFORMATION info;
+    if (handle_ == -1 || !GetFileInformationByHandle(reinterpret_cast<HANDLE>(handle_), &info))
+        return {};
+    // An open file stays on its volume; Wine forgets which once the file is renamed.
+    if (info.dwVolumeSerialNumber == 0)
+        info.dwVolumeSerialNumber = volume_;
+    return StampFrom(info);
+}
+
+SourceFile::AtName SourceFile::StillAtItsName() const
+{
+    // A file deleted while we hold it keeps its name until our handle closes.
+    FILE_STANDARD_INFO standard;
+    if (GetFileInformationByHandleEx(reinterpret_cast<HANDLE>(handle_), FileStandardInfo, &standard, sizeof standard) &&
+        standard.DeletePending)
+        return AtName::nothing;
+    const UniqueHandle file = OpenShared(path_, 0, 0); // through a link, as the name was given
+    if (!file)
+        return NotFound(GetLastError()) ? AtName::nothing : AtName::other;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(file.get(), &info))
+        return AtName::other;
+    const FileStamp there = StampFrom(info);
+    const FileStamp held = Stamp();
+    return there.volume == held.volume && there.identity == held.identity ? AtName::same : AtName::other;
+}
+
+std::string SourceFile::Remove(const FileStamp& checked)
+{
+    const DWORD attributes = GetFileAttributesA(path_.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return "its name is a link; Quorvil deletes no file through a link";
+    std::string why = RemoveIfSame(path_, checked);
+    // The file goes once the last handle to it, ours, is closed.
+    CloseHandle(reinterpret_cast<HANDLE>(handle_));
+    handle_ = -1;
+    if (why.empty() && WhatIsAt(path_) != NameHolds::nothing)
+        why = "another program still has it open";
+    return why;
+}
+
 bool SameFile(const std::string& first, const std::string& second)
 {
     const auto identity = FileIdentity(first);
     return identity && identity == FileIdentity(second);
-}
-
-void RemoveTreeQuietly(const std::string& path)
-{
-    // By hand: the path is in the ANSI code page, which std::filesystem does not take as it is.
-    WIN32_FIND_DATAA found;
-    const HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            const std::string name = found.cFileName;
-            if (name == "." || name == "..")
-                continue;
-            const std::string child = path + "\\" + name;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTreeQuietly(child);
-            else
-                DeleteFileA(child.c_str());
-        } while (FindNextFileA(search, &found));
-        FindClose(search);
-    }
-    RemoveDirectoryA(path.c_str());
 }
 
 } // namespace quorvil

@@ -18,6 +18,7 @@ struct ToolEnd {
     int number = 0;        // the exit code, or the signal
     std::string detail;    // why it could not be started, in the system's words
     std::string errorTail; // the last lines the tool wrote to its error output, where the platform keeps them
+    std::int64_t pid = 0;  // the tool's process id once it has started, also when it is then ended
 };
 
 // What a thread needs before it starts tools, held for as long as it may: on Windows COM, which

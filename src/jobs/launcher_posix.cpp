@@ -438,6 +438,8 @@ std::int32_t LaunchTool(const ToolCommand& command, const EventHook& processEven
         (void)::setpgid(pid, pid); // as the child does: whichever comes first, the group is there
     errors.CloseWriteEnd();
     reportWrite = UniqueFd(-1);
+    if (end)
+        end->pid = pid;
 
     StartFailure failure{};
     ssize_t got;

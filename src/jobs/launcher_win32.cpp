@@ -206,6 +206,8 @@ std::int32_t LaunchTool(const ToolCommand& command, const EventHook& processEven
         return -1;
     }
     const OwnedHandle process(request.hProcess);
+    if (end && request.hProcess)
+        end->pid = GetProcessId(request.hProcess);
     if (!command.wait)
         return 0;
     // Started before it could be held, a tool may have started others that the job does not hold:

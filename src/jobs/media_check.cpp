@@ -1,5 +1,6 @@
 #include "media_check.h"
 
+#include <algorithm>
 #include <array>
 #include <fstream>
 
@@ -133,34 +134,182 @@ WavCheck ReadWavFacts(const std::string& path)
     }
 }
 
-std::optional<int> CountAviAudioStreams(const std::string& path)
+namespace {
+
+constexpr std::uint16_t kPcm = 1;
+constexpr std::uint16_t kFloat = 3;
+constexpr std::uint16_t kExtensible = 0xFFFE;
+constexpr std::uint16_t kFlac = 0xF1AC;
+
+// The bits per sample a FLAC stream's STREAMINFO block names: the raw block, or "fLaC" and the
+// block's header before it, as FFmpeg takes either for the codec's extra data.
+std::optional<int> FlacBits(const std::string& extra)
+{
+    std::size_t at = 0;
+    if (extra.size() >= 4 && extra.compare(0, 4, "fLaC") == 0)
+        at = 8;
+    if (extra.size() < at + 34)
+        return std::nullopt;
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(extra[at + i]); };
+    // 16 + 16 + 24 + 24 bits of block and frame sizes, 20 of rate, 3 of channels, then 5 of bits - 1.
+    return (((byte(12) & 1) << 4) | (byte(13) >> 4)) + 1;
+}
+
+// What FFmpeg's decoder gives for an audio format header (WAVEFORMATEX and what follows it).
+std::optional<SamplePrecision> PrecisionOf(const std::string& strf)
+{
+    const auto number = [&strf](std::size_t at, std::size_t bytes) -> std::optional<std::uint32_t> {
+        if (strf.size() < at + bytes)
+            return std::nullopt;
+        std::uint32_t value = 0;
+        for (std::size_t i = bytes; i-- > 0;)
+            value = value << 8 | static_cast<unsigned char>(strf[at + i]);
+        return value;
+    };
+    const auto tag = number(0, 2);
+    if (!tag)
+        return std::nullopt;
+    std::uint32_t format = *tag;
+    const auto bits = number(14, 2).value_or(0);
+    if (format == kExtensible) { // the sub-format's first two bytes are the format
+        const auto sub = number(24, 2);
+        if (!sub)
+            return std::nullopt;
+        format = *sub;
+    }
+    switch (format) {
+    case kPcm:
+        if (bits == 0 || bits > 64)
+            return std::nullopt;
+        return SamplePrecision{false, static_cast<int>(bits)};
+    case kFloat:
+        if (bits != 32 && bits != 64)
+            return std::nullopt;
+        return SamplePrecision{true, static_cast<int>(bits)};
+    case kFlac: {
+        const auto extraSize = number(16, 2);
+        if (!extraSize)
+            return std::nullopt;
+        const auto flacBits = FlacBits(strf.substr(18, *extraSize));
+        if (!flacBits)
+            return std::nullopt;
+        return SamplePrecision{false, *flacBits};
+    }
+    default: // lossy and other formats decode to 16-bit samples
+        return SamplePrecision{false, 16};
+    }
+}
+
+std::string Count(int n, const char* what)
+{
+    return std::to_string(n) + " " + what + (n == 1 ? " stream" : " streams");
+}
+
+std::string Describe(const SamplePrecision& precision)
+{
+    return std::to_string(precision.bits) + (precision.isFloat ? "-bit floating-point" : "-bit");
+}
+
+} // namespace
+
+std::optional<StreamCensus> ReadStreamCensus(const std::string& path)
 {
     Reader r(path);
     if (!r.ok() || r.Tag() != "RIFF" || !r.Number<std::uint32_t>() || r.Tag() != "AVI ")
         return std::nullopt;
-    // The first list of the file is hdrl: the main header, then one strl list per stream.
-    if (r.Tag() != "LIST")
-        return std::nullopt;
-    const auto hdrlSize = r.Number<std::uint32_t>();
-    if (!hdrlSize || r.Tag() != "hdrl")
-        return std::nullopt;
-    const std::uint64_t end = 12 + 8 + std::uint64_t{*hdrlSize};
-    if (end > r.size())
-        return std::nullopt;
-    int audio = 0;
-    std::uint64_t at = 12 + 12;
-    while (at + 8 <= end) {
+    StreamCensus census;
+    // The headers are read as one run of chunks, a list's chunks taken where the list stands, up to
+    // the movi list: a stream header counts wherever it is.
+    enum class Kind { none, video, audio, skipped } last = Kind::none;
+    bool formatRead = true; // of the last stream header: only its first format header counts
+    bool firstAudio = true;
+    std::uint64_t at = 12;
+    for (;;) {
         if (!r.Seek(at))
             return std::nullopt;
         const auto id = r.Tag();
         const auto size = r.Number<std::uint32_t>();
         if (!id || !size)
             return std::nullopt;
-        if (*id == "LIST" && r.Tag() == "strl" && r.Tag() == "strh" && r.Number<std::uint32_t>() && r.Tag() == "auds")
-            ++audio;
+        if (*id == "LIST") {
+            const auto type = r.Tag();
+            if (!type)
+                return std::nullopt;
+            if (*type == "movi")
+                return census;
+            at += 12;
+            continue;
+        }
+        if (*id == "strh") {
+            const auto type = r.Tag();
+            if (!type)
+                return std::nullopt;
+            formatRead = false;
+            last = Kind::skipped;
+            if (*type == "vids") {
+                ++census.video;
+                last = Kind::video;
+            } else if (*type == "auds") {
+                ++census.audio;
+                last = firstAudio ? Kind::audio : Kind::skipped;
+                firstAudio = false;
+            } else if (*type == "txts") {
+                ++census.subtitle;
+            } else if (*type == "dats") {
+                ++census.data;
+            } else {
+                census.other.push_back(*type);
+            }
+        } else if (*id == "strf" && !formatRead) {
+            formatRead = true;
+            std::string strf(std::min<std::uint32_t>(*size, 4096), '\0');
+            if (!r.Bytes(strf.data(), strf.size()))
+                return std::nullopt;
+            if (last == Kind::video && strf.size() >= 20 &&
+                (strf.compare(16, 4, "DXSB") == 0 || strf.compare(16, 4, "DXSA") == 0)) {
+                --census.video; // a bitmap subtitle, in a video stream's clothes
+                ++census.subtitle;
+            } else if (last == Kind::audio) {
+                census.audioPrecision = PrecisionOf(strf);
+            }
+        }
         at += 8 + std::uint64_t{*size} + (*size & 1);
     }
-    return audio;
+}
+
+std::string StreamsLeftOut(const StreamCensus& census)
+{
+    const int others = census.subtitle + census.data + static_cast<int>(census.other.size());
+    if (census.video == 1 && census.audio == 1 && others == 0)
+        return {};
+    if (census.video == 1 && census.audio > 1 && others == 0)
+        return "it has " + Count(census.audio, "audio") + "; only the first is in the outputs";
+    std::vector<std::string> parts = {Count(census.video, "video"), Count(census.audio, "audio")};
+    if (census.subtitle > 0)
+        parts.push_back(Count(census.subtitle, "subtitle"));
+    if (census.data > 0)
+        parts.push_back(Count(census.data, "data"));
+    for (const std::string& type : census.other)
+        parts.push_back("a stream of type \"" + type + "\"");
+    std::string text = "it has ";
+    for (std::size_t i = 0; i < parts.size(); ++i)
+        text += (i == 0 ? "" : i + 1 == parts.size() ? " and " : ", ") + parts[i];
+    return text + "; only the first video and the first audio stream are in the outputs";
+}
+
+std::string PrecisionLost(const SamplePrecision& source, const WavFacts& soundtrack)
+{
+    const bool isFloat = soundtrack.format == kFloat;
+    bool holds = false;
+    if (soundtrack.format == kPcm)
+        holds = !source.isFloat && soundtrack.bitsPerSample >= source.bits;
+    else if (isFloat) // a float's mantissa holds integers of 24 (32-bit) or 53 (64-bit) bits exactly
+        holds = source.isFloat ? soundtrack.bitsPerSample >= source.bits
+                               : source.bits <= (soundtrack.bitsPerSample >= 64 ? 53 : 24);
+    if (holds)
+        return {};
+    return "its audio has " + Describe(source) + " samples, the outputs only " +
+           Describe({isFloat, soundtrack.bitsPerSample}) + " ones";
 }
 
 } // namespace quorvil

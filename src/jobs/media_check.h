@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace quorvil {
 
@@ -26,8 +27,36 @@ struct WavCheck {
 // within the file and holds whole sample frames. Reads a few hundred bytes, whatever the size.
 [[nodiscard]] WavCheck ReadWavFacts(const std::string& path);
 
-// The number of audio streams the headers of an AVI file declare; nothing when the file is not an
-// AVI whose headers can be read.
-[[nodiscard]] std::optional<int> CountAviAudioStreams(const std::string& path);
+// How finely a decoder gives its samples: integers of `bits` bits, or floating point of `bits`.
+struct SamplePrecision {
+    bool isFloat = false;
+    int bits = 16;
+
+    friend bool operator==(const SamplePrecision&, const SamplePrecision&) = default;
+};
+
+// The streams the headers of an AVI file declare, found as FFmpeg finds them: every stream header
+// (strh) before the movi list, in whatever list it stands and wherever in that list.
+struct StreamCensus {
+    int video = 0;                  // vids
+    int audio = 0;                  // auds
+    int subtitle = 0;               // txts, and vids whose format is a subtitle (DXSB, DXSA)
+    int data = 0;                   // dats
+    std::vector<std::string> other; // the type of every other stream (iavs, mids, ...)
+    // What the first audio stream's decoder gives, from its format header (strf); nothing when that
+    // cannot be told.
+    std::optional<SamplePrecision> audioPrecision;
+};
+
+// Nothing when the file is not an AVI whose headers can be read.
+[[nodiscard]] std::optional<StreamCensus> ReadStreamCensus(const std::string& path);
+
+// Why the outputs, one video stream and the first audio stream, do not carry everything the census
+// names; empty when they do (exactly one video and one audio stream, nothing else).
+[[nodiscard]] std::string StreamsLeftOut(const StreamCensus& census);
+
+// Why a soundtrack holds the source's audio less finely than its decoder gives it; empty when it
+// does not.
+[[nodiscard]] std::string PrecisionLost(const SamplePrecision& source, const WavFacts& soundtrack);
 
 } // namespace quorvil

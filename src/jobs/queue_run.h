@@ -23,9 +23,11 @@ struct QueueAccess {
 
 struct EntryOutcome {
     bool converted = false;
-    // Not converted: why. Converted, with "Delete original file(s)" on, and the source kept: why.
+    // Not converted: why. Converted, with "Delete original file(s)" on, and the source kept or not
+    // deleted: why. Converted, and the source removed or replaced by someone else meanwhile: that, in
+    // any case.
     std::string reason;
-    bool sourceDeleted = false;
+    bool sourceDeleted = false; // only when this entry deleted it, and it is gone
 };
 
 // Thrown by an event hook to stop a run while a tool runs: the tool is ended, its entry cleaned up
@@ -73,9 +75,13 @@ public:
     // with a script of its own; the queue, the options, processEvents (every 100 ms) and the
     // observer are still used in the calling thread only, but environment.launch is called from
     // the entries' threads. The options then hold for a whole entry, as they stand when it
-    // starts; an entry whose outputs a running entry writes waits; a stop starts no more
-    // entries, lets the running ones end, and lists them too. An exception from processEvents
-    // ends the tools of every running entry, as it ends the one tool of a run of one at a time.
+    // starts; an entry whose outputs a running entry writes, or whose source file it converts under
+    // another name, waits; a stop starts no more entries, lets the running ones end, and lists them
+    // too. An exception from processEvents ends the tools of every running entry, as it ends the one
+    // tool of a run of one at a time.
+    //
+    // Each entry holds its source file locked from its first check to its deletion: an entry whose
+    // source another run is converting fails without touching anything.
     void RunQueue(const QueueAccess& queue, const EventHook& processEvents, int jobs = 1);
 
     [[nodiscard]] bool Busy() const { return busy_; }

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <functional>
+#include <map>
 #include <memory>
 
 #include <csignal>
@@ -506,6 +507,167 @@ TEST_F(ConversionTest, AVideoToolKilledMidWriteFailsItsEntryLeavesNothingAndARer
         fs::remove(clips / "kept.wav");
         test::WriteFile(a, before);
     }
+}
+
+// The chunks of the n-th stream list (strl) of an AVI file, rearranged in place: the same bytes in
+// another order, so that nothing after them moves.
+void ReorderStreamList(std::string& bytes, int n, const std::vector<std::string>& order)
+{
+    std::size_t list = 0;
+    for (int i = 0; i <= n; ++i)
+        list = bytes.find("strl", list + (i ? 4 : 0));
+    ASSERT_NE(list, std::string::npos);
+    const std::size_t end = list - 8 + 8 + Le32(bytes, list - 4);
+    std::map<std::string, std::string> chunks;
+    for (std::size_t at = list + 4; at + 8 <= end;) {
+        const std::uint32_t size = Le32(bytes, at + 4);
+        const std::size_t whole = 8 + size + (size & 1);
+        chunks[bytes.substr(at, 4)] = bytes.substr(at, whole);
+        at += whole;
+    }
+    std::string body;
+    for (const auto& id : order)
+        body += chunks.at(id);
+    ASSERT_EQ(body.size(), end - list - 4);
+    bytes.replace(list + 4, body.size(), body);
+}
+
+// The n-th stream header's type, changed in place.
+void SetStreamType(std::string& bytes, int n, const std::string& type)
+{
+    std::size_t header = 0;
+    for (int i = 0; i <= n; ++i)
+        header = bytes.find("strh", header + (i ? 4 : 0));
+    bytes.replace(header + 8, 4, type);
+}
+
+TEST_F(ConversionTest, ASourceWithAStreamTheOutputsCannotCarryIsConvertedAndKept)
+{
+    const std::string only = "; only the first video and the first audio stream are in the outputs";
+    const struct {
+        const char* name;
+        const char* maps; // ffmpeg's -map options: input 0 is the video, input 1 the sound
+        std::function<void(std::string&)> change;
+        std::string reason;
+    } rows[] = {
+        {"a second video stream", "-map 0:v -map 0:v -map 1:a", {}, "it has 2 video streams and 1 audio stream" + only},
+        {"a second audio stream whose list begins with JUNK", "-map 0:v -map 1:a -map 1:a",
+         [](std::string& b) {
+             ReorderStreamList(b, 2, {"JUNK", "strh", "strf"});
+         },
+         "it has 2 audio streams; only the first is in the outputs"},
+        {"a subtitle stream", "-map 0:v -map 1:a -map 1:a", [](std::string& b) { SetStreamType(b, 2, "txts"); },
+         "it has 1 video stream, 1 audio stream and 1 subtitle stream" + only},
+        {"a data stream", "-map 0:v -map 1:a -map 1:a", [](std::string& b) { SetStreamType(b, 2, "dats"); },
+         "it has 1 video stream, 1 audio stream and 1 data stream" + only},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string source = clips / "a.avi";
+        const std::string command =
+            "ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=160x120:rate=25 -f lavfi -i " +
+            Q(kStereo + ":s=44100") + " -t 2 " + row.maps + " -c:v mjpeg -c:a pcm_s16le -f avi " + Q(source);
+        ASSERT_EQ(std::system(command.c_str()), 0) << command;
+        if (row.change)
+            Patch(source, row.change);
+        const std::string original = ReadFile(source);
+        const std::string hashes = PacketHashes(source, "v:0");
+        EXPECT_EQ(Split("--no-subdir --delete a.avi"), 0) << output;
+        EXPECT_NE(output.find("1 file was converted, but its source file was not deleted:\n" + source + ": " +
+                              row.reason + "\n"),
+                  std::string::npos)
+            << output;
+        EXPECT_TRUE(ReadFile(source) == original);
+        EXPECT_EQ(PacketHashes(source + ".noaudio.avi", "v"), hashes);
+        EXPECT_EQ(Probe(source + ".A2.wav", "stream=channels"), "1\n");
+        ExpectNoLeftovers();
+        for (const auto& entry : fs::directory_iterator(clips.path()))
+            fs::remove(entry.path());
+    }
+}
+
+TEST_F(ConversionTest, A24BitFlacSourceIsDeletedOnlyWhenTheOutputsHoldEveryBit)
+{
+    const std::string source = clips / "a.avi";
+    MakeAvi(source, kStereo + ":s=44100", "flac -sample_fmt s32 -bits_per_raw_sample 24");
+    ASSERT_TRUE(Probe(source, "stream=bits_per_raw_sample").ends_with("\n24\n"));
+    const std::string decoded = Capture("ffmpeg -nostdin -v error -i " + Q(source) + " -map 0:a:0 -f s32le -");
+    Split("--no-subdir --delete a.avi");
+    if (fs::exists(source)) {
+        EXPECT_NE(output.find(source + ": its audio has 24-bit samples, the outputs only 16-bit ones"),
+                  std::string::npos)
+            << output;
+    } else {
+        // Deleted: the channel files hold every bit FFmpeg's decoder gives.
+        const std::string left =
+            Capture("ffmpeg -nostdin -v error -i " + Q(source + ".A1.wav") + " -f s32le -c:a pcm_s32le -");
+        EXPECT_TRUE(left == Channel(decoded, 2, 4, 0));
+    }
+    EXPECT_TRUE(fs::exists(source + ".A1.wav"));
+    ExpectNoLeftovers();
+}
+
+TEST_F(ConversionTest, TwoRunsOnOneFileLeaveItConvertedOnceAndDeletedWithItsOutputsWhole)
+{
+    // Two quorvil-split at once over the same file, the outputs beside it and the source deleted:
+    // whichever comes second finds it held, or gone, and touches nothing.
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        const std::string source = clips / "a.avi";
+        MakeAvi(source, kStereo + ":s=44100", "pcm_s16le");
+        const std::string hashes = PacketHashes(source, "v");
+        const std::string raw = RawAudio(source);
+        const std::string split = Q(app / "quorvil-split") + " --no-subdir --delete a.avi";
+        int code = -1;
+        const std::string both = Capture("cd " + Q(clips.path().string()) + " && (" + split + " >one 2>&1 & " + split +
+                                             " >two 2>&1; a=$?; wait $!; b=$?; echo $a $b; cat one two)",
+                                         &code);
+        EXPECT_TRUE(both.starts_with("0 1\n") || both.starts_with("1 0\n")) << both;
+        EXPECT_TRUE(both.find(": the source file is locked: another run of Quorvil is converting it") !=
+                        std::string::npos ||
+                    both.find(": the source file cannot be opened (No such file or directory)") != std::string::npos)
+            << both;
+        EXPECT_FALSE(fs::exists(source));
+        EXPECT_EQ(PacketHashes(source + ".noaudio.avi", "v"), hashes);
+        EXPECT_TRUE(RawAudio(source + ".A2.wav") == Channel(raw, 2, 2, 1));
+        ExpectNoLeftovers();
+        for (const auto& entry : fs::directory_iterator(clips.path()))
+            fs::remove(entry.path());
+    }
+}
+
+TEST_F(ConversionTest, ASourceInAStickyFolderOfAnotherUserIsConvertedAndItsDeletionFailureReported)
+{
+    // Another user's file in a folder everyone may write to, the sticky bit set: an ordinary user
+    // may read it and write beside it, but not delete it.
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "not root: no second user to be";
+    const std::string source = clips / "a.avi";
+    MakeAvi(source, kStereo + ":s=44100", "pcm_s16le");
+    fs::permissions(clips.path(), fs::perms::all | fs::perms::sticky_bit);
+    int code = -1;
+    output = Capture("cd " + Q(clips.path().string()) +
+                         " && setpriv --reuid=65534 --regid=65534 --clear-groups env -u XDG_RUNTIME_DIR " +
+                         Q(app / "quorvil-split") + " --no-subdir --delete a.avi 2>&1",
+                     &code);
+    EXPECT_NE(output.find("1 file was converted, but its source file was not deleted:\n" + source +
+                          ": its source file could not be deleted: Operation not permitted\n"),
+              std::string::npos)
+        << output;
+    EXPECT_TRUE(fs::exists(source));
+    EXPECT_EQ(PacketHashes(source + ".noaudio.avi", "v"), PacketHashes(source, "v"));
+    EXPECT_TRUE(RawAudio(source + ".A1.wav") == Channel(RawAudio(source), 2, 2, 0));
+    ExpectNoLeftovers();
+}
+
+TEST_F(ConversionTest, AFifoGivenAsTheSourceIsRefusedAtOnce)
+{
+    const std::string fifo = clips / "x.avi";
+    ASSERT_TRUE(test::MakeFifo(fifo));
+    EXPECT_EQ(Split("--delete x.avi"), 1);
+    EXPECT_NE(output.find(fifo + ": the source file is not a regular file"), std::string::npos) << output;
+    EXPECT_TRUE(fs::is_fifo(fifo));
+    EXPECT_FALSE(fs::exists(fifo + "_processed"));
 }
 
 TEST_F(ConversionTest, AFullDiskKeepsTheSourceAndLeavesNothingHalfDone)

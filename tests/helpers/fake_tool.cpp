@@ -6,9 +6,11 @@
 // Then, unless $FAKE_FAIL names it ("vdub", "left" or "right": it then says so on stderr and exits
 // 1, the way our own tools report a failure), it writes its outputs: vdub the soundtrack (a stereo WAV of 4 frames of
 // silence) and the video ("RIFF video") the script names, when the source it opens exists; sox a mono WAV of as many
-// frames as its input, which it checks exists, as the real one does. $FAKE_SLEEP_MS makes every run last that long;
-// with $FAKE_SLOW set, only the runs whose record holds that text (a source's name, say: it is in vdub's script and
-// in sox's arguments).
+// frames as its input, in its sample format, which it checks exists, as the real one does. $FAKE_SLEEP_MS makes every
+// run last that long; with $FAKE_SLOW set, only the runs whose record holds that text (a source's name, say: it is in
+// vdub's script and in sox's arguments). $FAKE_SOUNDTRACK ("24", "f32", ...) gives the soundtrack other samples than
+// 16-bit ones. When $FAKE_TEMPORARY names it, a tool first leaves temporary files in its outputs' folders under the
+// names the real tools use (.vdub-PID-N, .sox-PID-N), as a tool ended halfway would.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -69,10 +71,21 @@ int main(int argc, char** argv)
         record += script + "\x1f";
     AppendRecord(Env("FAKE_TOOL_LOG"), record + "\x1e");
 
+    const std::string role = name == "vdub" ? "vdub" : (args.size() > 3 && args[3] == "-1") ? "left" : "right";
+    if (Env("FAKE_TEMPORARY") == role) {
+        const auto folder = [](const std::string& path) { return path.substr(0, path.find_last_of("/\\") + 1); };
+        const std::string prefix = (name == "vdub" ? ".vdub-" : ".sox-") + std::to_string(OwnProcessId()) + "-";
+        if (name == "vdub") {
+            std::ofstream(folder(ScriptString(script, "VirtualDub.SaveWAV")) + prefix + "0") << "half a soundtrack";
+            std::ofstream(folder(ScriptString(script, "VirtualDub.SaveCompatibleAVI")) + prefix + "1")
+                << "half a video";
+        } else if (args.size() >= 2) {
+            std::ofstream(folder(args[1]) + prefix + "a1b2c3") << "half a channel";
+        }
+    }
     if (const std::string ms = Env("FAKE_SLEEP_MS"); !ms.empty() && record.find(Env("FAKE_SLOW")) != std::string::npos)
         std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(ms.c_str())));
 
-    const std::string role = name == "vdub" ? "vdub" : (args.size() > 3 && args[3] == "-1") ? "left" : "right";
     if (Env("FAKE_FAIL") == role) {
         tool::ReportFailure("fake " + role + ": failing as asked");
         return 1;
@@ -81,7 +94,11 @@ int main(int argc, char** argv)
     if (name == "vdub") {
         if (ReadFile(ScriptString(script, "VirtualDub.Open")).empty())
             return 1;
-        std::ofstream(ScriptString(script, "VirtualDub.SaveWAV"), std::ios::binary) << quorvil::test::WavBytes(2, 4);
+        const std::string samples = Env("FAKE_SOUNDTRACK");
+        const bool isFloat = samples.starts_with("f");
+        const int bits = samples.empty() ? 16 : std::atoi(samples.c_str() + (isFloat ? 1 : 0));
+        std::ofstream(ScriptString(script, "VirtualDub.SaveWAV"), std::ios::binary)
+            << quorvil::test::WavBytes(2, 4, 8000, bits, isFloat ? 3 : 1);
         std::ofstream(ScriptString(script, "VirtualDub.SaveCompatibleAVI"), std::ios::binary) << "RIFF video";
         return 0;
     }
@@ -94,7 +111,9 @@ int main(int argc, char** argv)
                static_cast<unsigned>(static_cast<unsigned char>(input[at + 3])) << 24;
     };
     const unsigned block = number(32) & 0xFFFF;
+    const unsigned bits = number(34) & 0xFFFF;
     std::ofstream out(args[1], std::ios::binary);
-    out << quorvil::test::WavBytes(1, block ? number(40) / block : 0);
+    out << quorvil::test::WavBytes(1, block ? number(40) / block : 0, number(24), static_cast<int>(bits),
+                                   static_cast<int>(number(20) & 0xFFFF));
     return out ? 0 : 2;
 }

@@ -6,3 +6,8 @@ std::string RawCommandLine()
 {
     return GetCommandLineA();
 }
+
+long OwnProcessId()
+{
+    return static_cast<long>(GetCurrentProcessId());
+}

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <chrono>
 #include <fstream>
+#include <optional>
 #include <set>
 #include <thread>
 
@@ -12,6 +13,7 @@
 #include "errors.h"
 #include "plan.h"
 #include "queue_run.h"
+#include "riff_writer.h"
 #include "test_support.h"
 
 namespace quorvil {
@@ -25,6 +27,9 @@ using test::TempDir;
 using test::ToolRun;
 using test::WriteFile;
 namespace fs = std::filesystem;
+
+// How the system says that a file is not there.
+const std::string kNoSuchFile = test::NoSuchFileText();
 
 class QueueRunTest : public ::testing::Test {
 protected:
@@ -363,34 +368,36 @@ TEST_F(QueueRunTest, ASourceIsDeletedOnlyWhenItsContentIsProvablyInTheOutputs)
         return [bytes](const std::string&, const std::string& output) { WriteFile(output, bytes); };
     };
     const std::string fourFrames = test::WavBytes(1, 4);
+    enum Outcome { failed, kept, deleted };
     const struct {
         const char* name;
         std::size_t afterTool;
         Change change;
-        bool converted;
+        Outcome outcome;
         std::string reason;
         int audioStreams = 1; // of the source; -1: not an AVI
     } rows[] = {
-        {"video missing", 0, [](auto&, auto& out) { fs::remove(out); }, false, "a.avi is missing or empty"},
-        {"video empty", 0, write(""), false, "a.avi is missing or empty"},
-        {"left missing", 1, [](auto&, auto& out) { fs::remove(out); }, false, "a.avi.A1.wav is missing or empty"},
-        {"right short (a full disk)", 2, write(test::WavBytes(1, 2)), false,
+        {"video missing", 0, [](auto&, auto& out) { fs::remove(out); }, failed, "a.avi is missing or empty"},
+        {"video empty", 0, write(""), failed, "a.avi is missing or empty"},
+        {"left missing", 1, [](auto&, auto& out) { fs::remove(out); }, failed, "a.avi.A1.wav is missing or empty"},
+        {"right short (a full disk)", 2, write(test::WavBytes(1, 2)), failed,
          "a.avi.A2.wav holds 2 of the soundtrack's 4 sample frames"},
-        {"right cut off", 2, write(fourFrames.substr(0, fourFrames.size() - 1)), false,
+        {"right cut off", 2, write(fourFrames.substr(0, fourFrames.size() - 1)), failed,
          "a.avi.A2.wav is shorter or longer than its header says"},
-        {"left not a WAV", 1, write("RIFF left"), false, "a.avi.A1.wav is not a WAV file"},
-        {"left stereo", 1, write(test::WavBytes(2, 4)), false, "a.avi.A1.wav is not mono"},
-        {"right other rate", 2, write(test::WavBytes(1, 4, 44100)), false,
+        {"left not a WAV", 1, write("RIFF left"), failed, "a.avi.A1.wav is not a WAV file"},
+        {"left stereo", 1, write(test::WavBytes(2, 4)), failed, "a.avi.A1.wav is not mono"},
+        {"right other rate", 2, write(test::WavBytes(1, 4, 44100)), failed,
          "a.avi.A2.wav is not in the soundtrack's sample format and rate"},
         {"soundtrack empty", 0,
-         [](const std::string& source, auto&) { WriteFile(source + ".wav", test::WavBytes(2, 0)); }, false,
+         [](const std::string& source, auto&) { WriteFile(source + ".wav", test::WavBytes(2, 0)); }, failed,
          "the soundtrack holds no sound"},
         {"source changed", 1, [](const std::string& source, auto&) { std::ofstream(source, std::ios::app) << "more"; },
-         false, "the source file changed during its conversion"},
+         failed, "the source file changed during its conversion"},
         {"six channels", 0, [](const std::string& source, auto&) { WriteFile(source + ".wav", test::WavBytes(6, 4)); },
-         true, "it has 6 audio channels; only the first two are in the outputs"},
-        {"two audio streams", 0, {}, true, "it has 2 audio streams; only the first is in the outputs", 2},
-        {"not an AVI", 0, {}, true, "its audio streams could not be counted", -1},
+         kept, "it has 6 audio channels; only the first two are in the outputs"},
+        {"two audio streams", 0, {}, kept, "it has 2 audio streams; only the first is in the outputs", 2},
+        {"not an AVI", 0, {}, kept, "its streams could not be counted", -1},
+        {"one video and one audio stream", 0, {}, deleted, ""},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -409,13 +416,125 @@ TEST_F(QueueRunTest, ASourceIsDeletedOnlyWhenItsContentIsProvablyInTheOutputs)
             return code;
         };
         const std::string message = Run();
-        EXPECT_NE(message.find(row.reason), std::string::npos) << message;
-        EXPECT_NE(message.find(row.converted ? "converted, but its source" : "not converted"), std::string::npos)
-            << message;
-        EXPECT_TRUE(fs::exists(a));
-        EXPECT_EQ(fs::exists(a + "_processed"), row.converted); // a failed entry takes back what it made
+        if (row.outcome == deleted) {
+            EXPECT_EQ(message, "");
+        } else {
+            EXPECT_NE(message.find(row.reason), std::string::npos) << message;
+            EXPECT_NE(message.find(row.outcome == kept ? "converted, but its source" : "not converted"),
+                      std::string::npos)
+                << message;
+        }
+        EXPECT_EQ(fs::exists(a), row.outcome != deleted);
+        EXPECT_EQ(fs::exists(a + "_processed"), row.outcome != failed); // a failed entry takes back what it made
         EXPECT_FALSE(fs::exists(a + ".wav"));
         fs::remove_all(a + "_processed");
+    }
+}
+
+TEST_F(QueueRunTest, ASourceIsDeletedOnlyWithOneVideoAndOneAudioStreamAndItsFullPrecision)
+{
+    // Hand-made stream headers, read as FFmpeg reads them, and soundtracks of the precision given:
+    // every stream the outputs do not carry, and every bit the soundtrack drops, keeps the source.
+    using namespace test;
+    const std::string junk = Chunk("JUNK", std::string(24, '\0'));
+    const std::string keepsAll = "only the first video and the first audio stream are in the outputs";
+    const struct {
+        const char* name;
+        std::vector<std::string> streams; // the header list's chunks after its main header
+        const char* soundtrack;           // the samples the video tool writes: "" 16-bit, "24", "f32"...
+        std::string kept;                 // why the source is kept; "" when it is deleted
+    } rows[] = {
+        {"one video and one audio stream", {VideoStream(), AudioStream()}, "", ""},
+        {"a second video stream",
+         {VideoStream(), VideoStream(), AudioStream()},
+         "",
+         "it has 2 video streams and 1 audio stream; " + keepsAll},
+        {"a subtitle stream",
+         {VideoStream(), AudioStream(), StreamList({StreamHeader("txts")})},
+         "",
+         "it has 1 video stream, 1 audio stream and 1 subtitle stream; " + keepsAll},
+        {"a bitmap subtitle stream",
+         {VideoStream(), AudioStream(), StreamList({StreamHeader("vids"), BitmapFormat("DXSB")})},
+         "",
+         "it has 1 video stream, 1 audio stream and 1 subtitle stream; " + keepsAll},
+        {"a data stream",
+         {VideoStream(), AudioStream(), StreamList({StreamHeader("dats")})},
+         "",
+         "it has 1 video stream, 1 audio stream and 1 data stream; " + keepsAll},
+        {"a stream of another type",
+         {VideoStream(), AudioStream(), StreamList({StreamHeader("mids")})},
+         "",
+         "it has 1 video stream, 1 audio stream and a stream of type \"mids\"; " + keepsAll},
+        {"a second audio stream whose list begins with JUNK",
+         {VideoStream(), AudioStream(), StreamList({junk, StreamHeader("auds"), WaveFormat(1, 16)})},
+         "",
+         "it has 2 audio streams; only the first is in the outputs"},
+        {"a second audio stream after JUNK and an OpenDML list",
+         {VideoStream(), AudioStream(), junk, List("odml", {Chunk("dmlh", std::string(248, '\0'))}), AudioStream()},
+         "",
+         "it has 2 audio streams; only the first is in the outputs"},
+        {"the format header before the stream header",
+         {StreamList({BitmapFormat(), StreamHeader("vids")}),
+          StreamList({junk, StreamHeader("auds"), junk, WaveFormat(1, 24)})},
+         "24",
+         ""},
+        {"24-bit PCM written as 16-bit",
+         {VideoStream(), AudioStream(WaveFormat(1, 24))},
+         "",
+         "its audio has 24-bit samples, the outputs only 16-bit ones"},
+        {"24-bit PCM kept", {VideoStream(), AudioStream(WaveFormat(1, 24))}, "24", ""},
+        {"24-bit extensible PCM written as 16-bit",
+         {VideoStream(), AudioStream(ExtensibleFormat(1, 24))},
+         "",
+         "its audio has 24-bit samples, the outputs only 16-bit ones"},
+        {"8-bit PCM", {VideoStream(), AudioStream(WaveFormat(1, 8))}, "", ""},
+        {"32-bit float written as 24-bit integers",
+         {VideoStream(), AudioStream(ExtensibleFormat(3, 32))},
+         "24",
+         "its audio has 32-bit floating-point samples, the outputs only 24-bit ones"},
+        {"32-bit float kept", {VideoStream(), AudioStream(WaveFormat(3, 32))}, "f32", ""},
+        {"24-bit FLAC written as 16-bit",
+         {VideoStream(), AudioStream(WaveFormat(0xF1AC, 16, FlacStreamInfo(24)))},
+         "",
+         "its audio has 24-bit samples, the outputs only 16-bit ones"},
+        {"24-bit FLAC kept", {VideoStream(), AudioStream(WaveFormat(0xF1AC, 16, FlacStreamInfo(24, true)))}, "24", ""},
+        {"16-bit FLAC", {VideoStream(), AudioStream(WaveFormat(0xF1AC, 16, FlacStreamInfo(16)))}, "", ""},
+        {"24-bit FLAC as 32-bit float",
+         {VideoStream(), AudioStream(WaveFormat(0xF1AC, 16, FlacStreamInfo(24)))},
+         "f32",
+         ""},
+        {"FLAC without its stream information",
+         {VideoStream(), AudioStream(WaveFormat(0xF1AC, 16))},
+         "",
+         "the precision of its audio cannot be told from its headers"},
+        {"MP3, decoded to 16-bit", {VideoStream(), AudioStream(WaveFormat(0x55, 0))}, "", ""},
+        {"no audio format header",
+         {VideoStream(), StreamList({StreamHeader("auds")})},
+         "",
+         "the precision of its audio cannot be told from its headers"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const test::ScopedEnv samples("FAKE_SOUNDTRACK", row.soundtrack);
+        const std::string a = clips / "a.avi";
+        WriteFile(a, Avi(row.streams));
+        window.entries = {a};
+        window.deleteOriginal = true;
+        window.subdir = false;
+        const std::string message = Run();
+        if (row.kept.empty()) {
+            EXPECT_EQ(message, "");
+            EXPECT_FALSE(fs::exists(a));
+        } else {
+            EXPECT_EQ(message, "1 file was converted, but its source file was not deleted:\n" + a + ": " + row.kept);
+            EXPECT_EQ(ReadFile(a), Avi(row.streams));
+        }
+        for (const char* output : {".noaudio.avi", ".A1.wav", ".A2.wav"}) {
+            EXPECT_TRUE(fs::exists(a + output)) << output;
+            fs::remove(a + output);
+        }
+        EXPECT_FALSE(fs::exists(a + ".wav"));
+        fs::remove(a);
     }
 }
 
@@ -515,6 +634,353 @@ TEST_F(QueueRunTest, AnInterruptionReachesTheCallerAsOneWithTheFailureListInIt)
     }
 }
 
+// What the folder holds, as names with a mark of their kind: what an entry must leave as it found it.
+std::set<std::string> FolderHolds(const std::string& folder)
+{
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        const auto status = fs::symlink_status(entry.path());
+        std::string name = entry.path().filename().string();
+        if (fs::is_symlink(status))
+            name += " -> " + fs::read_symlink(entry.path()).string();
+        else if (fs::is_directory(status))
+            name += "/";
+        else if (!fs::is_regular_file(status))
+            name += " (special)";
+        names.insert(name);
+    }
+    return names;
+}
+
+TEST_F(QueueRunTest, SomethingOfTheUsersAtOneOfOurNamesStopsTheEntryBeforeAnyToolAndStays)
+{
+    const bool posix = HostPathRules().style == PathStyle::posix;
+    const std::string mine = clips / "mine.wav";
+    WriteFile(mine, "the user's own");
+    const auto folder = [](const std::string& at) { return fs::create_directory(at); };
+    const auto link = [&mine](const std::string& at) { return fs::create_symlink(mine, at), true; };
+    const auto dangling = [](const std::string& at) { return fs::create_symlink("nowhere", at), true; };
+    const auto fifo = [](const std::string& at) { return test::MakeFifo(at); };
+    const std::string replace = " is not a regular file; Quorvil will not replace it";
+    const struct {
+        const char* name;
+        const char* suffix;
+        std::function<bool(const std::string&)> make;
+        std::string reason;
+        bool posixOnly = false;
+    } rows[] = {
+        {"a folder at the left channel's name", ".A1.wav", folder, replace},
+        {"a folder at the soundtrack's name", ".wav", folder, " exists; Quorvil will not overwrite it"},
+        {"a link to a file of the user's at the video's name", ".noaudio.avi", link, replace, true},
+        {"a link that leads nowhere at the right channel's name", ".A2.wav", dangling, replace, true},
+        {"a FIFO at the right channel's name", ".A2.wav", fifo, replace, true},
+        {"a link at the soundtrack's name", ".wav", link, " exists; Quorvil will not overwrite it", true},
+    };
+    for (const auto& row : rows) {
+        if (row.posixOnly && !posix)
+            continue;
+        SCOPED_TRACE(row.name);
+        const std::string a = Clip("a.avi");
+        ASSERT_TRUE(row.make(a + row.suffix));
+        const std::set<std::string> before = FolderHolds(clips.path().string());
+        window.entries = {a};
+        window.subdir = false;
+        window.deleteOriginal = true;
+        EXPECT_EQ(Run(), "1 file was not converted, and its source file was not deleted:\n" + a + ": " + a +
+                             row.suffix + row.reason);
+        EXPECT_TRUE(Runs().empty());
+        EXPECT_EQ(FolderHolds(clips.path().string()), before);
+        EXPECT_EQ(ReadFile(mine), "the user's own");
+        fs::remove_all(a + row.suffix);
+    }
+}
+
+TEST_F(QueueRunTest, AFailedEntryTakesBackOnlyTheFilesItsToolsMadeNeverWhatTookTheirNames)
+{
+    // After the left channel, something of the user's takes an output's name: a file in place of the
+    // video, a link (a folder on Windows) in place of the right channel, which then cannot be written.
+    const bool posix = HostPathRules().style == PathStyle::posix;
+    const std::string a = Clip("a.avi");
+    const std::string mine = clips / "mine.wav";
+    WriteFile(mine, "the user's own");
+    window.entries = {a};
+    window.subdir = false;
+    window.deleteOriginal = true;
+    int tool = 0;
+    launch = [&](const ToolCommand& command, const EventHook& hook, ToolEnd* end) {
+        const int code = LaunchTool(command, hook, end);
+        if (tool++ == 1) {
+            fs::remove(a + ".noaudio.avi");
+            WriteFile(a + ".noaudio.avi", "the user's new video");
+            if (posix)
+                fs::create_symlink(mine, a + ".A2.wav");
+            else
+                fs::create_directory(a + ".A2.wav");
+        }
+        return code;
+    };
+    EXPECT_EQ(Run(), "1 file was not converted, and its source file was not deleted:\n" + a + ": " + a +
+                         ".A2.wav is not a regular file; Quorvil will not replace it");
+    EXPECT_EQ(Runs().size(), 2u); // the right channel's tool was not started
+    EXPECT_EQ(ReadFile(a + ".noaudio.avi"), "the user's new video");
+    EXPECT_FALSE(fs::exists(a + ".A1.wav")); // the entry's own
+    EXPECT_FALSE(fs::exists(a + ".wav"));
+    EXPECT_TRUE(posix ? fs::is_symlink(a + ".A2.wav") : fs::is_directory(a + ".A2.wav"));
+    EXPECT_EQ(ReadFile(mine), "the user's own");
+    EXPECT_TRUE(fs::exists(a));
+}
+
+TEST_F(QueueRunTest, AFailedEntryNeverFollowsALinkInItsFolderNorRemovesWhatItLeadsTo)
+{
+    // A link to a folder of the user's appears in the entry's output folder while it runs (a junction
+    // or folder link on Windows); the entry then fails. The link is not the entry's: it stays, and
+    // so does everything it leads to.
+    const std::string a = Clip("a.avi");
+    const std::string theirs = clips / "theirs";
+    fs::create_directory(theirs);
+    WriteFile(theirs + Sep() + "recording.wav", "the user's own");
+    const std::string link = a + "_processed" + Sep() + "link";
+    window.entries = {a};
+    window.deleteOriginal = true;
+    bool linked = false;
+    launch = [&](const ToolCommand& command, const EventHook& hook, ToolEnd* end) {
+        const int code = LaunchTool(command, hook, end);
+        std::error_code error;
+        if (!linked)
+            fs::create_directory_symlink(theirs, link, error);
+        linked = !error;
+        return code;
+    };
+    const test::ScopedEnv fail("FAKE_FAIL", "right");
+    EXPECT_NE(Run().find("not converted"), std::string::npos);
+    if (!linked)
+        GTEST_SKIP() << "no folder links here";
+    EXPECT_EQ(ReadFile(theirs + Sep() + "recording.wav"), "the user's own");
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(FolderHolds(a + "_processed"), (std::set<std::string>{"link -> " + theirs}));
+    EXPECT_TRUE(fs::exists(a));
+}
+
+TEST_F(QueueRunTest, ASourceThatIsNotARegularFileIsRefusedBeforeAnyTool)
+{
+    const bool posix = HostPathRules().style == PathStyle::posix;
+    const std::string notAFile = ": the source file is not a regular file";
+    const struct {
+        const char* name;
+        std::function<bool(const std::string&)> make;
+        std::string reason;
+    } rows[] = {
+        {"a folder", [](const std::string& at) { return fs::create_directory(at); }, notAFile},
+        {"a FIFO, which would block the video tool for ever", [](const std::string& at) { return test::MakeFifo(at); },
+         notAFile},
+        {"a link to a FIFO",
+         [this](const std::string& at) {
+             return test::MakeFifo(clips / "fifo") && (fs::create_symlink("fifo", at), true);
+         },
+         notAFile},
+        {"nothing at all", [](const std::string&) { return true; },
+         ": the source file cannot be opened (" + kNoSuchFile + ")"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string a = clips / "a.avi";
+        if (!row.make(a)) {
+            EXPECT_FALSE(posix) << "could not be made";
+            continue;
+        }
+        const std::set<std::string> before = FolderHolds(clips.path().string());
+        window.entries = {a};
+        window.deleteOriginal = true;
+        EXPECT_EQ(Run(), "1 file was not converted, and its source file was not deleted:\n" + a + row.reason);
+        EXPECT_TRUE(Runs().empty());
+        EXPECT_EQ(FolderHolds(clips.path().string()), before);
+        for (const auto& entry : fs::directory_iterator(clips.path()))
+            fs::remove_all(entry.path());
+    }
+}
+
+TEST_F(QueueRunTest, ASourceGivenThroughALinkIsConvertedAndNeitherTheLinkNorItsFileIsDeleted)
+{
+    if (HostPathRules().style != PathStyle::posix)
+        GTEST_SKIP() << "links are a POSIX matter here";
+    const std::string real = Clip("real.avi");
+    const std::string a = clips / "a.avi";
+    fs::create_symlink("real.avi", a);
+    window.entries = {a};
+    window.subdir = false;
+    window.deleteOriginal = true;
+    EXPECT_EQ(Run(), "1 file was converted, but its source file was not deleted:\n" + a +
+                         ": its source file could not be deleted: its name is a link; Quorvil deletes no file "
+                         "through a link");
+    EXPECT_EQ(ReadFile(real), test::AviBytes(1));
+    EXPECT_TRUE(fs::is_symlink(a));
+    EXPECT_EQ(ReadFile(a + ".noaudio.avi"), "RIFF video");
+}
+
+TEST_F(QueueRunTest, ASecondRunOnTheSameFileFailsItsEntryWithoutTouchingAnything)
+{
+    // Two runs over one file, the outputs beside it and the source deleted: the first one's video
+    // tool starts only once the second run has ended, which it does at once, leaving all as it was.
+    const std::string a = Clip("a.avi");
+    window.entries = {a};
+    window.subdir = false;
+    window.deleteOriginal = true;
+    std::atomic<bool> firstStarted = false;
+    std::atomic<bool> secondEnded = false;
+    launch = [&](const ToolCommand& command, const EventHook& hook, ToolEnd* end) {
+        firstStarted = true;
+        (void)test::WaitUntil([&] { return secondEnded.load(); }, std::chrono::seconds(10));
+        return LaunchTool(command, hook, end);
+    };
+    std::string first = "not run";
+    std::thread firstRun([&] { first = Run(); });
+    ASSERT_TRUE(test::WaitUntil([&] { return firstStarted.load(); }, std::chrono::seconds(10)));
+
+    test::FakeQueue otherWindow = window;
+    QueueRunner second({tools.dir(), HostPathRules(), LaunchTool, nullptr});
+    std::string secondMessage;
+    try {
+        second.RunQueue(otherWindow.Access(), {});
+    } catch (const Error& e) {
+        secondMessage = e.what();
+    }
+    const std::set<std::string> afterSecond = FolderHolds(clips.path().string());
+    secondEnded = true;
+    firstRun.join();
+
+    EXPECT_EQ(secondMessage, "1 file was not converted, and its source file was not deleted:\n" + a +
+                                 ": the source file is locked: another run of Quorvil is converting it");
+    EXPECT_EQ(afterSecond, (std::set<std::string>{"a.avi"}));
+    EXPECT_EQ(first, "");
+    EXPECT_EQ(Runs().size(), 3u);
+    EXPECT_FALSE(fs::exists(a));
+    EXPECT_EQ(ReadFile(a + ".noaudio.avi"), "RIFF video");
+    EXPECT_EQ(ReadFile(a + ".A1.wav"), test::WavBytes(1, 4));
+    EXPECT_EQ(ReadFile(a + ".A2.wav"), test::WavBytes(1, 4));
+}
+
+TEST_F(QueueRunTest, ASourceRemovedOrReplacedByOthersDuringItsConversionLeavesItsOutputs)
+{
+    // The outputs are then all there is of it: they stay when they are complete, and the run says so
+    // whether or not the source was to be deleted.
+    const struct {
+        const char* name;
+        std::function<void(const std::string&)> change;
+        std::string reason;
+    } rows[] = {
+        {"moved to another folder",
+         [](const std::string& a) {
+             fs::create_directory(a + ".elsewhere");
+             fs::rename(a, a + ".elsewhere" + Sep() + "a.avi");
+         },
+         "the source file was removed or moved by someone else during its conversion; the outputs are kept"},
+        // A file deleted while it is held keeps its name on Windows until the last handle closes.
+        {"removed",
+         [](const std::string& a) {
+             if (HostPathRules().style == PathStyle::posix)
+                 fs::remove(a);
+             else
+                 fs::rename(a, a + ".gone");
+         },
+         "the source file was removed or moved by someone else during its conversion; the outputs are kept"},
+        {"moved away, another file in its place",
+         [](const std::string& a) {
+             fs::rename(a, a + ".moved");
+             WriteFile(a, "another file");
+         },
+         "another file took the source file's name during its conversion; the outputs are kept"},
+    };
+    for (const auto& row : rows) {
+        for (const bool deleteOriginal : {false, true}) {
+            SCOPED_TRACE(std::string(row.name) + (deleteOriginal ? ", to be deleted" : ""));
+            const std::string a = Clip("a.avi");
+            window.entries = {a};
+            window.subdir = false;
+            window.deleteOriginal = deleteOriginal;
+            int tool = 0;
+            launch = [&](const ToolCommand& command, const EventHook& hook, ToolEnd* end) {
+                const int code = LaunchTool(command, hook, end);
+                if (tool++ == 1)
+                    row.change(a);
+                return code;
+            };
+            EXPECT_EQ(Run(), "1 file was converted, but its source file was not deleted:\n" + a + ": " + row.reason);
+            EXPECT_EQ(ReadFile(a + ".noaudio.avi"), "RIFF video");
+            EXPECT_EQ(ReadFile(a + ".A1.wav"), test::WavBytes(1, 4));
+            EXPECT_EQ(ReadFile(a + ".A2.wav"), test::WavBytes(1, 4));
+            if (fs::exists(a + ".moved")) {
+                EXPECT_EQ(ReadFile(a), "another file");
+                EXPECT_EQ(ReadFile(a + ".moved"), test::AviBytes(1));
+            }
+            for (const auto& entry : fs::directory_iterator(clips.path()))
+                fs::remove_all(entry.path());
+        }
+    }
+}
+
+TEST_F(QueueRunTest, ASourceThatCannotBeDeletedIsReportedWithTheSystemsReason)
+{
+    const std::string a = Clip("a.avi");
+    if (!test::MakeUndeletable(a))
+        GTEST_SKIP() << "no way to make an undeletable file here";
+    window.entries = {a};
+    window.subdir = false;
+    window.deleteOriginal = true;
+    std::optional<EntryOutcome> outcome;
+    struct Recorder : RunObserver {
+        std::optional<EntryOutcome>& outcome;
+        explicit Recorder(std::optional<EntryOutcome>& o) : outcome(o) {}
+        void EntryFinished(int, const std::string&, const EntryOutcome& o) override { outcome = o; }
+    } recorder(outcome);
+    runner.Environment().observer = &recorder;
+    const std::string message = Run();
+    test::MakeDeletable(a);
+    const std::string start =
+        "1 file was converted, but its source file was not deleted:\n" + a + ": its source file could not be deleted: ";
+    EXPECT_TRUE(message.starts_with(start)) << message;
+    EXPECT_GT(message.size(), start.size()) << "no reason given";
+    ASSERT_TRUE(outcome);
+    EXPECT_TRUE(outcome->converted);
+    EXPECT_FALSE(outcome->sourceDeleted);
+    EXPECT_EQ(FolderHolds(clips.path().string()),
+              (std::set<std::string>{"a.avi", "a.avi.noaudio.avi", "a.avi.A1.wav", "a.avi.A2.wav", "tools.log"}));
+}
+
+TEST_F(QueueRunTest, TheTemporaryFilesOfAToolThatFailedOrWasEndedGoWithIt)
+{
+    // The fake tools leave temporary files under the names the real ones use, as a tool killed
+    // halfway would; those of another process stay.
+    const struct {
+        const char* name;
+        const char* tool;
+        bool interrupt;
+    } rows[] = {
+        {"the video tool failed", "vdub", false},
+        {"the right channel's tool failed", "right", false},
+        {"the video tool was ended", "vdub", true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const test::ScopedEnv temporary("FAKE_TEMPORARY", row.tool);
+        const test::ScopedEnv fail("FAKE_FAIL", row.interrupt ? "" : row.tool);
+        const test::ScopedEnv slow("FAKE_SLEEP_MS", row.interrupt ? "20000" : "");
+        const std::string a = Clip("a.avi");
+        WriteFile(clips / ".vdub-1-0", "another process's");
+        WriteFile(clips / ".sox-1-x", "another process's");
+        window.entries = {a};
+        window.deleteOriginal = true;
+        const auto interrupt = [&] {
+            if (row.interrupt && !Runs().empty())
+                throw RunInterrupted("Interrupted");
+        };
+        EXPECT_NE(Run(interrupt), "");
+        EXPECT_EQ(FolderHolds(clips.path().string()),
+                  (std::set<std::string>{"a.avi", ".vdub-1-0", ".sox-1-x", "tools.log"}));
+        for (const auto& entry : fs::directory_iterator(clips.path()))
+            fs::remove_all(entry.path());
+    }
+}
+
 // Several entries at once (jobs > 1). The launcher runs in the entries' threads there: what it
 // sees is kept in atomics and checked by the test's own thread.
 
@@ -577,12 +1043,13 @@ TEST_F(QueueRunTest, EntriesRunAtOnceEachWithAScriptOfItsOwnAndAreToldOfInTheCal
     EXPECT_TRUE(fs::exists(b + "_processed" + Sep() + "b.avi.A2.wav"));
 }
 
-TEST_F(QueueRunTest, EntriesWithTheSameOutputsNeverRunAtOnceAndOtherNamesOfOneFileDo)
+TEST_F(QueueRunTest, EntriesWithTheSameOutputsOrTheSameSourceFileNeverRunAtOnce)
 {
     // The outputs beside the source, and the source deleted. Two entries with the same outputs,
     // converted at once, would write over each other; the second would then fail on the deleted
     // source and take the first one's outputs away with it. Another name of the file in another
-    // folder (a hard link) has outputs of its own.
+    // folder (a hard link) has outputs of its own, but the file is held by the first entry: it
+    // waits, and is converted after it.
     const bool posix = HostPathRules().style == PathStyle::posix;
     std::string upperClips = clips.dir();
     for (char& c : upperClips)
@@ -590,7 +1057,7 @@ TEST_F(QueueRunTest, EntriesWithTheSameOutputsNeverRunAtOnceAndOtherNamesOfOneFi
     const struct {
         const char* name;
         std::string second;
-        bool atOnce;
+        bool converted;
     } rows[] = {
         {"the same name twice", clips / "a.avi", false},
         {"through a linked folder, or in other letter case",
@@ -617,20 +1084,21 @@ TEST_F(QueueRunTest, EntriesWithTheSameOutputsNeverRunAtOnceAndOtherNamesOfOneFi
             if (++running > 1)
                 together = true;
             if (command.showMode == ShowMode::hidden)
-                (void)test::WaitUntil([&] { return running > 1; }, std::chrono::milliseconds(row.atOnce ? 10000 : 300));
+                (void)test::WaitUntil([&] { return running > 1; }, std::chrono::milliseconds(300));
             const int code = LaunchTool(command, hook, end);
             --running;
             return code;
         };
-        if (row.atOnce) {
+        if (row.converted) {
             EXPECT_EQ(Run({}, 2), "");
             EXPECT_FALSE(fs::exists(row.second));
             EXPECT_EQ(ReadFile(row.second + ".A2.wav"), test::WavBytes(1, 4));
         } else {
+            // By then the first entry had deleted it.
             EXPECT_EQ(Run({}, 2), "1 file was not converted, and its source file was not deleted:\n" + row.second +
-                                      ": " + ProgramName("vdub") + " ended with exit code 1");
+                                      ": the source file cannot be opened (" + kNoSuchFile + ")");
         }
-        EXPECT_EQ(together, row.atOnce);
+        EXPECT_FALSE(together);
         EXPECT_FALSE(fs::exists(a));
         EXPECT_EQ(ReadFile(a + ".noaudio.avi"), "RIFF video");
         EXPECT_EQ(ReadFile(a + ".A2.wav"), test::WavBytes(1, 4));

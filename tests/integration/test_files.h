@@ -28,15 +28,16 @@ inline void WriteFile(const std::string& path, const std::string& bytes)
     return out;
 }
 
-// A PCM WAV file of silence: 16-bit unless told otherwise.
-[[nodiscard]] inline std::string WavBytes(int channels, std::uint32_t frames, std::uint32_t rate = 8000, int bits = 16)
+// A WAV file of silence: 16-bit PCM unless told otherwise (format 3 is floating point).
+[[nodiscard]] inline std::string WavBytes(int channels, std::uint32_t frames, std::uint32_t rate = 8000, int bits = 16,
+                                          int format = 1)
 {
     const std::uint32_t block = static_cast<std::uint32_t>(channels * bits / 8);
     const std::uint32_t data = block * frames;
-    return "RIFF" + LittleEndian(36 + data, 4) + "WAVEfmt " + LittleEndian(16, 4) + LittleEndian(1, 2) +
-           LittleEndian(static_cast<std::uint64_t>(channels), 2) + LittleEndian(rate, 4) +
-           LittleEndian(rate * block, 4) + LittleEndian(block, 2) + LittleEndian(static_cast<std::uint64_t>(bits), 2) +
-           "data" + LittleEndian(data, 4) + std::string(data, '\0');
+    return "RIFF" + LittleEndian(36 + data, 4) + "WAVEfmt " + LittleEndian(16, 4) +
+           LittleEndian(static_cast<std::uint64_t>(format), 2) + LittleEndian(static_cast<std::uint64_t>(channels), 2) +
+           LittleEndian(rate, 4) + LittleEndian(rate * block, 4) + LittleEndian(block, 2) +
+           LittleEndian(static_cast<std::uint64_t>(bits), 2) + "data" + LittleEndian(data, 4) + std::string(data, '\0');
 }
 
 // A WAV file holding `samples` (interleaved frames) as they are, in the format the ffmpeg tool
@@ -59,18 +60,22 @@ inline void WriteFile(const std::string& path, const std::string& bytes)
     return "RIFF" + LittleEndian(body.size(), 4) + body;
 }
 
-// The start of an AVI file as far as its stream headers: one video stream, then audio streams.
+// The start of an AVI file as far as its stream headers: one video stream, then audio streams of
+// 16-bit PCM, each with its format header.
 [[nodiscard]] inline std::string AviBytes(int audioStreams)
 {
     const auto chunk = [](const std::string& id, const std::string& body) {
         return id + LittleEndian(body.size(), 4) + body + (body.size() % 2 ? std::string(1, '\0') : "");
     };
-    const auto stream = [&](const char* type) {
-        return chunk("LIST", "strl" + chunk("strh", type + std::string(52, '\0')));
+    const auto stream = [&](const char* type, const std::string& format) {
+        return chunk("LIST", "strl" + chunk("strh", type + std::string(52, '\0')) + chunk("strf", format));
     };
-    std::string hdrl = "hdrl" + chunk("avih", std::string(56, '\0')) + stream("vids");
+    const std::string bitmap = LittleEndian(40, 4) + std::string(36, '\0');
+    const std::string wave = LittleEndian(1, 2) + LittleEndian(2, 2) + LittleEndian(8000, 4) + LittleEndian(32000, 4) +
+                             LittleEndian(4, 2) + LittleEndian(16, 2) + LittleEndian(0, 2);
+    std::string hdrl = "hdrl" + chunk("avih", std::string(56, '\0')) + stream("vids", bitmap);
     for (int i = 0; i < audioStreams; ++i)
-        hdrl += stream("auds");
+        hdrl += stream("auds", wave);
     const std::string body = "AVI " + chunk("LIST", hdrl) + chunk("LIST", "movi");
     return "RIFF" + LittleEndian(body.size(), 4) + body;
 }

@@ -83,6 +83,17 @@ template <class Ready> bool WaitUntil(Ready ready, std::chrono::milliseconds bou
 void SetEnv(const char* name, const std::string& value);
 void UnsetEnv(const char* name);
 
+// How the system says that a file is not there.
+[[nodiscard]] std::string NoSuchFileText();
+
+// Makes a FIFO; false where the platform has none.
+[[nodiscard]] bool MakeFifo(const std::string& path);
+
+// Makes a file that this process cannot delete (immutable for root, in a folder it may not write
+// to otherwise; read-only on Windows), and undoes that. False when it cannot be done here.
+[[nodiscard]] bool MakeUndeletable(const std::string& path);
+void MakeDeletable(const std::string& path);
+
 // Sets an environment variable for the life of the object; what it was comes back afterwards.
 class ScopedEnv {
 public:
