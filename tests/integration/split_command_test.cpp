@@ -198,7 +198,7 @@ TEST_F(SplitCommandTest, AReaderThatWentAwayStopsNothingAndTheExitCodeStillTells
     EXPECT_TRUE(fs::exists(clips / "b.avi.A2.wav"));
     EXPECT_EQ(ReadFile(clips / "err"),
               "1 file was not converted, and its source file was not deleted:\n" + (clips / "missing.avi") +
-                  ": vdub ended with exit code 1\n" +
+                  ": the source file cannot be opened (" + std::strerror(ENOENT) + ")\n" +
                   "quorvil-split: 3 lines could not be written to standard output: " + std::strerror(EPIPE) + "\n");
 }
 
