@@ -14,48 +14,27 @@
 #include <unistd.h>
 
 #include "errors.h"
+#include "errors_posix.h"
 
 namespace quorvil {
 
 namespace {
 
-// The Windows error code of the same meaning, so that messages read as on Windows.
-int WindowsCode(int error)
-{
-    switch (error) {
-    case EEXIST:
-        return 183; // ERROR_ALREADY_EXISTS
-    case ENOENT:
-    case ENOTDIR:
-        return 3; // ERROR_PATH_NOT_FOUND
-    case EACCES:
-    case EPERM:
-    case EROFS:
-        return 5; // ERROR_ACCESS_DENIED
-    case EMFILE:
-    case ENFILE:
-        return 4; // ERROR_TOO_MANY_OPEN_FILES
-    case ENOSPC:
-        return 112; // ERROR_DISK_FULL
-    case ENAMETOOLONG:
-        return 206; // ERROR_FILENAME_EXCED_RANGE
-    default:
-        return error;
-    }
-}
-
-bool WriteAll(int fd, const std::string& bytes)
+// Writes every byte; on failure returns the system's error (ENOSPC for a write that took nothing).
+int WriteAll(int fd, const std::string& bytes)
 {
     std::size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0)
-            return false;
+        if (n < 0)
+            return errno;
+        if (n == 0)
+            return ENOSPC;
         done += static_cast<std::size_t>(n);
     }
-    return true;
+    return 0;
 }
 
 FileStamp StampFrom(const struct stat& info)
@@ -117,7 +96,7 @@ struct DirCloser {
 void CreateDirectoryLevel(const std::string& path)
 {
     if (::mkdir(path.c_str(), 0777) != 0)
-        throw Error(IoErrorMessage(WindowsCode(errno)));
+        throw Error(IoErrorMessageOfErrno(errno));
 }
 
 void WriteScriptFile(const std::string& path, const std::string& bytes)
@@ -125,11 +104,12 @@ void WriteScriptFile(const std::string& path, const std::string& bytes)
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0)
         throw Error(CannotCreateFileMessage(path, std::strerror(errno)));
-    bool written = WriteAll(fd, bytes);
-    written = (::close(fd) == 0) && written;
-    if (!written) {
+    int error = WriteAll(fd, bytes);
+    if (::close(fd) != 0 && error == 0)
+        error = errno;
+    if (error != 0) {
         ::unlink(path.c_str());
-        throw Error(kStreamWriteError);
+        throw Error(StreamWriteErrorMessage(std::strerror(error)));
     }
 }
 
