@@ -29,7 +29,8 @@ constexpr const char* kHelp =
     "\n"
     "The tools vdub and sox are taken from the directory of quorvil-split.\n"
     "Exit code: 0 every file converted, 1 a file was not converted or the run stopped, 2 bad usage,\n"
-    "130, 143 or 129 interrupted by SIGINT, SIGTERM or SIGHUP (a closed terminal).\n";
+    "3 every file converted but a source file kept (listed, with the reason), 130, 143 or 129\n"
+    "interrupted by SIGINT, SIGTERM or SIGHUP (a closed terminal).\n";
 
 class PrintProgress : public RunObserver {
 public:
@@ -183,8 +184,9 @@ int RunSplitCommand(const std::vector<std::string>& arguments, std::ostream& out
         err << e.what() << '\n' << progress.Unwritten();
         if (signal() != 0)
             return 128 + signal();
-        // Converted files whose sources were kept are said, but they are converted.
-        return progress.AllConverted(files.size()) ? 0 : 1;
+        // Every file converted, yet the list says something a script should not miss: a source
+        // that could not be deleted, or that left during its conversion.
+        return progress.AllConverted(files.size()) ? 3 : 1;
     }
     err << progress.Unwritten();
     return signal() != 0 ? 128 + signal() : 0;

@@ -102,8 +102,8 @@ TEST_F(SplitCommandTest, FailuresGiveExitCodeOneAndTheList)
     EXPECT_FALSE(fs::exists(clips / "a.avi"));
     EXPECT_TRUE(fs::exists(clips / "b.avi"));
 
-    // Only sources kept, every file converted: said, but not a failure.
-    EXPECT_EQ(Split("--no-subdir --delete b.avi").code, 0);
+    // Every file converted, only sources kept: told apart from both a failure and a clean run.
+    EXPECT_EQ(Split("--no-subdir --delete b.avi").code, 3);
 }
 
 TEST_F(SplitCommandTest, ASignalEndsTheToolCleansUpKeepsTheSourceAndARerunConverts)
