@@ -1,4 +1,5 @@
 #include "new_file.h"
+#include "system_text_win32.h"
 
 #include <csignal>
 #include <cstdlib>
@@ -8,17 +9,6 @@
 namespace tool {
 
 namespace {
-
-// The system's words for an error, without the line end and full stop FormatMessage adds.
-std::string SystemText(DWORD code)
-{
-    char text[512];
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text,
-                                  sizeof text, nullptr);
-    while (length > 0 && (static_cast<unsigned char>(text[length - 1]) <= ' ' || text[length - 1] == '.'))
-        --length;
-    return length > 0 ? std::string(text, length) : "system error " + std::to_string(code);
-}
 
 HANDLE Handle(std::intptr_t handle)
 {
@@ -45,6 +35,16 @@ std::string DirectoryOf(const std::string& path)
 }
 
 } // namespace
+
+std::string SystemText(unsigned long code)
+{
+    char text[512];
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text,
+                                  sizeof text, nullptr);
+    while (length > 0 && (static_cast<unsigned char>(text[length - 1]) <= ' ' || text[length - 1] == '.'))
+        --length;
+    return length > 0 ? std::string(text, length) : "system error " + std::to_string(code);
+}
 
 NewFile::NewFile(std::string target, const char* prefix, const char* suffix)
     : target_(std::move(target)), prefix_(prefix), suffix_(suffix)

@@ -9,21 +9,13 @@
 
 #include "channel_copy.h"
 #include "new_file.h"
+#include "system_text_win32.h"
 
 namespace sox {
 
 namespace {
 
-// The system's words for an error, without the line end and full stop FormatMessage adds.
-std::string SystemText(DWORD code)
-{
-    char text[512];
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text,
-                                  sizeof text, nullptr);
-    while (length > 0 && (static_cast<unsigned char>(text[length - 1]) <= ' ' || text[length - 1] == '.'))
-        --length;
-    return length > 0 ? std::string(text, length) : "system error " + std::to_string(code);
-}
+using tool::SystemText;
 
 class HandleFile : public File {
 public:

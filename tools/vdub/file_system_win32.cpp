@@ -10,28 +10,17 @@ extern "C" {
 }
 
 #include "script.h"
+#include "system_text_win32.h"
 
 namespace vdub {
 
 namespace {
 
+using tool::SystemText;
+
 HANDLE Handle(std::intptr_t handle)
 {
     return reinterpret_cast<HANDLE>(handle);
-}
-
-std::string SystemText(DWORD code)
-{
-    char* text = nullptr;
-    const DWORD n =
-        FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                       nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-    std::string result = n ? std::string(text, n) : "error " + std::to_string(code);
-    LocalFree(text);
-    while (!result.empty() &&
-           (result.back() == '\n' || result.back() == '\r' || result.back() == ' ' || result.back() == '.'))
-        result.pop_back();
-    return result;
 }
 
 } // namespace
