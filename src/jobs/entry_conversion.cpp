@@ -1,5 +1,7 @@
 #include "entry_conversion.h"
 
+#include <string_view>
+
 #include "plan.h"
 
 namespace quorvil {
@@ -9,6 +11,18 @@ namespace {
 std::string NotAFile(const std::string& path)
 {
     return path + " is not a regular file; Quorvil will not replace it";
+}
+
+// The first warning our video tool gave ("vdub: warning: ..."), as the launcher kept its last error
+// lines (joined with " / "), without its mark; empty when none. A user's own video tool gives none.
+std::string VideoToolWarning(const std::string& errorTail)
+{
+    static constexpr std::string_view kMark = "vdub: warning: ";
+    const std::size_t at = errorTail.find(kMark);
+    if (at == std::string::npos)
+        return {};
+    const std::size_t start = at + kMark.size();
+    return "the video tool says: " + errorTail.substr(start, errorTail.find(" / ", start) - start);
 }
 
 } // namespace
@@ -165,6 +179,10 @@ EntryConversion::Assessment EntryConversion::Assess(const std::string& wav, cons
         return {true, "the precision of its audio cannot be told from its headers"};
     if (std::string lost = PrecisionLost(*census->audioPrecision, sound); !lost.empty())
         return {true, lost};
+    // The video tool read the file itself: what it says it left out keeps the source too, even where
+    // our reading of the headers found nothing.
+    if (std::string warning = VideoToolWarning(steps_[0].end.errorTail); !warning.empty())
+        return {true, warning};
     return {true, {}};
 }
 

@@ -10,7 +10,8 @@
 // run last that long; with $FAKE_SLOW set, only the runs whose record holds that text (a source's name, say: it is in
 // vdub's script and in sox's arguments). $FAKE_SOUNDTRACK ("24", "f32", ...) gives the soundtrack other samples than
 // 16-bit ones. When $FAKE_TEMPORARY names it, a tool first leaves temporary files in its outputs' folders under the
-// names the real tools use (.vdub-PID-N, .sox-PID-N), as a tool ended halfway would.
+// names the real tools use (.vdub-PID-N, .sox-PID-N), as a tool ended halfway would. $FAKE_VDUB_WARNING makes
+// vdub warn as ours does of a stream it leaves out, and go on.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -90,6 +91,8 @@ int main(int argc, char** argv)
         tool::ReportFailure("fake " + role + ": failing as asked");
         return 1;
     }
+    if (const std::string warning = Env("FAKE_VDUB_WARNING"); role == "vdub" && !warning.empty())
+        tool::ReportWarning("vdub: warning: " + warning);
 
     if (name == "vdub") {
         if (ReadFile(ScriptString(script, "VirtualDub.Open")).empty())

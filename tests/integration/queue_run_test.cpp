@@ -538,6 +538,24 @@ TEST_F(QueueRunTest, ASourceIsDeletedOnlyWithOneVideoAndOneAudioStreamAndItsFull
     }
 }
 
+TEST_F(QueueRunTest, WhatTheVideoToolSaysItLeftOutKeepsTheSourceWhereTheHeadersShowNothing)
+{
+    const std::string a = Clip("a.avi");
+    window.entries = {a};
+    window.deleteOriginal = true;
+    window.subdir = false;
+    {
+        const test::ScopedEnv warning("FAKE_VDUB_WARNING", "\"a.avi\" has 2 audio streams; only the first is in the soundtrack");
+        EXPECT_EQ(Run(), "1 file was converted, but its source file was not deleted:\n" + a +
+                             ": the video tool says: \"a.avi\" has 2 audio streams; only the first is in the soundtrack");
+        EXPECT_EQ(ReadFile(a), test::AviBytes(1));
+    }
+    for (const char* output : {".noaudio.avi", ".A1.wav", ".A2.wav"})
+        fs::remove(a + output);
+    EXPECT_EQ(Run(), ""); // with no warning it goes
+    EXPECT_FALSE(fs::exists(a));
+}
+
 TEST_F(QueueRunTest, OutputsLeftFromBeforeDoNotCountAndAreNotTakenBack)
 {
     const std::string a = Clip("a.avi");
