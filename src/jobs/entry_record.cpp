@@ -91,7 +91,8 @@ public:
             } else if (kind == "folder") {
                 FolderStamp stamp;
                 stamp.exists = true;
-                if (!Number(stamp.volume) || !Number(stamp.identity))
+                if (!Number(stamp.volume) || !Number(stamp.identity) || !Number(stamp.born) ||
+                    !Number(stamp.generation))
                     return;
                 const std::optional<std::string> path = Path();
                 if (!path)
@@ -227,7 +228,8 @@ void EntryRecord::Save()
     text << kHeader;
     for (const Made& made : made_) {
         if (made.folder)
-            text << "folder " << made.dir.volume << ' ' << made.dir.identity;
+            text << "folder " << made.dir.volume << ' ' << made.dir.identity << ' ' << made.dir.born << ' '
+                 << made.dir.generation;
         else
             text << "file " << made.file.volume << ' ' << made.file.identity << ' ' << made.file.size << ' '
                  << made.file.modified;

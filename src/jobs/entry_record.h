@@ -35,6 +35,10 @@ struct FolderStamp {
     bool exists = false; // a folder, not a link to one, is there
     std::uint64_t volume = 0;
     std::uint64_t identity = 0;
+    // When it was made, and the generation of its number, where the system tells (else 0): a number
+    // given anew to a folder made since is then told apart.
+    std::int64_t born = 0;
+    std::uint64_t generation = 0;
 
     friend bool operator==(const FolderStamp&, const FolderStamp&) = default;
 };

@@ -10,13 +10,33 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <linux/fs.h>
 #include <stdio.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace quorvil {
 
 namespace {
+
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+
+    [[nodiscard]] int get() const { return fd_; }
+
+private:
+    int fd_;
+};
 
 struct DirCloser {
     void operator()(DIR* dir) const { ::closedir(dir); }
@@ -35,10 +55,23 @@ std::string FirstLine(const char* path)
 
 FolderStamp FolderStampAt(const std::string& path)
 {
-    struct stat info {};
-    if (::lstat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+    const Descriptor folder(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (folder.get() < 0)
         return {};
-    return {true, static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
+    struct statx info {};
+    if (::statx(folder.get(), "", AT_EMPTY_PATH, STATX_TYPE | STATX_INO | STATX_BTIME, &info) != 0 ||
+        !S_ISDIR(info.stx_mode))
+        return {};
+    const std::int64_t born =
+        (info.stx_mask & STATX_BTIME)
+            ? static_cast<std::int64_t>(info.stx_btime.tv_sec) * 1000000000 + info.stx_btime.tv_nsec
+            : 0;
+    // Times have the clock's coarse step; the generation (where the file system keeps one) differs anyway.
+    unsigned int generation = 0;
+    if (::ioctl(folder.get(), FS_IOC_GETVERSION, &generation) != 0)
+        generation = 0;
+    return {true, ::makedev(info.stx_dev_major, info.stx_dev_minor), static_cast<std::uint64_t>(info.stx_ino), born,
+            generation};
 }
 
 namespace record_host {

@@ -29,7 +29,10 @@ FolderStamp StampOfOpen(HANDLE folder)
     if (!GetFileInformationByHandle(folder, &info) || !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
         (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
         return {};
-    return {true, info.dwVolumeSerialNumber, (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+    return {true, info.dwVolumeSerialNumber, (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow,
+            static_cast<std::int64_t>((std::uint64_t{info.ftCreationTime.dwHighDateTime} << 32) |
+                                      info.ftCreationTime.dwLowDateTime),
+            0};
 }
 
 } // namespace
