@@ -29,10 +29,9 @@ FolderStamp StampOfOpen(HANDLE folder)
     if (!GetFileInformationByHandle(folder, &info) || !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
         (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
         return {};
-    return {true, info.dwVolumeSerialNumber, (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow,
-            static_cast<std::int64_t>((std::uint64_t{info.ftCreationTime.dwHighDateTime} << 32) |
-                                      info.ftCreationTime.dwLowDateTime),
-            0};
+    // An NTFS file number holds a sequence number of its own, so a number given anew differs; the
+    // creation time is not used, as not every file system keeps it apart from the change time.
+    return {true, info.dwVolumeSerialNumber, (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow, 0, 0};
 }
 
 } // namespace

@@ -79,7 +79,7 @@ TEST(EntryRecord, WhatADeadRunMadeIsTakenBackWhileItIsStillWhatItMade)
         fs::remove(replaced);
         WriteFile(replaced, "the user's own, longer");
         fs::remove(remade);
-        fs::create_directory(remade);
+        fs::create_directory(remade); // another, though perhaps under the same number
         WriteFile(remade + test::Sep() + "mine", "the user's");
 
         TakeBackWhatDeadRunsLeft(records.dir());
@@ -100,7 +100,7 @@ TEST(EntryRecord, WhatADeadRunMadeIsTakenBackWhileItIsStillWhatItMade)
         ASSERT_EQ(left.size(), 1u);
         fs::copy_file(records / left[0], records / (left[0] + ".new"));
         fs::remove(soundtrack);
-        fs::remove(remade);
+        fs::rename(remade, work / "moved");
         fs::create_directory(remade); // the user's, empty
         WriteFile(soundtrack, "the user's sound");
         TakeBackWhatDeadRunsLeft(records.dir());
@@ -213,10 +213,10 @@ TEST_F(RecordedRunTest, AUsersOwnOutputFolderStillStopsTheRun)
     const std::string a = clips / "a.avi";
     WriteFile(a, test::AviBytes(1));
     window.entries = {a};
-    // A dead run made a folder of that name once; the one there now is the user's.
+    // A dead run made a folder of that name once; the user moved it away and made one of their own.
     fs::create_directory(OutputDirectory(a));
     LeaveRecord(records.dir(), DeadOwners()[0].second, [&](EntryRecord& record) { record.Folder(OutputDirectory(a)); });
-    fs::remove(OutputDirectory(a));
+    fs::rename(OutputDirectory(a), clips / "moved");
     fs::create_directory(OutputDirectory(a));
 
     EXPECT_EQ(Run(records.dir()), "I/O error 183");
