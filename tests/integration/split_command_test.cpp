@@ -50,7 +50,9 @@ struct Result {
 // Runs quorvil-split from a folder of its own that holds the fake tools, as a user would.
 class SplitCommandTest : public ::testing::Test {
 protected:
-    SplitCommandTest() : logEnv_("FAKE_TOOL_LOG", clips / "tools.log")
+    SplitCommandTest()
+        : logEnv_("FAKE_TOOL_LOG", clips / "tools.log"), stateEnv_("XDG_STATE_HOME", state.path().string()),
+          runtimeEnv_("XDG_RUNTIME_DIR", runtime.path().string())
     {
         fs::copy_file(QUORVIL_SPLIT, app / "quorvil-split");
         test::InstallFakeTools(app);
@@ -67,9 +69,13 @@ protected:
 
     TempDir app;
     TempDir clips;
+    TempDir state;   // the user's state folder: the runs' entry records
+    TempDir runtime; // where the runs make their private script folders
 
 private:
     test::ScopedEnv logEnv_;
+    test::ScopedEnv stateEnv_;
+    test::ScopedEnv runtimeEnv_;
 };
 
 TEST_F(SplitCommandTest, ConvertsRelativePathsWithItsOwnTools)
@@ -162,6 +168,44 @@ TEST_F(SplitCommandTest, KilledOutrightItTakesItsToolWithItAndARerunConverts)
     const Result rerun = Split("--no-subdir a.avi");
     EXPECT_EQ(rerun.code, 0) << rerun.err;
     EXPECT_TRUE(fs::exists(clips / "a.avi.A2.wav"));
+}
+
+TEST_F(SplitCommandTest, KilledOutrightAsTheAudioToolRunsARerunTakesBackWhatItLeftAndConverts)
+{
+    WriteFile(clips / "a.avi", test::AviBytes(1));
+    {
+        // The left channel's tool sleeps; the run is killed once it has started.
+        const test::ScopedEnv slow("FAKE_SLEEP_MS", "20000");
+        const test::ScopedEnv which("FAKE_SLOW", "A1.wav");
+        const std::string command = "cd " + QuoteArgument(clips.path().string()) + " && (" +
+                                    QuoteArgument(app / "quorvil-split") + " a.avi 2>err & pid=$!; " +
+                                    "n=0; while ! grep -q A1.wav tools.log 2>/dev/null && [ $n -lt 1000 ]; do " +
+                                    "sleep 0.01; n=$((n + 1)); done; kill -KILL $pid; wait $pid; echo $? >code)";
+        ASSERT_EQ(std::system(command.c_str()), 0);
+    }
+    ASSERT_EQ(ReadFile(clips / "code"), "137\n");
+    EXPECT_TRUE(test::WaitUntil([&] { return !ProgramRunning(app / "sox"); }, std::chrono::seconds(10)));
+    // What the killed run had made: the folder with the video, the soundtrack, its script folder and
+    // the entry's record.
+    ASSERT_TRUE(fs::exists(clips / "a.avi_processed/a.avi"));
+    ASSERT_TRUE(fs::exists(clips / "a.avi.wav"));
+    EXPECT_FALSE(fs::is_empty(runtime.path()));
+    EXPECT_FALSE(fs::is_empty(state.path() / "quorvil"));
+
+    const Result rerun = Split("a.avi");
+    EXPECT_EQ(rerun.code, 0) << rerun.err;
+    EXPECT_EQ(ReadFile(clips / "a.avi_processed/a.avi"), "RIFF video");
+    EXPECT_TRUE(fs::exists(clips / "a.avi_processed/a.avi.A1.wav"));
+    EXPECT_TRUE(fs::exists(clips / "a.avi_processed/a.avi.A2.wav"));
+    EXPECT_FALSE(fs::exists(clips / "a.avi.wav"));
+    std::set<std::string> left;
+    for (const auto& entry : fs::recursive_directory_iterator(clips.path()))
+        left.insert(fs::relative(entry.path(), clips.path()).string());
+    EXPECT_EQ(left, (std::set<std::string>{"a.avi", "a.avi_processed", "a.avi_processed/a.avi",
+                                           "a.avi_processed/a.avi.A1.wav", "a.avi_processed/a.avi.A2.wav", "code",
+                                           "err", "out", "tools.log"}));
+    EXPECT_TRUE(fs::is_empty(runtime.path()));
+    EXPECT_TRUE(fs::is_empty(state.path() / "quorvil"));
 }
 
 TEST_F(SplitCommandTest, AReaderThatWentAwayStopsNothingAndTheExitCodeStillTells)
