@@ -124,8 +124,7 @@ private:
     std::optional<std::string> Path()
     {
         std::size_t length = 0;
-        if (!Number(length) || length == 0 || length > text_.size() - at_ || text_.size() - at_ - length < 1 ||
-            text_[at_ + length] != '\n')
+        if (!Number(length) || length == 0 || length >= text_.size() - at_ || text_[at_ + length] != '\n')
             return std::nullopt;
         std::string path = text_.substr(at_, length);
         at_ += length + 1;

@@ -44,10 +44,10 @@ struct FolderStamp {
 };
 [[nodiscard]] FolderStamp FolderStampAt(const std::string& path);
 
-// The record of one entry, a file of its own in the record folder, rewritten whole (a new file
-// renamed over the old) at each change, so that a reader finds the old state or the new one. The
-// file goes when the object does: an entry that ended normally has taken back what it was to.
-// A record that cannot be written is given up; the entry runs on.
+// The record of one entry, a file of its own in the record folder whose name tells its owner,
+// rewritten whole (a new file, on disk, renamed over the old) at each Save(), so that a reader finds
+// the old state or the new one. The file goes when the object does: an entry that ended normally has
+// taken back what it was to. A record that cannot be written is given up; the entry runs on.
 class EntryRecord {
 public:
     // Keeps no record when folder is empty.

@@ -111,6 +111,27 @@ TEST(EntryRecord, WhatADeadRunMadeIsTakenBackWhileItIsStillWhatItMade)
     }
 }
 
+TEST(EntryRecord, ARecordCutShortByAPowerLossTakesBackWhatItNamesWhole)
+{
+    TempDir records;
+    TempDir work;
+    const std::string video = work / "a.avi";
+    const std::string soundtrack = work / "a.avi.wav";
+    WriteFile(video, "video");
+    WriteFile(soundtrack, "sound");
+    LeaveRecord(records.dir(), DeadOwners()[0].second, [&](EntryRecord& record) {
+        record.File(video, StampAt(video));
+        record.File(soundtrack, StampAt(soundtrack));
+    });
+    const std::string name = NamesIn(records).at(0);
+    const std::string whole = ReadFile(records / name);
+    WriteFile(records / name, whole.substr(0, whole.size() - 5)); // the soundtrack's name cut short
+    TakeBackWhatDeadRunsLeft(records.dir());
+    EXPECT_FALSE(fs::exists(video));
+    EXPECT_TRUE(fs::exists(soundtrack));
+    EXPECT_TRUE(NamesIn(records).empty());
+}
+
 TEST(EntryRecord, ARecordOfAProcessThatStillRunsIsLeftAlone)
 {
     const RecordOwner self = ThisProcess();
