@@ -69,7 +69,7 @@ std::exception_ptr ConcurrentRun::Run(RunTally& tally)
     const int count = queue_.count();
     entries_.resize(static_cast<std::size_t>(std::max(count, 0)));
     for (int number = 0; number < std::min(jobs_, count); ++number)
-        slots_.emplace_back(dir_, number);
+        slots_.emplace_back(dir_, number, records_);
     eventsDue_ = std::chrono::steady_clock::now() + kEventInterval;
     for (;;) {
         StartWhatCan(tally);

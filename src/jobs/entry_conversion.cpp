@@ -81,11 +81,17 @@ void EntryConversion::RunSteps()
         const std::string sub = OutputDirectory(path_);
         CreateDirectoryLevel(sub);
         madeDirectory_ = sub;
+        record_.Folder(sub);
     }
     const bool videoSubdir = queue_.subdir();
     const std::string& scriptDir = slot_.scriptDir.Get();
     scriptDirectory_ = scriptDir;
-    WriteScriptFile(ScriptFile(scriptDir, slot_.number), ScriptFileBytes(BuildScriptLines(path_, videoSubdir, rules_)));
+    const std::string script = ScriptFile(scriptDir, slot_.number);
+    WriteScriptFile(script, ScriptFileBytes(BuildScriptLines(path_, videoSubdir, rules_)));
+    if (ScriptDirectory::Owned())
+        record_.Folder(scriptDir);
+    record_.File(script, StampAt(script));
+    record_.Save();
 
     static constexpr std::array<const char*, 3> roles = {"", " for the left channel", " for the right channel"};
     for (std::size_t i = 0; i < steps_.size(); ++i) {
@@ -198,9 +204,12 @@ void EntryConversion::ToolEnded(std::size_t i, bool succeeded)
         outputs.push_back(SoundtrackFile(path_)); // nothing was there as the entry began
     for (const std::string& output : outputs) {
         const FileStamp now = StampAt(output);
-        if (now.exists && !(output == step.output && step.before.exists))
+        if (now.exists && !(output == step.output && step.before.exists)) {
             made_.push_back({output, now});
+            record_.File(output, now);
+        }
     }
+    record_.Save();
     if (!succeeded && step.end.pid > 0) {
         const std::string prefix = (i == 0 ? ".vdub-" : ".sox-") + std::to_string(step.end.pid) + "-";
         for (const std::string& output : outputs)
@@ -213,6 +222,16 @@ void EntryConversion::ToolEnded(std::size_t i, bool succeeded)
 void EntryConversion::CleanUp(bool converted)
 {
     const std::string wav = SoundtrackFile(path_);
+    if (converted) {
+        // The outputs are the user's now, before anything is removed (the source perhaps): a later run
+        // must not take them back should this one be killed.
+        for (const MadeFile& file : made_) {
+            if (file.path != wav)
+                record_.Forget(file.path);
+        }
+        record_.Forget(madeDirectory_);
+        record_.Save();
+    }
     for (const MadeFile& file : made_) {
         if (file.path == wav || !converted)
             (void)RemoveIfSame(file.path, file.stamp);
@@ -221,6 +240,7 @@ void EntryConversion::CleanUp(bool converted)
         DeleteFileQuietly(ScriptFile(scriptDirectory_, slot_.number));
     if (!converted && !madeDirectory_.empty())
         RemoveEmptyFolder(madeDirectory_);
+    record_.End();
 }
 
 } // namespace quorvil

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "entry_record.h"
 #include "file_ops.h"
 #include "host.h"
 #include "launcher.h"
@@ -34,10 +35,14 @@ struct MadeFile {
 // Where entries write their scripts. A run converts one entry at a time on each of its job slots;
 // a run that converts one entry at a time has one, number 0.
 struct JobSlot {
-    JobSlot(const std::string& programDir, int number) : scriptDir(programDir), number(number) {}
+    JobSlot(const std::string& programDir, int number, std::string records = {})
+        : scriptDir(programDir), number(number), records(std::move(records))
+    {
+    }
 
     ScriptDirectory scriptDir; // on POSIX a private directory of the slot's own
     int number;
+    std::string records; // where its entries keep their records (entry_record.h); empty: nowhere
 };
 
 // The conversion of one entry. What it makes is recorded, so that a failure takes it back.
@@ -46,7 +51,7 @@ public:
     EntryConversion(std::string path, const QueueAccess& queue, const EventHook& processEvents, const std::string& dir,
                     JobSlot& slot, const RunEnvironment& environment)
         : path_(std::move(path)), queue_(queue), processEvents_(processEvents), dir_(dir), slot_(slot),
-          environment_(environment), rules_(environment.rules)
+          environment_(environment), rules_(environment.rules), record_(slot.records)
     {
     }
     EntryConversion(const EntryConversion&) = delete;
@@ -83,6 +88,7 @@ private:
     std::size_t ran_ = 0;
     std::vector<MadeFile> made_;
     std::string refused_; // why a step was not started: something not ours at its output's name
+    EntryRecord record_;  // what made_ and madeDirectory_ hold, for a later run should this one be killed
 };
 
 } // namespace quorvil

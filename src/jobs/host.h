@@ -28,6 +28,8 @@ public:
     // The directory, ending with its separator. Throws Error ("Cannot create file ...") when the
     // private directory cannot be made.
     [[nodiscard]] const std::string& Get();
+    // Whether the directory is the run's own, made for it and removed with it.
+    [[nodiscard]] static bool Owned();
 
 private:
     std::string programDir_;

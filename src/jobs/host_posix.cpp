@@ -50,6 +50,11 @@ ScriptDirectory::~ScriptDirectory()
     }
 }
 
+bool ScriptDirectory::Owned()
+{
+    return true;
+}
+
 const std::string& ScriptDirectory::Get()
 {
     if (!made_.empty())

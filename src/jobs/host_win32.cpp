@@ -54,6 +54,11 @@ std::string FullPath(const std::string& path)
 
 ScriptDirectory::~ScriptDirectory() = default;
 
+bool ScriptDirectory::Owned()
+{
+    return false;
+}
+
 const std::string& ScriptDirectory::Get()
 {
     return programDir_;

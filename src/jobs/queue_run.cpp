@@ -2,6 +2,7 @@
 
 #include "concurrent_run.h"
 #include "entry_conversion.h"
+#include "entry_record.h"
 #include "host.h"
 #include "run_tally.h"
 
@@ -23,9 +24,9 @@ private:
 
 // One entry after the other, all in the caller's thread, with the queue and the options read live.
 void RunOneAtATime(const QueueAccess& queue, const EventHook& processEvents, const std::string& dir,
-                   const RunEnvironment& environment, RunTally& tally)
+                   const RunEnvironment& environment, const std::string& records, RunTally& tally)
 {
-    JobSlot slot(dir, 0);
+    JobSlot slot(dir, 0, records);
     const int count = queue.count();
     for (int i = 0; i < count; ++i) {
         const std::optional<std::string> entry = queue.entry(i);
@@ -56,10 +57,13 @@ void QueueRunner::RunQueue(const QueueAccess& queue, const EventHook& processEve
     std::exception_ptr stop;
     try {
         const std::string dir = environment.programDir.empty() ? ProgramDirectory() : environment.programDir;
+        // What a killed run left of its entries would stop this one ("exists", "I/O error 183").
+        const std::string records = PrepareRecordFolder(environment.recordFolder);
+        TakeBackWhatDeadRunsLeft(records);
         if (jobs <= 1)
-            RunOneAtATime(queue, processEvents, dir, environment, tally);
+            RunOneAtATime(queue, processEvents, dir, environment, records, tally);
         else
-            stop = ConcurrentRun(queue, processEvents, dir, environment, jobs).Run(tally);
+            stop = ConcurrentRun(queue, processEvents, dir, environment, jobs, records).Run(tally);
     } catch (const Error&) {
         stop = std::current_exception();
     }

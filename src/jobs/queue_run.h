@@ -54,6 +54,9 @@ struct RunEnvironment {
     PathRules rules = HostPathRules();
     Launcher launch = LaunchTool;
     RunObserver* observer = nullptr;
+    // Where entries keep records of what they made, for the next run to take back should a run be
+    // killed outright; empty: the user's state folder (see entry_record.h).
+    std::string recordFolder;
 };
 
 // Runs the queue, one run at a time: the owner of "a run is under way". The front ends and

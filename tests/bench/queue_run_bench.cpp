@@ -66,7 +66,7 @@ int main(int argc, char** argv)
         [] { return false; },
         [] { return false; },
     };
-    quorvil::QueueRunner runner({dir, rules, quorvil::LaunchTool, nullptr});
+    quorvil::QueueRunner runner({dir, rules, quorvil::LaunchTool, nullptr, {}});
 
     std::vector<double> run;
     std::vector<double> direct;

@@ -49,7 +49,8 @@ protected:
     RunEnvironment Environment()
     {
         return {tools.dir(), HostPathRules(),
-                [this](const ToolCommand& c, const EventHook& h, ToolEnd* e) { return launch(c, h, e); }, nullptr};
+                [this](const ToolCommand& c, const EventHook& h, ToolEnd* e) { return launch(c, h, e); }, nullptr,
+                records.dir()};
     }
 
     // What a failing fake tool said, as the failure list quotes it (from its error output on POSIX,
@@ -95,6 +96,7 @@ protected:
 
     TempDir tools;
     TempDir clips;
+    TempDir records; // where the runs keep their entry records
     test::FakeQueue window;
     Launcher launch = LaunchTool;
     QueueRunner runner{Environment()};
@@ -855,7 +857,7 @@ TEST_F(QueueRunTest, ASecondRunOnTheSameFileFailsItsEntryWithoutTouchingAnything
     ASSERT_TRUE(test::WaitUntil([&] { return firstStarted.load(); }, std::chrono::seconds(10)));
 
     test::FakeQueue otherWindow = window;
-    QueueRunner second({tools.dir(), HostPathRules(), LaunchTool, nullptr});
+    QueueRunner second({tools.dir(), HostPathRules(), LaunchTool, nullptr, records.dir()});
     std::string secondMessage;
     try {
         second.RunQueue(otherWindow.Access(), {});

@@ -50,7 +50,9 @@ struct Result {
 // Runs quorvil-split from a folder of its own that holds the fake tools, as a user would.
 class SplitCommandTest : public ::testing::Test {
 protected:
-    SplitCommandTest() : logEnv_("FAKE_TOOL_LOG", clips / "tools.log")
+    SplitCommandTest()
+        : logEnv_("FAKE_TOOL_LOG", clips / "tools.log"), stateEnv_("XDG_STATE_HOME", state.path().string()),
+          runtimeEnv_("XDG_RUNTIME_DIR", runtime.path().string())
     {
         fs::copy_file(QUORVIL_SPLIT, app / "quorvil-split");
         test::InstallFakeTools(app);
@@ -67,9 +69,13 @@ protected:
 
     TempDir app;
     TempDir clips;
+    TempDir state;   // the user's state folder: the runs' entry records
+    TempDir runtime; // where the runs make their private script folders
 
 private:
     test::ScopedEnv logEnv_;
+    test::ScopedEnv stateEnv_;
+    test::ScopedEnv runtimeEnv_;
 };
 
 TEST_F(SplitCommandTest, ConvertsRelativePathsWithItsOwnTools)
@@ -162,6 +168,65 @@ TEST_F(SplitCommandTest, KilledOutrightItTakesItsToolWithItAndARerunConverts)
     const Result rerun = Split("--no-subdir a.avi");
     EXPECT_EQ(rerun.code, 0) << rerun.err;
     EXPECT_TRUE(fs::exists(clips / "a.avi.A2.wav"));
+}
+
+TEST_F(SplitCommandTest, KilledOutrightAsTheAudioToolRunsARerunTakesBackWhatItLeftAndConverts)
+{
+    const struct {
+        const char* options;
+        std::vector<std::string> names;
+    } rows[] = {{"", {"a"}}, {"--jobs 2", {"a", "b"}}}; // with two jobs, a record for each running file
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.options);
+        std::string files;
+        std::set<std::string> expected{"code", "err", "out", "tools.log"};
+        for (const std::string& name : row.names) {
+            WriteFile(clips / (name + ".avi"), test::AviBytes(1));
+            files += " " + name + ".avi";
+            for (const char* made : {".avi", ".avi_processed", ".avi_processed/@.avi", ".avi_processed/@.avi.A1.wav",
+                                     ".avi_processed/@.avi.A2.wav"}) {
+                std::string path = name + made;
+                if (const auto at = path.find('@'); at != std::string::npos)
+                    path.replace(at, 1, name);
+                expected.insert(path);
+            }
+        }
+        {
+            // The left channel's tools sleep; the run is killed once each has started.
+            const test::ScopedEnv slow("FAKE_SLEEP_MS", "20000");
+            const test::ScopedEnv which("FAKE_SLOW", "A1.wav");
+            const std::string command = "cd " + QuoteArgument(clips.path().string()) + " && (" +
+                                        QuoteArgument(app / "quorvil-split") + " " + row.options + files +
+                                        " 2>err & pid=$!; n=0; " +
+                                        "while [ \"$(grep -a -o A1.wav tools.log 2>/dev/null | wc -l)\" -lt " +
+                                        std::to_string(row.names.size()) + " ] && [ $n -lt 1000 ]; do " +
+                                        "sleep 0.01; n=$((n + 1)); done; kill -KILL $pid; wait $pid; echo $? >code)";
+            ASSERT_EQ(std::system(command.c_str()), 0);
+        }
+        ASSERT_EQ(ReadFile(clips / "code"), "137\n");
+        EXPECT_TRUE(test::WaitUntil([&] { return !ProgramRunning(app / "sox"); }, std::chrono::seconds(10)));
+        // What the killed run had made: the folders with the videos, the soundtracks, its script folders
+        // and the entries' records.
+        for (const std::string& name : row.names) {
+            EXPECT_TRUE(fs::exists(clips / (name + ".avi_processed/" + name + ".avi")));
+            EXPECT_TRUE(fs::exists(clips / (name + ".avi.wav")));
+        }
+        EXPECT_FALSE(fs::is_empty(runtime.path()));
+        EXPECT_EQ(std::distance(fs::directory_iterator(state.path() / "quorvil"), fs::directory_iterator()),
+                  static_cast<std::ptrdiff_t>(row.names.size()));
+
+        const Result rerun = Split(files);
+        EXPECT_EQ(rerun.code, 0) << rerun.err;
+        std::set<std::string> left;
+        for (const auto& entry : fs::recursive_directory_iterator(clips.path()))
+            left.insert(fs::relative(entry.path(), clips.path()).string());
+        EXPECT_EQ(left, expected);
+        EXPECT_EQ(ReadFile(clips / "a.avi_processed/a.avi"), "RIFF video");
+        EXPECT_TRUE(fs::is_empty(runtime.path()));
+        EXPECT_TRUE(fs::is_empty(state.path() / "quorvil"));
+        for (const std::string& path : left)
+            fs::remove_all(clips / path);
+    }
 }
 
 TEST_F(SplitCommandTest, AReaderThatWentAwayStopsNothingAndTheExitCodeStillTells)

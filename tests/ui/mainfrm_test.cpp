@@ -151,7 +151,7 @@ private slots:
         chooser_ = chooser.get();
         progress_.clear();
         TForm1::Services services{std::move(chooser),
-                                  {tools_->dir(), HostPathRules(), LaunchTool, nullptr},
+                                  {tools_->dir(), HostPathRules(), LaunchTool, nullptr, {}},
                                   [this] { ++ends_; },
                                   [this](double fraction, bool visible) {
                                       progress_.push_back({fraction, visible});

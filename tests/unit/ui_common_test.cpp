@@ -296,7 +296,7 @@ protected:
                         *end = {ToolEnd::Kind::exited, code, {}, {}};
                     return code;
                 },
-                nullptr};
+                nullptr, {}};
     }
 
     std::string Clip(const std::string& name)
@@ -447,7 +447,7 @@ TEST_F(QueueFormTest, AnInterruptEndsTheToolAndTheApplicationWithoutAnErrorBox)
                                          throw;
                                      }
                                  },
-                                 nullptr});
+                                 nullptr, {}});
     view.onEvents = [&] { interrupted.Interrupt("Quorvil was ended by signal 15"); };
     interrupted.Command([&] { interrupted.ProcessQueue(); });
     EXPECT_TRUE(hookThrew);

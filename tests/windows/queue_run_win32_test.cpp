@@ -62,7 +62,7 @@ TEST_F(QueueRunWin32Test, TheShellGetsTheToolsCommandLinesAsPlanned)
     const std::string a = clips / "take 1.avi";
     test::WriteFile(a, "RIFF");
     window.entries = {a};
-    QueueRunner runner({tools.dir(), HostPathRules(), LaunchTool, nullptr});
+    QueueRunner runner({tools.dir(), HostPathRules(), LaunchTool, nullptr, {}});
     runner.RunQueue(window.Access(), {});
 
     const std::string sub = a + "_processed";
@@ -86,7 +86,7 @@ TEST_F(QueueRunWin32Test, ANameInTheSystemCodePageIsConvertedEndToEnd)
     ASSERT_TRUE(StampOf(a).exists);
     window.entries = {a};
     window.deleteOriginal = true;
-    QueueRunner runner({tools.dir(), HostPathRules(), LaunchTool, nullptr});
+    QueueRunner runner({tools.dir(), HostPathRules(), LaunchTool, nullptr, {}});
     std::string error;
     try {
         runner.RunQueue(window.Access(), {});
@@ -117,7 +117,7 @@ TEST_F(QueueRunWin32Test, EveryThreadOfARunOfSeveralJobsStartsItsToolsWithCom)
             ++withoutCom;
         return LaunchTool(command, events, end);
     };
-    QueueRunner runner({tools.dir(), HostPathRules(), launch, nullptr});
+    QueueRunner runner({tools.dir(), HostPathRules(), launch, nullptr, {}});
     runner.RunQueue(window.Access(), {}, 2);
     EXPECT_EQ(launches, 6);
     EXPECT_EQ(withoutCom, 0);

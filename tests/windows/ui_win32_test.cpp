@@ -102,7 +102,7 @@ protected:
         auto chooser = std::make_unique<FakeChooser>();
         chooser_ = chooser.get();
         forms = std::make_unique<Forms>(TForm1::Services{std::move(chooser),
-                                                         {tools.dir(), HostPathRules(), LaunchTool, nullptr},
+                                                         {tools.dir(), HostPathRules(), LaunchTool, nullptr, {}},
                                                          [this] { ++ends; },
                                                          [this](double, bool) { pointers.push_back(GetCursor()); }});
         form1 = &forms->main;

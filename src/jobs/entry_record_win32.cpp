@@ -1,0 +1,133 @@
+#include "entry_record.h"
+
+#include <cstdlib>
+#include <memory>
+
+#include <windows.h>
+
+namespace quorvil {
+
+namespace {
+
+struct HandleCloser {
+    void operator()(HANDLE handle) const { CloseHandle(handle); }
+};
+using UniqueHandle = std::unique_ptr<std::remove_pointer_t<HANDLE>, HandleCloser>;
+
+// The folder itself, a link in its place not followed; null when it cannot be opened.
+UniqueHandle OpenFolder(const std::string& path, DWORD access)
+{
+    const HANDLE folder =
+        CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    return UniqueHandle(folder == INVALID_HANDLE_VALUE ? nullptr : folder);
+}
+
+FolderStamp StampOfOpen(HANDLE folder)
+{
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(folder, &info) || !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return {};
+    // An NTFS file number holds a sequence number of its own, so a number given anew differs; the
+    // creation time is not used, as not every file system keeps it apart from the change time.
+    return {true, info.dwVolumeSerialNumber, (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow, 0, 0};
+}
+
+} // namespace
+
+FolderStamp FolderStampAt(const std::string& path)
+{
+    const UniqueHandle folder = OpenFolder(path, 0);
+    return folder ? StampOfOpen(folder.get()) : FolderStamp{};
+}
+
+namespace record_host {
+
+std::string StateFolder()
+{
+    const char* local = std::getenv("LOCALAPPDATA");
+    return local && *local ? std::string(local) + "\\Quorvil\\" : std::string();
+}
+
+bool MakeFolder(const std::string& path)
+{
+    if (!CreateDirectoryA(path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+        return false;
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::vector<std::string> NamesIn(const std::string& folder)
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    const HANDLE search = FindFirstFileA((folder + "*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        if (found.cFileName[0] != '.' && !(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            names.emplace_back(found.cFileName);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    return names;
+}
+
+bool WriteDurably(const std::string& path, const std::string& bytes)
+{
+    const HANDLE raw =
+        CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (raw == INVALID_HANDLE_VALUE)
+        return false;
+    const UniqueHandle file(raw);
+    DWORD written = 0;
+    // On disk before it replaces the old record: after a power loss the record is whole.
+    return WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+           written == bytes.size() && FlushFileBuffers(file.get());
+}
+
+bool Rename(const std::string& from, const std::string& to, bool replace)
+{
+    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0));
+}
+
+void RemoveFolderIfSame(const std::string& path, const FolderStamp& stamp)
+{
+    // Checked and removed through one handle; the system removes only an empty folder.
+    const UniqueHandle folder = OpenFolder(path, DELETE | FILE_READ_ATTRIBUTES);
+    if (!folder || !stamp.exists || !(StampOfOpen(folder.get()) == stamp))
+        return;
+    FILE_DISPOSITION_INFO disposition{TRUE};
+    (void)SetFileInformationByHandle(folder.get(), FileDispositionInfo, &disposition, sizeof disposition);
+}
+
+std::string HostName()
+{
+    char name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD size = sizeof name;
+    return GetComputerNameA(name, &size) ? std::string(name, size) : std::string();
+}
+
+long ProcessId()
+{
+    return static_cast<long>(GetCurrentProcessId());
+}
+
+std::string ProcessStart(long pid)
+{
+    const HANDLE raw = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid));
+    if (!raw)
+        return GetLastError() == ERROR_INVALID_PARAMETER ? std::string() : std::string("?");
+    const UniqueHandle process(raw);
+    DWORD code = 0;
+    if (GetExitCodeProcess(process.get(), &code) && code != STILL_ACTIVE)
+        return {}; // ended; someone still holds it open
+    FILETIME created, exited, kernel, user;
+    if (!GetProcessTimes(process.get(), &created, &exited, &kernel, &user))
+        return "?";
+    return std::to_string((std::uint64_t{created.dwHighDateTime} << 32) | created.dwLowDateTime);
+}
+
+} // namespace record_host
+
+} // namespace quorvil

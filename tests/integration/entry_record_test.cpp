@@ -1,0 +1,296 @@
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "entry_record.h"
+#include "plan.h"
+#include "queue_run.h"
+#include "test_support.h"
+
+namespace quorvil {
+namespace {
+
+using test::ReadFile;
+using test::TempDir;
+using test::WriteFile;
+namespace fs = std::filesystem;
+
+// Owners that no longer run: this process's number with another start (the number given anew),
+// and a number no process has.
+std::vector<std::pair<const char*, RecordOwner>> DeadOwners()
+{
+    const RecordOwner self = ThisProcess();
+    return {{"a process number given to another process since", {self.host, self.pid, "1.1"}},
+            {"a process number no process has", {self.host, 2147480000, "1.1"}}};
+}
+
+// A record as a run killed in the middle of its entry leaves it.
+void LeaveRecord(const std::string& folder, const RecordOwner& owner, const std::function<void(EntryRecord&)>& fill)
+{
+    std::string kept;
+    {
+        EntryRecord record(folder, owner);
+        fill(record);
+        record.Save();
+        kept = record.Path();
+        fs::rename(kept, kept + ".kept"); // out of the way of the record's own removal
+    }
+    fs::rename(kept + ".kept", kept);
+}
+
+std::vector<std::string> NamesIn(const TempDir& folder)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder.path()))
+        names.push_back(entry.path().filename().string());
+    return names;
+}
+
+TEST(EntryRecord, WhatADeadRunMadeIsTakenBackWhileItIsStillWhatItMade)
+{
+    for (const auto& [name, owner] : DeadOwners()) {
+        SCOPED_TRACE(name);
+        TempDir records;
+        TempDir work;
+        // Made by the dead run, and left as it left them.
+        const std::string folder = work / "a.avi_processed";
+        const std::string video = folder + test::Sep() + "a.avi";
+        const std::string soundtrack = work / "a.avi.wav";
+        // Made by the dead run, then changed by the user.
+        const std::string kept = work / "b.avi_processed";
+        const std::string replaced = kept + test::Sep() + "b.avi";
+        const std::string remade = work / "c.avi_processed";
+        fs::create_directory(folder);
+        fs::create_directory(kept);
+        fs::create_directory(remade);
+        WriteFile(video, "video");
+        WriteFile(soundtrack, "sound");
+        WriteFile(replaced, "video");
+        LeaveRecord(records.dir(), owner, [&](EntryRecord& record) {
+            for (const std::string& made : {folder, kept, remade})
+                record.Folder(made);
+            for (const std::string& made : {video, soundtrack, replaced})
+                record.File(made, StampAt(made));
+        });
+        fs::remove(replaced);
+        WriteFile(replaced, "the user's own, longer");
+        fs::remove(remade);
+        fs::create_directory(remade); // another, though perhaps under the same number
+        WriteFile(remade + test::Sep() + "mine", "the user's");
+
+        TakeBackWhatDeadRunsLeft(records.dir());
+        EXPECT_FALSE(fs::exists(folder));
+        EXPECT_FALSE(fs::exists(soundtrack));
+        EXPECT_EQ(ReadFile(replaced), "the user's own, longer");
+        EXPECT_EQ(ReadFile(remade + test::Sep() + "mine"), "the user's");
+        EXPECT_TRUE(NamesIn(records).empty());
+
+        // Taken back twice (two runs at once): what has come to the names since stays.
+        fs::remove(remade + test::Sep() + "mine");
+        WriteFile(soundtrack, "sound");
+        LeaveRecord(records.dir(), owner, [&](EntryRecord& record) {
+            record.Folder(remade);
+            record.File(soundtrack, StampAt(soundtrack));
+        });
+        const std::vector<std::string> left = NamesIn(records);
+        ASSERT_EQ(left.size(), 1u);
+        fs::copy_file(records / left[0], records / (left[0] + ".new"));
+        fs::remove(soundtrack);
+        fs::rename(remade, work / "moved");
+        fs::create_directory(remade); // the user's, empty
+        WriteFile(soundtrack, "the user's sound");
+        TakeBackWhatDeadRunsLeft(records.dir());
+        TakeBackWhatDeadRunsLeft(records.dir());
+        EXPECT_EQ(ReadFile(soundtrack), "the user's sound");
+        EXPECT_TRUE(fs::is_directory(remade));
+        EXPECT_TRUE(NamesIn(records).empty());
+    }
+}
+
+TEST(EntryRecord, ARecordCutShortByAPowerLossTakesBackWhatItNamesWhole)
+{
+    TempDir records;
+    TempDir work;
+    const std::string video = work / "a.avi";
+    const std::string soundtrack = work / "a.avi.wav";
+    WriteFile(video, "video");
+    WriteFile(soundtrack, "sound");
+    LeaveRecord(records.dir(), DeadOwners()[0].second, [&](EntryRecord& record) {
+        record.File(video, StampAt(video));
+        record.File(soundtrack, StampAt(soundtrack));
+    });
+    const std::string name = NamesIn(records).at(0);
+    const std::string whole = ReadFile(records / name);
+    WriteFile(records / name, whole.substr(0, whole.size() - 5)); // the soundtrack's name cut short
+    TakeBackWhatDeadRunsLeft(records.dir());
+    EXPECT_FALSE(fs::exists(video));
+    EXPECT_TRUE(fs::exists(soundtrack));
+    EXPECT_TRUE(NamesIn(records).empty());
+}
+
+TEST(EntryRecord, ARecordOfAProcessThatStillRunsIsLeftAlone)
+{
+    const RecordOwner self = ThisProcess();
+    const struct {
+        const char* name;
+        RecordOwner owner;
+    } rows[] = {{"this very process", self},
+                {"a process of another machine sharing the folder", {"0123456789abcdef", 2147480000, "1.1"}}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        TempDir records;
+        TempDir work;
+        const std::string output = work / "a.avi.wav";
+        WriteFile(output, "sound");
+        LeaveRecord(records.dir(), row.owner, [&](EntryRecord& record) { record.File(output, StampAt(output)); });
+        TakeBackWhatDeadRunsLeft(records.dir());
+        EXPECT_TRUE(fs::exists(output));
+        EXPECT_EQ(NamesIn(records).size(), 1u);
+    }
+}
+
+TEST(EntryRecord, ALinkAtARecordedNameIsNeverFollowed)
+{
+    TempDir records;
+    TempDir work;
+    const std::string file = work / "a.avi.wav";
+    const std::string folder = work / "a.avi_processed";
+    WriteFile(file, "sound");
+    fs::create_directory(folder);
+    LeaveRecord(records.dir(), DeadOwners()[0].second, [&](EntryRecord& record) {
+        record.File(file, StampAt(file));
+        record.Folder(folder);
+    });
+    // The very file and folder recorded, now reached through links at the recorded names.
+    fs::rename(file, work / "elsewhere.wav");
+    fs::rename(folder, work / "elsewhere");
+    std::error_code noLinks;
+    fs::create_symlink(work / "elsewhere.wav", file, noLinks);
+    if (noLinks)
+        GTEST_SKIP() << "links cannot be made here: " << noLinks.message();
+    fs::create_directory_symlink(work / "elsewhere", folder);
+    TakeBackWhatDeadRunsLeft(records.dir());
+    EXPECT_EQ(ReadFile(work / "elsewhere.wav"), "sound");
+    EXPECT_TRUE(fs::is_directory(work / "elsewhere"));
+    EXPECT_TRUE(fs::is_symlink(file));
+    EXPECT_TRUE(fs::is_symlink(folder));
+}
+
+// Runs of the queue with the fake tools and a record folder of their own.
+class RecordedRunTest : public ::testing::Test {
+protected:
+    RecordedRunTest() : logEnv_("FAKE_TOOL_LOG", clips / "tools.log") { test::InstallFakeTools(tools); }
+
+    std::string Run(const std::string& recordFolder)
+    {
+        QueueRunner runner({tools.dir(), HostPathRules(), launch, nullptr, recordFolder});
+        try {
+            runner.RunQueue(window.Access(), {});
+        } catch (const Error& e) {
+            return e.what();
+        }
+        return "";
+    }
+
+    TempDir tools;
+    TempDir clips;
+    TempDir records;
+    test::FakeQueue window;
+    Launcher launch = LaunchTool;
+
+private:
+    test::ScopedEnv logEnv_;
+};
+
+TEST_F(RecordedRunTest, ARunTakesBackWhatADeadRunLeftOfAnEntryAndConvertsIt)
+{
+    const std::string a = clips / "a.avi";
+    WriteFile(a, test::AviBytes(1));
+    window.entries = {a};
+    // What the run killed as the audio tool ran had made: the folder, the video and the soundtrack.
+    const OutputFiles outputs = OutputFilesFor(a, true, HostPathRules());
+    fs::create_directory(OutputDirectory(a));
+    WriteFile(outputs.video, "video");
+    WriteFile(SoundtrackFile(a), "sound");
+    LeaveRecord(records.dir(), DeadOwners()[0].second, [&](EntryRecord& record) {
+        record.Folder(OutputDirectory(a));
+        record.File(outputs.video, StampAt(outputs.video));
+        record.File(SoundtrackFile(a), StampAt(SoundtrackFile(a)));
+    });
+
+    EXPECT_EQ(Run(records.dir()), "");
+    EXPECT_NE(ReadFile(outputs.video), "video");
+    EXPECT_TRUE(fs::exists(outputs.left));
+    EXPECT_FALSE(fs::exists(SoundtrackFile(a)));
+    EXPECT_TRUE(NamesIn(records).empty());
+}
+
+TEST_F(RecordedRunTest, AUsersOwnOutputFolderStillStopsTheRun)
+{
+    const std::string a = clips / "a.avi";
+    WriteFile(a, test::AviBytes(1));
+    window.entries = {a};
+    // A dead run made a folder of that name once; the user moved it away and made one of their own.
+    fs::create_directory(OutputDirectory(a));
+    LeaveRecord(records.dir(), DeadOwners()[0].second, [&](EntryRecord& record) { record.Folder(OutputDirectory(a)); });
+    fs::rename(OutputDirectory(a), clips / "moved");
+    fs::create_directory(OutputDirectory(a));
+
+    EXPECT_EQ(Run(records.dir()), "I/O error 183");
+    EXPECT_TRUE(fs::is_directory(OutputDirectory(a)));
+    EXPECT_TRUE(ReadFile(clips / "tools.log").empty());
+}
+
+TEST_F(RecordedRunTest, WhileTheAudioToolRunsTheRecordNamesEverythingTheEntryMadeSoFar)
+{
+    // The run is "killed" as the first audio tool starts: what its record names is taken back then,
+    // as the next run would, and the entry, failing, finds nothing left to take back itself.
+    const std::string a = clips / "a.avi";
+    WriteFile(a, test::AviBytes(1));
+    window.entries = {a};
+    TempDir dead;
+    bool audioToolStarted = false;
+    bool madeBefore = false;
+    bool takenBack = false;
+    launch = [&](const ToolCommand& command, const EventHook& hook, ToolEnd* end) {
+        if (FileNamePart(command.programFile, HostPathRules()) == test::ProgramName("vdub"))
+            return LaunchTool(command, hook, end);
+        if (std::exchange(audioToolStarted, true))
+            return 1;
+        const std::vector<std::string> live = NamesIn(records);
+        if (live.size() != 1)
+            return 1;
+        const RecordOwner self = ThisProcess();
+        std::string name = live[0];
+        name.replace(name.find(self.start), self.start.size(), "1.1"); // as if its process were gone
+        fs::copy_file(records / live[0], dead / name);
+        madeBefore = fs::exists(OutputFilesFor(a, true, HostPathRules()).video) && fs::exists(SoundtrackFile(a));
+        TakeBackWhatDeadRunsLeft(dead.dir());
+        takenBack = !fs::exists(OutputDirectory(a)) && !fs::exists(SoundtrackFile(a)) && NamesIn(dead).empty();
+        return 1;
+    };
+    EXPECT_NE(Run(records.dir()), "");
+    ASSERT_TRUE(audioToolStarted);
+    EXPECT_TRUE(madeBefore);
+    EXPECT_TRUE(takenBack);
+    EXPECT_TRUE(NamesIn(records).empty());
+    EXPECT_EQ(ReadFile(a), test::AviBytes(1));
+}
+
+TEST_F(RecordedRunTest, ARunWhoseRecordsCannotBeKeptStillConverts)
+{
+    const std::string a = clips / "a.avi";
+    WriteFile(a, test::AviBytes(1));
+    window.entries = {a};
+    WriteFile(records / "a file", "");
+    EXPECT_EQ(Run(records / "a file" + test::Sep() + "quorvil"), "");
+    EXPECT_TRUE(fs::exists(OutputFilesFor(a, true, HostPathRules()).right));
+    EXPECT_EQ(NamesIn(records), std::vector<std::string>{"a file"});
+}
+
+} // namespace
+} // namespace quorvil
