@@ -125,6 +125,9 @@ public:
             throw Failure("out of memory");
         }
         context_->flags |= AVFMT_FLAG_CUSTOM_IO;
+        // The muxer would flush the buffer after every packet (a write call per audio chunk, 16 KiB):
+        // ours is a file, written in whole buffers.
+        context_->flush_packets = 0;
         const int rc = avformat_write_header(context_, &options);
         if (rc < 0)
             throw Failure("cannot write " + Quoted(target_) + ": " + AvError(rc));
