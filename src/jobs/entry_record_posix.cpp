@@ -17,6 +17,8 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include "rename_posix.h"
+
 namespace quorvil {
 
 namespace {
@@ -133,21 +135,8 @@ bool WriteDurably(const std::string& path, const std::string& bytes)
 
 bool Rename(const std::string& from, const std::string& to, bool replace)
 {
-    if (replace)
-        return ::rename(from.c_str(), to.c_str()) == 0;
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
-        return true;
-    if (errno != EINVAL && errno != ENOSYS)
-        return false;
-    // A file system without the flag: a hard link refuses an existing name just as well, and of two
-    // runs only one removes the old name.
-    if (::link(from.c_str(), to.c_str()) != 0)
-        return false;
-    if (::unlink(from.c_str()) != 0) {
-        ::unlink(to.c_str());
-        return false;
-    }
-    return true;
+    // Of two runs taking one record, only one gets it: the other finds the name taken.
+    return replace ? ::rename(from.c_str(), to.c_str()) == 0 : RenameNoReplace(from, to);
 }
 
 void RemoveFolderIfSame(const std::string& path, const FolderStamp& stamp)

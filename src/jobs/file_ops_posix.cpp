@@ -15,6 +15,7 @@
 
 #include "errors.h"
 #include "errors_posix.h"
+#include "rename_posix.h"
 
 namespace quorvil {
 
@@ -62,25 +63,6 @@ std::string NameAside(const std::string& path)
     return folder + name;
 }
 
-// rename() that never replaces what is at `to`.
-bool RenameNoReplace(const std::string& from, const std::string& to)
-{
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
-        return true;
-    if (errno != EINVAL && errno != ENOSYS)
-        return false;
-    // A file system without the flag: a hard link refuses an existing name just as well.
-    if (::link(from.c_str(), to.c_str()) != 0)
-        return false;
-    if (::unlink(from.c_str()) != 0) {
-        const int error = errno;
-        ::unlink(to.c_str());
-        errno = error;
-        return false;
-    }
-    return true;
-}
-
 bool SameState(const FileStamp& a, const FileStamp& b)
 {
     return a.exists && b.exists && a.volume == b.volume && a.identity == b.identity && a.size == b.size &&
@@ -92,6 +74,23 @@ struct DirCloser {
 };
 
 } // namespace
+
+bool RenameNoReplace(const std::string& from, const std::string& to)
+{
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+    if (::link(from.c_str(), to.c_str()) != 0)
+        return false;
+    if (::unlink(from.c_str()) != 0) {
+        const int error = errno;
+        ::unlink(to.c_str());
+        errno = error;
+        return false;
+    }
+    return true;
+}
 
 void CreateDirectoryLevel(const std::string& path)
 {
