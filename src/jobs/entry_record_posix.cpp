@@ -17,32 +17,12 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include "handles_posix.h"
 #include "rename_posix.h"
 
 namespace quorvil {
 
 namespace {
-
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-
-    [[nodiscard]] int get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
-struct DirCloser {
-    void operator()(DIR* dir) const { ::closedir(dir); }
-};
 
 // A file's first line, without its line end; empty when it cannot be read.
 std::string FirstLine(const char* path)
@@ -57,7 +37,7 @@ std::string FirstLine(const char* path)
 
 FolderStamp FolderStampAt(const std::string& path)
 {
-    const Descriptor folder(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    const UniqueFd folder(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (folder.get() < 0)
         return {};
     struct statx info {};
@@ -104,7 +84,7 @@ bool MakeFolder(const std::string& path)
 std::vector<std::string> NamesIn(const std::string& folder)
 {
     std::vector<std::string> names;
-    const std::unique_ptr<DIR, DirCloser> dir(::opendir(folder.c_str()));
+    const UniqueDir dir(::opendir(folder.c_str()));
     if (!dir)
         return names;
     while (const dirent* entry = ::readdir(dir.get())) {

@@ -15,6 +15,7 @@
 
 #include "errors.h"
 #include "errors_posix.h"
+#include "handles_posix.h"
 #include "rename_posix.h"
 
 namespace quorvil {
@@ -68,10 +69,6 @@ bool SameState(const FileStamp& a, const FileStamp& b)
     return a.exists && b.exists && a.volume == b.volume && a.identity == b.identity && a.size == b.size &&
            a.modified == b.modified;
 }
-
-struct DirCloser {
-    void operator()(DIR* dir) const { ::closedir(dir); }
-};
 
 } // namespace
 
@@ -162,7 +159,7 @@ std::string RemoveIfSame(const std::string& path, const FileStamp& stamp)
 
 void RemoveFilesStartingWith(const std::string& folder, const std::string& prefix)
 {
-    const std::unique_ptr<DIR, DirCloser> dir(::opendir(folder.empty() ? "." : folder.c_str()));
+    const UniqueDir dir(::opendir(folder.empty() ? "." : folder.c_str()));
     if (!dir)
         return;
     while (const dirent* entry = ::readdir(dir.get())) {

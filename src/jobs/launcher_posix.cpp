@@ -21,33 +21,13 @@
 #include <unistd.h>
 
 #include "command_line.h"
+#include "handles_posix.h"
 
 extern char** environ;
 
 namespace quorvil {
 
 namespace {
-
-class UniqueFd {
-public:
-    explicit UniqueFd(int fd) : fd_(fd) {}
-    ~UniqueFd()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    UniqueFd& operator=(UniqueFd&& other) noexcept
-    {
-        std::swap(fd_, other.fd_);
-        return *this;
-    }
-    [[nodiscard]] int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 // A descriptor moved to 3 or above, so that setting up 0, 1 and 2 in the child cannot overwrite it.
 int AboveStandardStreams(int fd)
