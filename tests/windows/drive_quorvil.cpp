@@ -19,6 +19,27 @@ int Fail(const char* what)
     return 1;
 }
 
+// quorvil.exe, ended if the drive fails before its window closes: a program left running would hold
+// the test run's output open, and the run would wait for it until its time-out.
+class App {
+public:
+    explicit App(HANDLE process) : process_(process) {}
+    App(const App&) = delete;
+    App& operator=(const App&) = delete;
+    ~App()
+    {
+        if (WaitForSingleObject(process_, 0) == WAIT_TIMEOUT) {
+            TerminateProcess(process_, 1);
+            WaitForSingleObject(process_, 5000);
+        }
+        CloseHandle(process_);
+    }
+    HANDLE Get() const { return process_; }
+
+private:
+    HANDLE process_;
+};
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -44,6 +65,7 @@ int main(int argc, char** argv)
                         &process))
         return Fail("quorvil.exe does not start");
     CloseHandle(process.hThread);
+    const App running(process.hProcess);
 
     // The window exists before its controls do, and is shown only once they all are.
     using quorvil::test::WaitFor;
@@ -79,11 +101,10 @@ int main(int argc, char** argv)
     if (!WaitFor(converted, 60000))
         return Fail("the queue was not converted");
     PostMessageA(form, WM_CLOSE, 0, 0);
-    if (WaitForSingleObject(process.hProcess, 20000) != WAIT_OBJECT_0)
+    if (WaitForSingleObject(running.Get(), 20000) != WAIT_OBJECT_0)
         return Fail("quorvil.exe did not end when its window was closed");
     DWORD code = 1;
-    GetExitCodeProcess(process.hProcess, &code);
-    CloseHandle(process.hProcess);
+    GetExitCodeProcess(running.Get(), &code);
     if (std::filesystem::exists(folder / "temp.vdf") || !std::filesystem::exists(clip))
         return Fail("the script was left, or the source deleted");
     std::printf("drive_quorvil: quorvil.exe converted a queue through its window and ended with %lu\n", code);
