@@ -62,7 +62,7 @@ protected:
         SoxRun run;
         if (!CreateProcessA(sox.c_str(), commandLine.data(), nullptr, nullptr, TRUE, beforeStart ? CREATE_SUSPENDED : 0,
                             nullptr, nullptr, &startup, &process)) {
-            ADD_FAILURE() << "sox.exe did not start";
+            ADD_FAILURE() << "sox.exe did not start: error " << GetLastError();
             return run;
         }
         const UniqueHandle owned(process.hProcess);
