@@ -146,8 +146,15 @@ TEST(FailureReport, SaysNotConvertedAndSourceKeptOnlyWhereEachIsTrue)
          "1 file was not converted:\n/c/gone.avi: the file is missing"},
         {"converted, its source kept",
          [](FailureReport& r) { r.SourceKept("/c/a.avi", "it has 2 audio streams; only the first is in the outputs"); },
-         "1 file was converted, but its source file was kept:\n"
+         "1 file was converted, but its source file was not deleted:\n"
          "/c/a.avi: it has 2 audio streams; only the first is in the outputs"},
+        {"converted, its source taken away by someone else: nothing says it was kept",
+         [](FailureReport& r) {
+             r.SourceKept("/c/a.avi", "the source file was removed or moved by someone else during its conversion; "
+                                      "the outputs are kept");
+         },
+         "1 file was converted, but its source file was not deleted:\n"
+         "/c/a.avi: the source file was removed or moved by someone else during its conversion; the outputs are kept"},
         {"failures come first, the stop last",
          [](FailureReport& r) {
              r.SourceKept("/c/k.avi", "why");
@@ -155,7 +162,7 @@ TEST(FailureReport, SaysNotConvertedAndSourceKeptOnlyWhereEachIsTrue)
              r.Stopped("I/O error 183");
          },
          "1 file was not converted:\n/c/f.avi: vdub ended with exit code 1\n\n"
-         "1 file was converted, but its source file was kept:\n/c/k.avi: why\n\nI/O error 183"},
+         "1 file was converted, but its source file was not deleted:\n/c/k.avi: why\n\nI/O error 183"},
         {"only a stop", [](FailureReport& r) { r.Stopped("List index out of bounds (1)"); },
          "List index out of bounds (1)"},
     };
@@ -189,7 +196,7 @@ TEST(FailureReport, ATextTooTallIsCutAndCountsOnlyTheFilesNotConverted)
         EXPECT_NE(cut.find("... and " + std::to_string(65 - shown) + " more files were not converted."),
                   std::string::npos)
             << cut;
-        EXPECT_NE(cut.find("... and 4 more files were converted, their source files kept."), std::string::npos);
+        EXPECT_NE(cut.find("... and 4 more files were converted, their source files not deleted."), std::string::npos);
     }
     EXPECT_EQ(report.Text(Lines(whole)), whole);
 

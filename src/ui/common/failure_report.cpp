@@ -61,13 +61,14 @@ std::string FailureReport::Text(int maxLines) const
         case Group::convertedKept:
             break;
         }
-        return Count(n, " file was converted, but its source file was kept:",
-                     " files were converted, but their source files were kept:");
+        // Not "kept": someone else may have removed or replaced the source meanwhile.
+        return Count(n, " file was converted, but its source file was not deleted:",
+                     " files were converted, but their source files were not deleted:");
     };
     const auto more = [](const Listed& listed, std::size_t n) {
         if (listed.group == Group::convertedKept)
-            return "... and " + Count(n, " more file was converted, its source file kept.",
-                                      " more files were converted, their source files kept.");
+            return "... and " + Count(n, " more file was converted, its source file not deleted.",
+                                      " more files were converted, their source files not deleted.");
         return "... and " + Count(n, " more file was not converted.", " more files were not converted.");
     };
 

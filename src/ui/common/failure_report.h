@@ -16,7 +16,8 @@ public:
     // A file not converted. sourceKept: "Delete original file(s)" was on for it and the file
     // exists, so it was kept rather than deleted; missing: there was no such file.
     void NotConverted(const std::string& path, const std::string& reason, bool sourceKept, bool missing);
-    // A file converted whose source was to be deleted but was kept, and why.
+    // A file converted whose source was to be deleted but was not, or was removed or replaced by
+    // someone else during its conversion, and why.
     void SourceKept(const std::string& path, const std::string& reason);
     // The error that stopped the run before its end.
     void Stopped(const std::string& message) { stop_ = message; }
