@@ -42,6 +42,8 @@ public:
         std::string line = '[' + std::to_string(index + 1) + '/' + count_ + "] ";
         if (outcome.converted && outcome.reason.empty()) {
             line += "converted " + path;
+        } else if (outcome.converted && outcome.sourceTakenAway) {
+            line += "converted " + path + "; " + outcome.reason; // not kept by us: nothing is at its name
         } else if (outcome.converted) {
             line += "converted " + path + "; source kept because " + outcome.reason;
         } else {

@@ -58,7 +58,7 @@ EntryOutcome EntryConversion::Run()
         throw;
     }
     CleanUp(verdict.converted);
-    EntryOutcome outcome{verdict.converted, verdict.reason, false};
+    EntryOutcome outcome{verdict.converted, verdict.reason, false, verdict.tellAlways};
     if (!verdict.converted || verdict.tellAlways)
         return outcome;
     if (!queue_.deleteOriginal()) {

@@ -62,7 +62,7 @@ public:
 
 private:
     // How the entry went. A converted entry's reason says why its source may not be deleted, and is
-    // told only when it was to be, unless `tellAlways` is set.
+    // told only when it was to be, unless `tellAlways` is set: someone else took the source away.
     struct Assessment {
         bool converted = false;
         std::string reason;

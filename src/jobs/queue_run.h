@@ -28,6 +28,7 @@ struct EntryOutcome {
     // any case.
     std::string reason;
     bool sourceDeleted = false; // only when this entry deleted it, and it is gone
+    bool sourceTakenAway = false; // someone else removed or replaced it during the conversion
 };
 
 // Thrown by an event hook to stop a run while a tool runs: the tool is ended, its entry cleaned up

@@ -11,7 +11,9 @@
 // vdub's script and in sox's arguments). $FAKE_SOUNDTRACK ("24", "f32", ...) gives the soundtrack other samples than
 // 16-bit ones. When $FAKE_TEMPORARY names it, a tool first leaves temporary files in its outputs' folders under the
 // names the real tools use (.vdub-PID-N, .sox-PID-N), as a tool ended halfway would. $FAKE_VDUB_WARNING makes
-// vdub warn as ours does of a stream it leaves out, and go on.
+// vdub warn as ours does of a stream it leaves out, and go on. With $FAKE_TAKE_SOURCE set, the left
+// channel's sox moves the source (its input's name without ".wav") to that name plus ".moved", as
+// another program might while the entry runs.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -104,6 +106,10 @@ int main(int argc, char** argv)
             << quorvil::test::WavBytes(2, 4, 8000, bits, isFloat ? 3 : 1);
         std::ofstream(ScriptString(script, "VirtualDub.SaveCompatibleAVI"), std::ios::binary) << "RIFF video";
         return 0;
+    }
+    if (!Env("FAKE_TAKE_SOURCE").empty() && role == "left" && args[0].ends_with(".wav")) {
+        const std::string source = args[0].substr(0, args[0].size() - 4);
+        std::rename(source.c_str(), (source + ".moved").c_str());
     }
     const std::string input = args.size() >= 2 ? ReadFile(args[0]) : "";
     if (input.size() < 44)

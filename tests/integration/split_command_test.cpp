@@ -112,6 +112,21 @@ TEST_F(SplitCommandTest, FailuresGiveExitCodeOneAndTheList)
     EXPECT_EQ(Split("--no-subdir --delete b.avi").code, 3);
 }
 
+TEST_F(SplitCommandTest, ASourceTakenAwayDuringItsConversionIsNotSaidToBeKept)
+{
+    WriteFile(clips / "a.avi", test::AviBytes(1));
+    const test::ScopedEnv take("FAKE_TAKE_SOURCE", "1");
+    const Result r = Split("--no-subdir --delete a.avi");
+    const std::string reason =
+        "the source file was removed or moved by someone else during its conversion; the outputs are kept";
+    EXPECT_EQ(r.code, 3);
+    EXPECT_EQ(r.out, "[1/1] converted " + (clips / "a.avi") + "; " + reason + "\n");
+    EXPECT_EQ(r.err, "1 file was converted, but its source file was not deleted:\n" + (clips / "a.avi") + ": " +
+                         reason + "\n");
+    EXPECT_TRUE(fs::exists(clips / "a.avi.moved"));
+    EXPECT_TRUE(fs::exists(clips / "a.avi.A2.wav"));
+}
+
 TEST_F(SplitCommandTest, ASignalEndsTheToolCleansUpKeepsTheSourceAndARerunConverts)
 {
     const struct {
