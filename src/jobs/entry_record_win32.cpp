@@ -5,14 +5,11 @@
 
 #include <windows.h>
 
+#include "handles_win32.h"
+
 namespace quorvil {
 
 namespace {
-
-struct HandleCloser {
-    void operator()(HANDLE handle) const { CloseHandle(handle); }
-};
-using UniqueHandle = std::unique_ptr<std::remove_pointer_t<HANDLE>, HandleCloser>;
 
 // The folder itself, a link in its place not followed; null when it cannot be opened.
 UniqueHandle OpenFolder(const std::string& path, DWORD access)

@@ -7,16 +7,12 @@
 #include <windows.h>
 
 #include "errors.h"
+#include "handles_win32.h"
 #include "system_text_win32.h"
 
 namespace quorvil {
 
 namespace {
-
-struct HandleCloser {
-    void operator()(HANDLE handle) const { CloseHandle(handle); }
-};
-using UniqueHandle = std::unique_ptr<std::remove_pointer_t<HANDLE>, HandleCloser>;
 
 // The volume and the file's number on it, through a handle that asks for no access and shares
 // everything, so that a file another program is writing can be asked too; a folder opens only

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "command_line.h"
+#include "handles_win32.h"
 #include "launcher.h"
 #include "sox_cases.h"
 #include "test_support.h"
@@ -21,11 +22,6 @@ namespace {
 using test::ReadFile;
 using test::TempDir;
 namespace fs = std::filesystem;
-
-struct HandleCloser {
-    void operator()(HANDLE handle) const { CloseHandle(handle); }
-};
-using UniqueHandle = std::unique_ptr<void, HandleCloser>;
 
 // How a run of sox.exe ended: its exit code and what it wrote to its error output.
 struct SoxRun {

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "command_line.h"
+#include "handles_win32.h"
 #include "plan.h"
 #include "test_support.h"
 
@@ -21,11 +22,6 @@ namespace {
 using test::ReadFile;
 using test::TempDir;
 namespace fs = std::filesystem;
-
-struct HandleCloser {
-    void operator()(HANDLE handle) const { CloseHandle(handle); }
-};
-using UniqueHandle = std::unique_ptr<void, HandleCloser>;
 
 TEST(VdubTest, FilesAtItsComingTemporaryNamesAreLeftAlone)
 {
