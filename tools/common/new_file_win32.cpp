@@ -89,6 +89,11 @@ void NewFile::Close()
     handle_ = -1;
 }
 
+// Reserving ahead is a Linux file-system measure; NTFS is left to allocate as it does.
+void NewFile::WillWrite(std::int64_t)
+{
+}
+
 void NewFile::Commit()
 {
     // A file marked for deletion cannot be renamed, nor a file open without shared delete access.

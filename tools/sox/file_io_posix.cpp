@@ -18,8 +18,8 @@ namespace {
 
 class FdFile : public File {
 public:
-    // Closes the descriptor at the end when it owns it.
-    FdFile(int fd, bool owns) : fd_(fd), owns_(owns) {}
+    // Closes the descriptor at the end when it owns it; tells `output` of its writes.
+    FdFile(int fd, bool owns, tool::NewFile* output = nullptr) : fd_(fd), owns_(owns), output_(output) {}
     ~FdFile() override
     {
         if (owns_ && fd_ >= 0)
@@ -56,6 +56,8 @@ public:
 
     std::int64_t Write(const void* data, std::int64_t bytes) override
     {
+        if (output_)
+            output_->WillWrite(bytes);
         const auto* at = static_cast<const char*>(data);
         std::int64_t done = 0;
         while (done < bytes) {
@@ -78,12 +80,13 @@ private:
 
     int fd_;
     bool owns_;
+    tool::NewFile* output_;
 };
 
 class TemporaryOutput : public OutputFile {
 public:
     explicit TemporaryOutput(const std::string& target)
-        : new_(target, ".sox-", ".tmp"), file_(static_cast<int>(new_.handle()), false)
+        : new_(target, ".sox-", ".tmp"), file_(static_cast<int>(new_.handle()), false, &new_)
     {
     }
 

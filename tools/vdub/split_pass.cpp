@@ -193,6 +193,7 @@ private:
     static int WritePacket(void* opaque, std::uint8_t* data, int size)
     {
         auto* self = static_cast<OutputFile*>(opaque);
+        self->file_->WillWrite(size);
         const int rc = WriteAll(self->file_->handle(), data, static_cast<std::size_t>(size));
         return rc < 0 ? rc : size;
     }

@@ -1,0 +1,132 @@
+// Our tools' new files reserve space ahead of a large file's writes: the file that takes its name
+// holds exactly what was written and no reserved space, and near a full disk nothing is reserved
+// that another output still needs.
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "new_file.h"
+#include "test_support.h"
+
+namespace {
+
+using quorvil::test::TempDir;
+
+constexpr std::int64_t kMiB = std::int64_t{1} << 20;
+
+unsigned char PatternAt(std::int64_t at)
+{
+    return static_cast<unsigned char>((at * 7 + at / 4096) & 0xff);
+}
+
+// Writes the pattern on from the file's current length up to `end`, in pieces of at most 1 MiB,
+// each announced first; false (with errno) when a write fails.
+bool WriteUpTo(tool::NewFile& file, std::int64_t& written, std::int64_t end)
+{
+    std::vector<unsigned char> piece;
+    while (written < end) {
+        const std::int64_t n = std::min(kMiB, end - written);
+        piece.resize(static_cast<std::size_t>(n));
+        for (std::int64_t i = 0; i < n; ++i)
+            piece[static_cast<std::size_t>(i)] = PatternAt(written + i);
+        file.WillWrite(n);
+        if (::write(static_cast<int>(file.handle()), piece.data(), piece.size()) != n)
+            return false;
+        written += n;
+    }
+    return true;
+}
+
+std::int64_t Allocated(int fd)
+{
+    struct stat status {};
+    return ::fstat(fd, &status) == 0 ? std::int64_t{status.st_blocks} * 512 : -1;
+}
+
+// Where the folder's file system can reserve space at all.
+bool CanReserve(const std::string& folder)
+{
+    const std::string probe = folder + "/probe";
+    const int fd = ::open(probe.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
+    const bool can = fd >= 0 && ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, kMiB) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    ::unlink(probe.c_str());
+    return can;
+}
+
+std::string Q(const std::string& path)
+{
+    return "'" + path + "'";
+}
+
+TEST(ToolNewFile, ACommittedFileHoldsWhatWasWrittenAndNoReservedSpace)
+{
+    const TempDir dir;
+    const bool reserves = CanReserve(dir.path().string());
+    // Below the size where reserving begins, across a step, and ending just past one.
+    for (const std::int64_t size : {3 * kMiB + 5, 20 * kMiB + 3, 37 * kMiB + 1}) {
+        const std::string target = dir / ("out-" + std::to_string(size));
+        tool::NewFile file(target, ".t-", ".tmp");
+        const int fd = static_cast<int>(file.handle());
+        std::int64_t written = 0;
+        ASSERT_TRUE(WriteUpTo(file, written, size)) << std::strerror(errno);
+        if (reserves && size > 8 * kMiB) {
+            EXPECT_GT(Allocated(fd), size + 8 * kMiB) << size << ": nothing was reserved ahead";
+        }
+        file.Commit();
+
+        struct stat status {};
+        ASSERT_EQ(::stat(target.c_str(), &status), 0);
+        EXPECT_EQ(status.st_size, size);
+        EXPECT_LT(std::int64_t{status.st_blocks} * 512, size + kMiB) << size << ": reserved space was kept";
+        std::ifstream in(target, std::ios::binary);
+        std::vector<char> back(static_cast<std::size_t>(size));
+        in.read(back.data(), static_cast<std::streamsize>(back.size()));
+        ASSERT_EQ(in.gcount(), size);
+        std::int64_t wrong = 0;
+        for (std::int64_t i = 0; i < size; ++i)
+            wrong += static_cast<unsigned char>(back[static_cast<std::size_t>(i)]) != PatternAt(i);
+        EXPECT_EQ(wrong, 0) << size;
+    }
+}
+
+// vdub writes its two outputs side by side and names both only at the end: a reservation by the
+// one must not make the other run out of room on a disk that holds both.
+TEST(ToolNewFile, NearAFullDiskTwoOutputsThatFitBothGetWritten)
+{
+    const TempDir dir;
+    const std::string small = dir / "small";
+    std::filesystem::create_directory(small);
+    if (std::system(("mount -t tmpfs -o size=48m tmpfs " + Q(small) + " 2>/dev/null").c_str()) != 0)
+        GTEST_SKIP() << "no small file system of our own (not root)";
+    {
+        tool::NewFile video(small + "/video", ".t-", ".tmp");
+        tool::NewFile sound(small + "/sound", ".t-", ".tmp");
+        std::int64_t videoWritten = 0;
+        std::int64_t soundWritten = 0;
+        bool ok = true;
+        for (std::int64_t at = kMiB; ok && at <= 30 * kMiB; at += kMiB)
+            ok = WriteUpTo(video, videoWritten, at) && WriteUpTo(sound, soundWritten, std::min(at, 15 * kMiB));
+        EXPECT_TRUE(ok) << "at " << videoWritten / kMiB << " and " << soundWritten / kMiB
+                        << " MiB of 30 and 15 in 48: " << std::strerror(errno);
+        if (ok) {
+            video.Commit();
+            sound.Commit();
+        }
+    }
+    std::system(("umount " + Q(small)).c_str());
+}
+
+} // namespace
