@@ -177,10 +177,15 @@ void NewFile::WillWrite(std::int64_t bytes)
         return;
     }
     // KEEP_SIZE: the file's length stays what was written; Commit gives back what lies beyond it.
-    // A step that fails may have reserved part of itself, so it counts as reserved all the same.
     reserved_ = upTo;
-    if (::fallocate(fd, FALLOC_FL_KEEP_SIZE, from, upTo - from) != 0)
+    if (::fallocate(fd, FALLOC_FL_KEEP_SIZE, from, upTo - from) != 0) {
+        // A step that failed (a quota, say) may have reserved part of itself: given back at once,
+        // as another output may need it (Commit cuts the file again, and fails if it cannot).
         reserving_ = false;
+        struct stat status {};
+        if (::fstat(fd, &status) == 0)
+            (void)::ftruncate(fd, status.st_size);
+    }
 }
 
 void NewFile::Commit()
