@@ -12,12 +12,36 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include "new_file.h"
 #include "test_support.h"
+
+// How this program's fallocate behaves: as the system's, refused by a file system that cannot,
+// or reserving half of what it is asked for and then failing, as a quota lets part of a step through.
+enum class Reserve { AsTheSystem, Unsupported, HalfThenQuota };
+Reserve reserveMode = Reserve::AsTheSystem;
+
+// Takes the place of the C library's for the tools' code linked into this program.
+extern "C" int fallocate(int fd, int mode, off_t offset, off_t length)
+{
+    switch (reserveMode) {
+    case Reserve::Unsupported:
+        errno = EOPNOTSUPP;
+        return -1;
+    case Reserve::HalfThenQuota:
+        if (::syscall(SYS_fallocate, fd, mode, offset, length / 2) != 0)
+            return -1;
+        errno = EDQUOT;
+        return -1;
+    case Reserve::AsTheSystem:
+        break;
+    }
+    return static_cast<int>(::syscall(SYS_fallocate, fd, mode, offset, length));
+}
 
 namespace {
 
@@ -99,6 +123,32 @@ TEST(ToolNewFile, ACommittedFileHoldsWhatWasWrittenAndNoReservedSpace)
         for (std::int64_t i = 0; i < size; ++i)
             wrong += static_cast<unsigned char>(back[static_cast<std::size_t>(i)]) != PatternAt(i);
         EXPECT_EQ(wrong, 0) << size;
+    }
+}
+
+// A file system that cannot reserve, and a step of which a quota let half through: the file is
+// written all the same, and what the failed step took is given back at once, not at the end.
+TEST(ToolNewFile, AReservationThatFailsLeavesTheWritesAsTheyWouldBe)
+{
+    const TempDir dir;
+    if (!CanReserve(dir.path().string()))
+        GTEST_SKIP() << "the test folder's file system cannot reserve space";
+    for (const Reserve mode : {Reserve::Unsupported, Reserve::HalfThenQuota}) {
+        const std::string target = dir / ("out-" + std::to_string(static_cast<int>(mode)));
+        tool::NewFile file(target, ".t-", ".tmp");
+        const int fd = static_cast<int>(file.handle());
+        std::int64_t written = 0;
+        reserveMode = mode;
+        const bool wrote = WriteUpTo(file, written, 6 * kMiB); // past where reserving begins
+        reserveMode = Reserve::AsTheSystem;
+        ASSERT_TRUE(wrote) << std::strerror(errno);
+        EXPECT_LT(Allocated(fd), 7 * kMiB) << static_cast<int>(mode) << ": reserved space is held";
+        ASSERT_TRUE(WriteUpTo(file, written, 30 * kMiB)) << std::strerror(errno);
+        EXPECT_LT(Allocated(fd), 31 * kMiB) << static_cast<int>(mode) << ": reserving went on after a failure";
+        file.Commit();
+        struct stat status {};
+        ASSERT_EQ(::stat(target.c_str(), &status), 0);
+        EXPECT_EQ(status.st_size, 30 * kMiB);
     }
 }
 

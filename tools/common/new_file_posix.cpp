@@ -177,15 +177,19 @@ void NewFile::WillWrite(std::int64_t bytes)
         return;
     }
     // KEEP_SIZE: the file's length stays what was written; Commit gives back what lies beyond it.
-    reserved_ = upTo;
-    if (::fallocate(fd, FALLOC_FL_KEEP_SIZE, from, upTo - from) != 0) {
-        // A step that failed (a quota, say) may have reserved part of itself: given back at once,
-        // as another output may need it (Commit cuts the file again, and fails if it cannot).
-        reserving_ = false;
-        struct stat status {};
-        if (::fstat(fd, &status) == 0)
-            (void)::ftruncate(fd, status.st_size);
+    if (::fallocate(fd, FALLOC_FL_KEEP_SIZE, from, upTo - from) == 0) {
+        reserved_ = upTo;
+        return;
     }
+    reserving_ = false;
+    if (errno == EOPNOTSUPP || errno == ENOSYS) // nothing reserved: a file system that cannot
+        return;
+    // A step that failed otherwise (a quota, say) may have reserved part of itself: given back at
+    // once, as another output may need it (Commit cuts the file again, and fails if it cannot).
+    reserved_ = upTo;
+    struct stat status {};
+    if (::fstat(fd, &status) == 0)
+        (void)::ftruncate(fd, status.st_size);
 }
 
 void NewFile::Commit()
