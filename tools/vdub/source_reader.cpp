@@ -4,6 +4,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <system_error>
 
 #include "script.h"
 
@@ -88,8 +89,14 @@ std::string AvError(int code)
 
 SourceReader::SourceReader(const InputFile& file, const std::string& path, bool inFileOrder, int flags) : file_(file)
 {
-    if (inFileOrder)
+    if (inFileOrder) {
         hiddenIndex_ = FindIndexChunk(file_);
+        try {
+            ahead_ = std::make_unique<ReadAhead>(file_);
+        } catch (const std::system_error&) {
+            // No thread to spare: the reads go straight to the file, as they would.
+        }
+    }
 
     auto* buffer = static_cast<std::uint8_t*>(av_malloc(kBufferSize));
     io_ = buffer ? avio_alloc_context(buffer, kBufferSize, 0, this, Read, nullptr, Seek) : nullptr;
@@ -126,7 +133,8 @@ void SourceReader::Close()
 int SourceReader::Read(void* opaque, std::uint8_t* buffer, int size)
 {
     auto* self = static_cast<SourceReader*>(opaque);
-    const long n = self->file_.ReadAt(buffer, static_cast<std::size_t>(size), self->position_);
+    const long n = self->ahead_ ? self->ahead_->ReadAt(buffer, static_cast<std::size_t>(size), self->position_)
+                                : self->file_.ReadAt(buffer, static_cast<std::size_t>(size), self->position_);
     if (n < 0)
         return static_cast<int>(n);
     if (n == 0)

@@ -1,10 +1,12 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "file_system.h"
+#include "read_ahead.h"
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -27,6 +29,7 @@ public:
 
 private:
     const InputFile& file_;
+    std::unique_ptr<ReadAhead> ahead_; // for a reader of the whole file in file order
     std::int64_t position_ = 0;
     std::int64_t hiddenIndex_ = -1; // where the tag "idx1" stands, or -1
     AVIOContext* io_ = nullptr;
