@@ -171,8 +171,8 @@ void NewFile::WillWrite(std::int64_t bytes)
     const std::int64_t from = reserved_;
     const std::int64_t upTo = end + kReserveStep;
     struct statvfs space {};
-    if (::fstatvfs(fd, &space) != 0 ||
-        static_cast<std::uint64_t>(space.f_bavail) * space.f_frsize < static_cast<std::uint64_t>(upTo - from) + kKeepFree) {
+    if (::fstatvfs(fd, &space) != 0 || static_cast<std::uint64_t>(space.f_bavail) * space.f_frsize <
+                                           static_cast<std::uint64_t>(upTo - from) + kKeepFree) {
         reserving_ = false;
         return;
     }
@@ -200,7 +200,8 @@ void NewFile::Commit()
     // Cutting a file to its own length frees the space reserved beyond it.
     if (reserved_ > 0) {
         struct stat status {};
-        if (::fstat(static_cast<int>(handle_), &status) != 0 || ::ftruncate(static_cast<int>(handle_), status.st_size) != 0)
+        if (::fstat(static_cast<int>(handle_), &status) != 0 ||
+            ::ftruncate(static_cast<int>(handle_), status.st_size) != 0)
             throw fail(errno);
         reserved_ = 0;
     }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace vdub {
 
@@ -13,7 +14,7 @@ constexpr std::size_t kBlocksAhead = 4;
 
 } // namespace
 
-ReadAhead::ReadAhead(const InputFile& file) : file_(file), thread_([this] { Run(); }) {}
+ReadAhead::ReadAhead(ReadAt read) : read_(std::move(read)), thread_([this] { Run(); }) {}
 
 ReadAhead::~ReadAhead()
 {
@@ -43,7 +44,7 @@ void ReadAhead::Run()
             spare_.pop_back();
         }
         lock.unlock();
-        block.got = file_.ReadAt(block.data.get(), kBlockSize, at);
+        block.got = read_(block.data.get(), kBlockSize, at);
         lock.lock();
         if (aim != aim_) { // moved meanwhile: this block is not wanted
             spare_.push_back(std::move(block.data));
@@ -69,7 +70,7 @@ void ReadAhead::MoveTo(std::int64_t offset)
     changed_.notify_all();
 }
 
-long ReadAhead::ReadAt(void* buffer, std::size_t size, std::int64_t offset)
+long ReadAhead::Read(void* buffer, std::size_t size, std::int64_t offset)
 {
     std::unique_lock lock(mutex_);
     for (;;) {

@@ -92,7 +92,9 @@ SourceReader::SourceReader(const InputFile& file, const std::string& path, bool 
     if (inFileOrder) {
         hiddenIndex_ = FindIndexChunk(file_);
         try {
-            ahead_ = std::make_unique<ReadAhead>(file_);
+            ahead_ = std::make_unique<ReadAhead>([&file](void* buffer, std::size_t size, std::int64_t offset) {
+                return file.ReadAt(buffer, size, offset);
+            });
         } catch (const std::system_error&) {
             // No thread to spare: the reads go straight to the file, as they would.
         }
@@ -133,7 +135,7 @@ void SourceReader::Close()
 int SourceReader::Read(void* opaque, std::uint8_t* buffer, int size)
 {
     auto* self = static_cast<SourceReader*>(opaque);
-    const long n = self->ahead_ ? self->ahead_->ReadAt(buffer, static_cast<std::size_t>(size), self->position_)
+    const long n = self->ahead_ ? self->ahead_->Read(buffer, static_cast<std::size_t>(size), self->position_)
                                 : self->file_.ReadAt(buffer, static_cast<std::size_t>(size), self->position_);
     if (n < 0)
         return static_cast<int>(n);
