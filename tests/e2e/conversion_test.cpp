@@ -727,6 +727,23 @@ TEST_F(ConversionTest, SoxCopiesAnyChannelOfAnyPcmFormatSampleForSample)
                 << "channel " << channel << " differs";
         }
     }
+
+    // A soundtrack of several of the chunks sox reads and writes at a time (2 MiB), ending in part
+    // of one: every chunk lands, in its place.
+    const std::string in = clips / "long.wav";
+    ASSERT_EQ(std::system(("ffmpeg -nostdin -v error -y -f lavfi -i " +
+                           Q("aevalsrc=sin(100*t*t)|0.5*sin(300*2*PI*t)|0.3*sin(7*t*t):s=48000") +
+                           " -t 17 -c:a pcm_s16le " + Q(in))
+                              .c_str()),
+              0);
+    const std::string raw = RawAudio(in);
+    ASSERT_GT(raw.size(), std::size_t{2} * (2 << 20));
+    for (const int channel : {1, 3}) {
+        const std::string out = clips / ("long" + std::to_string(channel) + ".wav");
+        Capture(Q(app / "sox") + " " + Q(in) + " " + Q(out) + " remix " + std::to_string(channel), &code);
+        ASSERT_EQ(code, 0);
+        EXPECT_TRUE(RawAudio(out) == Channel(raw, 3, 2, channel - 1)) << "channel " << channel << " differs";
+    }
 }
 
 TEST_F(ConversionTest, SoxFailsCleanlyOnBadInputAndFullDiskAndHandsOtherCommandsToSoX)

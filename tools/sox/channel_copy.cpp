@@ -1,10 +1,17 @@
 #include "channel_copy.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <exception>
+#include <functional>
 #include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <utility>
 
 #include <sndfile.h>
 
@@ -15,7 +22,7 @@ namespace sox {
 namespace {
 
 // Reads of about this many bytes: few system calls, and still little memory.
-constexpr std::size_t kChunkBytes = std::size_t{4} << 20;
+constexpr std::size_t kChunkBytes = std::size_t{2} << 20;
 
 bool EndsWithWav(const std::string& name)
 {
@@ -61,6 +68,101 @@ int BytesPerSample(int subtype)
         return 0;
     }
 }
+
+// Writes chunks of frames on a thread of its own while the next chunk is read: the read, a copy out
+// of the page cache, is most of the work, and the two then overlap. One chunk is in hand at a time.
+class ChunkWriter {
+public:
+    // Writes a chunk's frames, or throws.
+    using Write = std::function<void(const std::vector<unsigned char>& chunk, std::size_t frames)>;
+
+    explicit ChunkWriter(Write write) : write_(std::move(write))
+    {
+        try {
+            thread_ = std::thread([this] { Run(); });
+        } catch (const std::system_error&) {
+            // No thread to spare: each chunk is written as it is put.
+        }
+    }
+
+    ~ChunkWriter()
+    {
+        if (!thread_.joinable())
+            return;
+        {
+            const std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        changed_.notify_all();
+        thread_.join();
+    }
+
+    ChunkWriter(const ChunkWriter&) = delete;
+    ChunkWriter& operator=(const ChunkWriter&) = delete;
+
+    // Hands over a chunk of `frames` frames once the one before is written, and gives back that
+    // one's buffer in its place. Throws what writing the one before threw.
+    void Put(std::vector<unsigned char>& chunk, std::size_t frames)
+    {
+        if (!thread_.joinable())
+            return write_(chunk, frames);
+        std::unique_lock lock(mutex_);
+        WaitForTheLast(lock);
+        std::swap(chunk, chunk_);
+        frames_ = frames;
+        pending_ = true;
+        changed_.notify_all();
+    }
+
+    // Waits until every chunk is written; throws what writing one threw.
+    void Finish()
+    {
+        if (!thread_.joinable())
+            return;
+        std::unique_lock lock(mutex_);
+        WaitForTheLast(lock);
+    }
+
+private:
+    Write write_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<unsigned char> chunk_;
+    std::size_t frames_ = 0;
+    bool pending_ = false;
+    bool stop_ = false;
+    std::exception_ptr failure_;
+    std::thread thread_; // last: it starts when the rest is set
+
+    void WaitForTheLast(std::unique_lock<std::mutex>& lock)
+    {
+        changed_.wait(lock, [this] { return !pending_; });
+        if (failure_)
+            std::rethrow_exception(failure_);
+    }
+
+    void Run()
+    {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            changed_.wait(lock, [this] { return pending_ || stop_; });
+            if (!pending_)
+                return;
+            lock.unlock();
+            std::exception_ptr failure;
+            try {
+                write_(chunk_, frames_);
+            } catch (...) {
+                failure = std::current_exception();
+            }
+            lock.lock();
+            if (failure && !failure_)
+                failure_ = failure;
+            pending_ = false;
+            changed_.notify_all();
+        }
+    }
+};
 
 std::uint64_t Le(const unsigned char* p, int bytes)
 {
@@ -217,19 +319,25 @@ void RunChannelCopy(const ChannelCopy& copy)
     const std::size_t chunkFrames = std::max<std::size_t>(1, kChunkBytes / frameBytes);
     std::vector<unsigned char> in(chunkFrames * frameBytes);
     std::vector<unsigned char> out(chunkFrames * static_cast<std::size_t>(bytesPerSample));
-    std::uint64_t copied = 0;
-    for (;;) {
-        const sf_count_t got = sf_read_raw(input.get(), in.data(), static_cast<sf_count_t>(in.size()));
-        if (got <= 0)
-            break;
-        const std::size_t n = static_cast<std::size_t>(got) / frameBytes;
-        Deinterleave(in.data(), n, info.channels, bytesPerSample, copy.channel - 1, out.data());
+    ChunkWriter writer([&](const std::vector<unsigned char>& chunk, std::size_t n) {
+        Deinterleave(chunk.data(), n, info.channels, bytesPerSample, copy.channel - 1, out.data());
         const auto bytes = static_cast<sf_count_t>(n * static_cast<std::size_t>(bytesPerSample));
         if (sf_write_raw(output.get(), out.data(), bytes) != bytes)
             throw Failure("cannot write " + Quoted(copy.output) + ": " +
                           (outputFile.LastError().empty() ? sf_strerror(output.get()) : outputFile.LastError()));
+    });
+    std::uint64_t copied = 0;
+    for (;;) {
+        if (in.size() != chunkFrames * frameBytes) // the writer's first buffer comes back empty
+            in.resize(chunkFrames * frameBytes);
+        const sf_count_t got = sf_read_raw(input.get(), in.data(), static_cast<sf_count_t>(in.size()));
+        if (got <= 0)
+            break;
+        const std::size_t n = static_cast<std::size_t>(got) / frameBytes;
+        writer.Put(in, n);
         copied += n;
     }
+    writer.Finish();
     if (!inputFile->LastError().empty())
         throw Failure("cannot read " + Quoted(copy.input) + ": " + inputFile->LastError());
     if (copied != frames)
