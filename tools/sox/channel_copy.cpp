@@ -85,6 +85,8 @@ public:
         }
     }
 
+    // Ends the thread once its write in progress is done. Reached without Finish, the copy failed:
+    // a chunk still in hand is not written.
     ~ChunkWriter()
     {
         if (!thread_.joinable())
@@ -146,7 +148,7 @@ private:
         std::unique_lock lock(mutex_);
         for (;;) {
             changed_.wait(lock, [this] { return pending_ || stop_; });
-            if (!pending_)
+            if (stop_)
                 return;
             lock.unlock();
             std::exception_ptr failure;
