@@ -68,6 +68,13 @@ constexpr std::int64_t kReserveFrom = std::int64_t{4} << 20;
 constexpr std::int64_t kReserveStep = std::int64_t{16} << 20;
 constexpr std::uint64_t kKeepFree = std::uint64_t{256} << 20;
 
+// Cuts a file to its own length, which frees the space reserved beyond it.
+bool CutToLength(int fd)
+{
+    struct stat status {};
+    return ::fstat(fd, &status) == 0 && ::ftruncate(fd, status.st_size) == 0;
+}
+
 std::string DirectoryOf(const std::string& path)
 {
     const auto slash = path.find_last_of('/');
@@ -187,9 +194,7 @@ void NewFile::WillWrite(std::int64_t bytes)
     // A step that failed otherwise (a quota, say) may have reserved part of itself: given back at
     // once, as another output may need it (Commit cuts the file again, and fails if it cannot).
     reserved_ = upTo;
-    struct stat status {};
-    if (::fstat(fd, &status) == 0)
-        (void)::ftruncate(fd, status.st_size);
+    (void)CutToLength(fd);
 }
 
 void NewFile::Commit()
@@ -197,11 +202,8 @@ void NewFile::Commit()
     const auto fail = [this](int error) {
         return FileFailure("cannot write " + Quoted(target_) + ": " + std::strerror(error));
     };
-    // Cutting a file to its own length frees the space reserved beyond it.
     if (reserved_ > 0) {
-        struct stat status {};
-        if (::fstat(static_cast<int>(handle_), &status) != 0 ||
-            ::ftruncate(static_cast<int>(handle_), status.st_size) != 0)
+        if (!CutToLength(static_cast<int>(handle_)))
             throw fail(errno);
         reserved_ = 0;
     }

@@ -76,12 +76,15 @@ public:
     // Writes a chunk's frames, or throws.
     using Write = std::function<void(const std::vector<unsigned char>& chunk, std::size_t frames)>;
 
-    explicit ChunkWriter(Write write) : write_(std::move(write))
+    // Chunks are of up to `chunkBytes` bytes.
+    ChunkWriter(Write write, std::size_t chunkBytes) : write_(std::move(write))
     {
+        chunk_.resize(chunkBytes); // the buffer the first Put gives back
         try {
             thread_ = std::thread([this] { Run(); });
         } catch (const std::system_error&) {
             // No thread to spare: each chunk is written as it is put.
+            chunk_ = {};
         }
     }
 
@@ -321,17 +324,17 @@ void RunChannelCopy(const ChannelCopy& copy)
     const std::size_t chunkFrames = std::max<std::size_t>(1, kChunkBytes / frameBytes);
     std::vector<unsigned char> in(chunkFrames * frameBytes);
     std::vector<unsigned char> out(chunkFrames * static_cast<std::size_t>(bytesPerSample));
-    ChunkWriter writer([&](const std::vector<unsigned char>& chunk, std::size_t n) {
-        Deinterleave(chunk.data(), n, info.channels, bytesPerSample, copy.channel - 1, out.data());
-        const auto bytes = static_cast<sf_count_t>(n * static_cast<std::size_t>(bytesPerSample));
-        if (sf_write_raw(output.get(), out.data(), bytes) != bytes)
-            throw Failure("cannot write " + Quoted(copy.output) + ": " +
-                          (outputFile.LastError().empty() ? sf_strerror(output.get()) : outputFile.LastError()));
-    });
+    ChunkWriter writer(
+        [&](const std::vector<unsigned char>& chunk, std::size_t n) {
+            Deinterleave(chunk.data(), n, info.channels, bytesPerSample, copy.channel - 1, out.data());
+            const auto bytes = static_cast<sf_count_t>(n * static_cast<std::size_t>(bytesPerSample));
+            if (sf_write_raw(output.get(), out.data(), bytes) != bytes)
+                throw Failure("cannot write " + Quoted(copy.output) + ": " +
+                              (outputFile.LastError().empty() ? sf_strerror(output.get()) : outputFile.LastError()));
+        },
+        in.size());
     std::uint64_t copied = 0;
     for (;;) {
-        if (in.size() != chunkFrames * frameBytes) // the writer's first buffer comes back empty
-            in.resize(chunkFrames * frameBytes);
         const sf_count_t got = sf_read_raw(input.get(), in.data(), static_cast<sf_count_t>(in.size()));
         if (got <= 0)
             break;
