@@ -71,8 +71,8 @@ public:
     [[nodiscard]] AtName StillAtItsName() const;
 
     // Removes the file at the source's name when it is this very file, still as `checked`, and the
-    // name is not a link; else the name is left as it was. Empty when the file is gone; else why not.
-    // The lock ends with it.
+    // name is not a link; else the name is left as it was. Empty when the file is gone, or on Windows
+    // marked to go when another program that has it open closes it; else why not. The lock ends with it.
     [[nodiscard]] std::string Remove(const FileStamp& checked);
 
 private:

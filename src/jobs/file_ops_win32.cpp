@@ -268,12 +268,12 @@ std::string SourceFile::Remove(const FileStamp& checked)
     const DWORD attributes = GetFileAttributesA(path_.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
         return "its name is a link; Quorvil deletes no file through a link";
-    std::string why = RemoveIfSame(path_, checked);
-    // The file goes once the last handle to it, ours, is closed.
+    const std::string why = RemoveIfSame(path_, checked);
+    // A file marked for deletion goes when the last handle to it closes: ours now, another
+    // program's (an indexer, a virus scanner, a probe of a parallel job) a moment later. Its name
+    // lingers until then, but the deletion is done and cannot be taken back.
     CloseHandle(reinterpret_cast<HANDLE>(handle_));
     handle_ = -1;
-    if (why.empty() && WhatIsAt(path_) != NameHolds::nothing)
-        why = "another program still has it open";
     return why;
 }
 

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <set>
 
 #include <gtest/gtest.h>
@@ -43,8 +44,10 @@ TEST(FileOps, ASourceIsRemovedOnlyWhenTheFileAtItsNameIsTheOneChecked)
         const char* name;
         std::function<void(const std::string&)> change; // between the check and the removal
         bool removed;
+        bool heldElsewhere = false; // open in another program that lets others delete it
     } rows[] = {
         {"the file as checked", [](const std::string&) {}, true},
+        {"the file as checked, held open elsewhere", [](const std::string&) {}, true, true},
         {"another file moved into its place",
          [](const std::string& a) {
              fs::rename(a, a + ".moved");
@@ -69,8 +72,12 @@ TEST(FileOps, ASourceIsRemovedOnlyWhenTheFileAtItsNameIsTheOneChecked)
         row.change(a);
         const bool existed = fs::exists(a);
         const std::string there = ReadFile(a);
+        std::optional<SourceFile> elsewhere;
+        if (row.heldElsewhere)
+            elsewhere.emplace(a);
         const std::string why = source.Remove(checked);
         EXPECT_EQ(why.empty(), row.removed) << why;
+        elsewhere.reset();
         EXPECT_EQ(fs::exists(a), existed && !row.removed);
         if (existed && !row.removed) {
             EXPECT_EQ(ReadFile(a), there);

@@ -97,6 +97,7 @@ private:
     FakeChooser* chooser_ = nullptr;
     QStringList shown_;                             // what the error box would have shown
     int ends_ = 0;                                  // how often the application was asked to end
+    std::int64_t nowMs_ = 0;                        // the type-ahead's clock
     std::vector<std::pair<double, bool>> progress_; // what the task-bar entry was told
 
     QString Clip(const QString& name)
@@ -155,7 +156,8 @@ private slots:
                                   [this] { ++ends_; },
                                   [this](double fraction, bool visible) {
                                       progress_.push_back({fraction, visible});
-                                  }};
+                                  },
+                                  [this] { return nowMs_; }};
         forms_ = std::make_unique<Forms>(std::move(services));
         form1_ = &forms_->main;
         form2_ = &forms_->about;
@@ -431,7 +433,7 @@ private slots:
         QCOMPARE(form1_->ListBox1->currentRow(), 2);
         QTest::keyClick(form1_->ListBox1, Qt::Key_Backspace);
         QCOMPARE(form1_->ListBox1->currentRow(), 1);
-        QTest::qWait(600);
+        nowMs_ += TypeAhead::kPauseMs; // a pause: a new search
         QTest::keyClicks(form1_->ListBox1, "g");
         QCOMPARE(form1_->ListBox1->currentRow(), 3);
         QTest::keyClick(form1_->ListBox1, Qt::Key_Delete); // no action

@@ -104,7 +104,8 @@ protected:
         forms = std::make_unique<Forms>(TForm1::Services{std::move(chooser),
                                                          {tools.dir(), HostPathRules(), LaunchTool, nullptr, {}},
                                                          [this] { ++ends; },
-                                                         [this](double, bool) { pointers.push_back(GetCursor()); }});
+                                                         [this](double, bool) { pointers.push_back(GetCursor()); },
+                                                         [this] { return nowMs; }});
         form1 = &forms->main;
         form2 = &forms->about;
         form1->Show(SW_SHOWNORMAL);
@@ -127,6 +128,7 @@ protected:
     TForm2* form2 = nullptr;
     FakeChooser* chooser_ = nullptr;
     int ends = 0;
+    std::int64_t nowMs = 0; // the type-ahead's clock
     std::vector<HCURSOR> pointers; // the pointer as each step of a run was shown
 
 private:
@@ -207,7 +209,7 @@ TEST_F(WindowsUiTest, QueueCommandsFromButtonsMenusAndKeys)
     SendMessageA(form1->Handle, WM_COMMAND, kDelete1, 0); // nothing selected: nothing happens
     EXPECT_EQ(form1->Entries().size(), 3u);
 
-    // Type-ahead: "b", then "r" within 500 ms, regardless of case; Backspace takes one back.
+    // Type-ahead: "b", then "r" before a pause, regardless of case; Backspace takes one back.
     SetFocus(form1->ListBox1);
     SendMessageA(form1->ListBox1, WM_CHAR, 'b', 0);
     EXPECT_EQ(SendMessageA(form1->ListBox1, LB_GETCURSEL, 0, 0), 1);
@@ -483,7 +485,7 @@ TEST_F(WindowsUiTest, TypeAheadTakesBackWholeCodePageLetters)
     for (const char* letter : {"\x9A", "\x8E", "\xA3", "\xB9"}) {
         SendMessageA(form1->ListBox1, LB_RESETCONTENT, 0, 0);
         form1->AppendFiles({"xa.avi", std::string("x") + letter + ".avi"});
-        Sleep(600); // a new search
+        nowMs += TypeAhead::kPauseMs; // a pause: a new search
         SetFocus(form1->ListBox1);
         SendMessageA(form1->ListBox1, WM_CHAR, 'x', 0);
         SendMessageA(form1->ListBox1, WM_CHAR, static_cast<unsigned char>(letter[0]), 0);

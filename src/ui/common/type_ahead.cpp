@@ -1,6 +1,16 @@
 #include "type_ahead.h"
 
+#include <chrono>
+
 namespace quorvil {
+
+std::int64_t TypeAhead::Now() const
+{
+    if (clock_)
+        return clock_();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 void TypeAhead::Expire(std::int64_t nowMs)
 {

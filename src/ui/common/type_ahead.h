@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,14 +18,25 @@ class TypeAhead {
 public:
     static constexpr std::int64_t kPauseMs = 500;
 
-    // One typed character at time nowMs; returns the prefix to search for.
+    // Milliseconds on a clock that never goes back. Empty: the machine's steady clock; a test gives
+    // one it holds, so that what counts as a pause does not depend on the machine's speed.
+    using Clock = std::function<std::int64_t()>;
+
+    explicit TypeAhead(Clock clock = {}) : clock_(std::move(clock)) {}
+
+    // One typed character, now or at time nowMs; returns the prefix to search for.
+    const std::string& Type(std::string_view character) { return Type(character, Now()); }
     const std::string& Type(std::string_view character, std::int64_t nowMs);
 
-    // Backspace at time nowMs; returns the prefix, which may now be empty (then search nothing).
+    // Backspace, now or at time nowMs; returns the prefix, which may now be empty (then search nothing).
+    const std::string& Backspace() { return Backspace(Now()); }
     const std::string& Backspace(std::int64_t nowMs);
 
 private:
     void Expire(std::int64_t nowMs);
+    [[nodiscard]] std::int64_t Now() const;
+
+    Clock clock_;
 
     std::string prefix_;
     std::vector<std::size_t> lengths_; // of each character in prefix_

@@ -32,7 +32,7 @@ QString Text(std::string_view text)
 TForm1::Services TForm1::DefaultServices()
 {
     return {std::make_unique<OpenDialogChooser>(), RunEnvironment{}, [] { QCoreApplication::quit(); },
-            ShowOnLauncherEntry};
+            ShowOnLauncherEntry, {}};
 }
 
 TForm1::TForm1(Services services) : services_(std::move(services)), queue_(*this, services_.environment)
@@ -55,7 +55,8 @@ void TForm1::CreateComponents()
     auto* column = new QVBoxLayout(client);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
-    ListBox1 = new QueueListBox(client, [this](const QStringList& files) { AppendFiles(files); });
+    ListBox1 = new QueueListBox(
+        client, [this](const QStringList& files) { AppendFiles(files); }, services_.typeAheadClock);
     Panel1 = new AnchoredPanel(client);
     column->addWidget(ListBox1, 1);
     column->addWidget(Panel1);

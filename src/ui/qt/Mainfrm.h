@@ -10,6 +10,7 @@
 
 #include "open_dialog.h"
 #include "queue_form.h"
+#include "type_ahead.h"
 
 class QAction;
 class QCheckBox;
@@ -35,6 +36,7 @@ public:
         std::function<void()> endApplication; // asks the event loop to end
         // Shows a run's progress on the application's task-bar entry (fraction, visible).
         std::function<void(double, bool)> showProgress;
+        TypeAhead::Clock typeAheadClock; // empty: the machine's steady clock
     };
     [[nodiscard]] static Services DefaultServices();
 

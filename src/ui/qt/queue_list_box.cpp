@@ -1,7 +1,5 @@
 #include "queue_list_box.h"
 
-#include <chrono>
-
 #include <QContextMenuEvent>
 #include <QDir>
 #include <QFileInfo>
@@ -13,12 +11,6 @@
 namespace quorvil {
 
 namespace {
-
-std::int64_t NowMs()
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 // The files dropped, a folder standing for the AVI files directly inside it, in name order.
 QStringList LocalFiles(const QMimeData* data)
@@ -52,8 +44,8 @@ void AcceptFiles(QDropEvent* event)
 
 } // namespace
 
-QueueListBox::QueueListBox(QWidget* parent, std::function<void(const QStringList&)> dropped)
-    : QListWidget(parent), dropped_(std::move(dropped))
+QueueListBox::QueueListBox(QWidget* parent, std::function<void(const QStringList&)> dropped, TypeAhead::Clock clock)
+    : QListWidget(parent), dropped_(std::move(dropped)), typeAhead_(std::move(clock))
 {
     setSelectionMode(QAbstractItemView::SingleSelection);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -100,16 +92,14 @@ void QueueListBox::keyPressEvent(QKeyEvent* event)
     }
     const bool plain = !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
     if (plain && event->key() == Qt::Key_Backspace) {
-        Search(typeAhead_.Backspace(NowMs()));
+        Search(typeAhead_.Backspace());
         return;
     }
     const QString text = event->text();
     if (plain && !text.isEmpty() && text.at(0).isPrint()) {
         // One character at a time, so that Backspace takes back exactly one.
-        const std::int64_t now = NowMs();
         for (const char32_t code : text.toUcs4())
-            typeAhead_.Type(QString::fromUcs4(&code, 1).toStdString(), now);
-        Search(typeAhead_.Type({}, now));
+            Search(typeAhead_.Type(QString::fromUcs4(&code, 1).toStdString()));
         return;
     }
     QListWidget::keyPressEvent(event);

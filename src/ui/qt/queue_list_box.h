@@ -16,7 +16,7 @@ namespace quorvil {
 // selection alone, the context menu at the list's corner from the keyboard, files dropped on it.
 class QueueListBox : public QListWidget {
 public:
-    QueueListBox(QWidget* parent, std::function<void(const QStringList&)> dropped);
+    QueueListBox(QWidget* parent, std::function<void(const QStringList&)> dropped, TypeAhead::Clock clock);
 
     QMenu* contextMenu = nullptr;
 

@@ -43,7 +43,7 @@ HMENU AddSubmenu(HMENU menu, const design::MenuItem& item)
 TForm1::Services TForm1::DefaultServices()
 {
     return {std::make_unique<OpenDialogChooser>(), RunEnvironment{}, [] { PostQuitMessage(0); },
-            [](double fraction, bool visible) { TApplication::Instance()->ShowProgress(fraction, visible); }};
+            [](double fraction, bool visible) { TApplication::Instance()->ShowProgress(fraction, visible); }, {}};
 }
 
 TForm1::TForm1(Services services) : services_(std::move(services)), queue_(*this, services_.environment)
@@ -84,7 +84,7 @@ void TForm1::CreateComponents()
                              WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, CW_USEDEFAULT, CW_USEDEFAULT, 100, 100,
                              app->Handle(), MainMenu1, app->instance(), this);
     // Creation order is tab order: the list, then the panel with its controls in theirs.
-    list_ = std::make_unique<QueueListBox>(Handle, kListBox1, font_.Normal());
+    list_ = std::make_unique<QueueListBox>(Handle, kListBox1, font_.Normal(), services_.typeAheadClock);
     ListBox1 = list_->Handle();
     // Placed by the form at its designed height, with the size grip at its right end.
     StatusBar1 = CreateControl(0, STATUSCLASSNAMEA, "", SBARS_SIZEGRIP | CCS_NORESIZE | CCS_NOPARENTALIGN, Handle,

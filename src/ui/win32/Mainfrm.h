@@ -11,6 +11,7 @@
 #include "form_support.h"
 #include "open_dialog.h"
 #include "queue_form.h"
+#include "type_ahead.h"
 
 namespace quorvil {
 
@@ -44,6 +45,7 @@ public:
         RunEnvironment environment;
         std::function<void()> endApplication; // asks the event loop to end
         std::function<void(double, bool)> showProgress;
+        TypeAhead::Clock typeAheadClock; // empty: the machine's steady clock
     };
     [[nodiscard]] static Services DefaultServices();
 

@@ -1,7 +1,5 @@
 #include "queue_list_box.h"
 
-#include <chrono>
-
 #include <commctrl.h>
 
 #include "form_support.h"
@@ -12,15 +10,9 @@ namespace {
 
 constexpr UINT_PTR kSubclassId = 1;
 
-std::int64_t NowMs()
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
 } // namespace
 
-QueueListBox::QueueListBox(HWND parent, int id, HFONT font)
+QueueListBox::QueueListBox(HWND parent, int id, HFONT font, TypeAhead::Clock clock) : typeAhead_(std::move(clock))
 {
     handle_ =
         CreateControl(WS_EX_CLIENTEDGE, "LISTBOX", "",
@@ -87,7 +79,7 @@ void QueueListBox::TypeAheadKey(WPARAM key)
 {
     if (key == VK_BACK) {
         leadByte_.clear();
-        Search(typeAhead_.Backspace(NowMs()));
+        Search(typeAhead_.Backspace());
         return;
     }
     if (key < ' ')
@@ -101,7 +93,7 @@ void QueueListBox::TypeAheadKey(WPARAM key)
         BOOL lossy = FALSE;
         const int length = WideCharToMultiByte(CP_ACP, 0, &unit, 1, bytes, sizeof bytes, nullptr, &lossy);
         if (length > 0 && !lossy)
-            Search(typeAhead_.Type(std::string(bytes, static_cast<std::size_t>(length)), NowMs()));
+            Search(typeAhead_.Type(std::string(bytes, static_cast<std::size_t>(length))));
         return;
     }
     // An ANSI window gets a double-byte character as two WM_CHAR messages, one byte each.
@@ -112,7 +104,7 @@ void QueueListBox::TypeAheadKey(WPARAM key)
     }
     const std::string character = leadByte_ + byte;
     leadByte_.clear();
-    Search(typeAhead_.Type(character, NowMs()));
+    Search(typeAhead_.Type(character));
 }
 
 void QueueListBox::Search(const std::string& prefix)

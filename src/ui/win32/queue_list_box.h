@@ -15,7 +15,7 @@ namespace quorvil {
 // ANSI code page, and no action on a double click.
 class QueueListBox {
 public:
-    QueueListBox(HWND parent, int id, HFONT font);
+    QueueListBox(HWND parent, int id, HFONT font, TypeAhead::Clock clock);
     ~QueueListBox();
     QueueListBox(const QueueListBox&) = delete;
     QueueListBox& operator=(const QueueListBox&) = delete;
