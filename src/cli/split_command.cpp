@@ -34,7 +34,10 @@ constexpr const char* kHelp =
 
 class PrintProgress : public RunObserver {
 public:
-    PrintProgress(std::ostream& out, int count) : out_(out), count_(std::to_string(count)) {}
+    PrintProgress(std::ostream& out, std::ostream& err, int count)
+        : out_(out), err_(err), count_(std::to_string(count))
+    {
+    }
 
     void EntryFinished(int index, const std::string& path, const EntryOutcome& outcome) override
     {
@@ -52,6 +55,8 @@ public:
         }
         Print(line);
     }
+
+    void Warning(const std::string& text) override { err_ << "quorvil-split: " << text << std::endl; }
 
     // Whether every entry came to its end converted.
     [[nodiscard]] bool AllConverted(std::size_t count) const { return failed_ == 0 && finished_ == count; }
@@ -85,6 +90,7 @@ private:
     std::size_t unwritten_ = 0;
     std::string reason_;
     std::ostream& out_;
+    std::ostream& err_;
     std::string count_;
 };
 
@@ -155,7 +161,7 @@ int RunSplitCommand(const std::vector<std::string>& arguments, std::ostream& out
         return 2;
     }
 
-    PrintProgress progress(out, static_cast<int>(files.size()));
+    PrintProgress progress(out, err, static_cast<int>(files.size()));
     const auto signal = [&pendingSignal] { return pendingSignal ? pendingSignal() : 0; };
     try {
         // Like the window's queue: full paths, since the tools are not run in the user's directory.

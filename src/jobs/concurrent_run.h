@@ -30,9 +30,9 @@ namespace quorvil {
 class ConcurrentRun {
 public:
     ConcurrentRun(const QueueAccess& queue, const EventHook& processEvents, const std::string& dir,
-                  const RunEnvironment& environment, int jobs, const std::string& records = {})
+                  const RunEnvironment& environment, int jobs, RecordPlace records = {})
         : queue_(queue), processEvents_(processEvents), dir_(dir), environment_(environment), jobs_(jobs),
-          records_(records)
+          records_(std::move(records))
     {
     }
     // Left by an exception of its own, the run ends every tool and waits for every thread.
@@ -54,7 +54,7 @@ private:
         std::exception_ptr error;
     };
     struct Slot {
-        Slot(const std::string& dir, int number, const std::string& records) : job(dir, number, records) {}
+        Slot(const std::string& dir, int number, const RecordPlace& records) : job(dir, number, records) {}
         JobSlot job;
         std::thread thread;
         int entry = -1; // the entry it converts; -1 while it is free
@@ -74,7 +74,7 @@ private:
     const std::string& dir_;
     const RunEnvironment& environment_;
     int jobs_;
-    std::string records_;
+    RecordPlace records_;
 
     std::deque<Slot> slots_;
     std::vector<Entry> entries_;         // sized once, before any thread starts

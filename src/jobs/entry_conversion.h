@@ -35,14 +35,14 @@ struct MadeFile {
 // Where entries write their scripts. A run converts one entry at a time on each of its job slots;
 // a run that converts one entry at a time has one, number 0.
 struct JobSlot {
-    JobSlot(const std::string& programDir, int number, std::string records = {})
+    JobSlot(const std::string& programDir, int number, RecordPlace records = {})
         : scriptDir(programDir), number(number), records(std::move(records))
     {
     }
 
     ScriptDirectory scriptDir; // on POSIX a private directory of the slot's own
     int number;
-    std::string records; // where its entries keep their records (entry_record.h); empty: nowhere
+    RecordPlace records; // where its entries keep their records (entry_record.h)
 };
 
 // The conversion of one entry. What it makes is recorded, so that a failure takes it back.
@@ -51,7 +51,7 @@ public:
     EntryConversion(std::string path, const QueueAccess& queue, const EventHook& processEvents, const std::string& dir,
                     JobSlot& slot, const RunEnvironment& environment)
         : path_(std::move(path)), queue_(queue), processEvents_(processEvents), dir_(dir), slot_(slot),
-          environment_(environment), rules_(environment.rules), record_(slot.records)
+          environment_(environment), rules_(environment.rules), record_(slot.records.folder, slot.records.owner)
     {
     }
     EntryConversion(const EntryConversion&) = delete;

@@ -17,16 +17,15 @@ namespace {
 constexpr const char* kHeader = "quorvil entry record 1\n";
 constexpr const char* kNew = ".new";
 
-// A digest of the machine's name, for record names: letters and digits only.
-std::string HostDigest(const std::string& name)
+constexpr const char* kOwnerPrefix = "owner-";
+
+// Letters and digits no other run is likely to have drawn.
+std::string RandomToken()
 {
-    std::uint64_t hash = 14695981039346656037ull; // FNV-1a
-    for (const unsigned char c : name) {
-        hash ^= c;
-        hash *= 1099511628211ull;
-    }
-    char text[17];
-    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
+    thread_local std::mt19937_64 random{std::random_device{}()};
+    char text[33];
+    std::snprintf(text, sizeof text, "%016llx%016llx", static_cast<unsigned long long>(random()),
+                  static_cast<unsigned long long>(random()));
     return text;
 }
 
@@ -38,7 +37,12 @@ std::string RecordName(const char* kind, const RecordOwner& owner)
     thread_local std::mt19937 random{std::random_device{}()};
     char tail[32];
     std::snprintf(tail, sizeof tail, "%u.%08x", count++, static_cast<unsigned>(random()));
-    return std::string(kind) + "-" + owner.host + "-" + std::to_string(owner.pid) + "-" + owner.start + "-" + tail;
+    return std::string(kind) + "-" + owner.token + "-" + tail;
+}
+
+bool IsToken(const std::string& text)
+{
+    return !text.empty() && text.find_first_not_of("0123456789abcdefghijklmnopqrstuvwxyz") == std::string::npos;
 }
 
 // The owner a record's name gives; nothing for any other file.
@@ -46,25 +50,15 @@ std::optional<RecordOwner> OwnerOfRecord(std::string name)
 {
     if (name.ends_with(kNew))
         name.resize(name.size() - std::string(kNew).size());
-    std::vector<std::string> parts;
-    std::size_t from = 0;
-    for (std::size_t dash; (dash = name.find('-', from)) != std::string::npos; from = dash + 1)
-        parts.push_back(name.substr(from, dash - from));
-    parts.push_back(name.substr(from));
-    if (parts.size() != 5 || (parts[0] != "entry" && parts[0] != "undo"))
+    const std::size_t first = name.find('-');
+    const std::size_t second = first == std::string::npos ? first : name.find('-', first + 1);
+    if (second == std::string::npos || name.find('-', second + 1) != std::string::npos)
         return std::nullopt;
-    RecordOwner owner{parts[1], 0, parts[3]};
-    const std::string& pid = parts[2];
-    if (std::from_chars(pid.data(), pid.data() + pid.size(), owner.pid).ptr != pid.data() + pid.size() ||
-        owner.pid <= 0 || owner.host.empty() || owner.start.empty())
+    const std::string kind = name.substr(0, first);
+    RecordOwner owner{name.substr(first + 1, second - first - 1)};
+    if ((kind != "entry" && kind != "undo") || !IsToken(owner.token) || second + 1 == name.size())
         return std::nullopt;
     return owner;
-}
-
-std::string ReadWhole(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 // Reads a record written by Save(), line by line; a line cut short (a power loss) ends it.
@@ -136,9 +130,9 @@ private:
 };
 
 // Takes back what one record names: files first, so that their folders may then be empty.
-void TakeBack(const std::string& record)
+void TakeBack(const std::string& text)
 {
-    RecordReader reader(ReadWhole(record));
+    RecordReader reader(text);
     std::vector<std::pair<std::string, FolderStamp>> folders;
     reader.Each([&](bool folder, const std::string& path, const FileStamp& file, const FolderStamp& dir) {
         if (folder)
@@ -153,31 +147,38 @@ void TakeBack(const std::string& record)
 
 } // namespace
 
-RecordOwner ThisProcess()
+OwnerLock::OwnerLock(const std::string& folder)
 {
-    const long pid = record_host::ProcessId();
-    std::string start = record_host::ProcessStart(pid);
-    if (start.empty() || start == "?")
-        start = "0"; // never told by ProcessStart: a record of ours then counts as one of a running process
-    return {HostDigest(record_host::HostName()), pid, start};
+    if (folder.empty())
+        return;
+    owner_.token = RandomToken();
+    path_ = folder + kOwnerPrefix + owner_.token;
+    handle_ = record_host::TakeOwnerLock(path_);
 }
 
-bool StillRuns(const RecordOwner& owner)
+OwnerLock::~OwnerLock()
 {
-    if (owner.host != HostDigest(record_host::HostName()))
-        return true;
-    const std::string start = record_host::ProcessStart(owner.pid);
-    return !start.empty() && (start == "?" || start == owner.start);
+    if (Held())
+        record_host::LetGoOwnerLock(handle_, path_);
 }
 
-std::string PrepareRecordFolder(const std::string& chosen)
+bool StillRuns(const std::string& folder, const RecordOwner& owner)
+{
+    return record_host::OwnerLockState(folder + kOwnerPrefix + owner.token) == record_host::LockState::held;
+}
+
+RecordFolder PrepareRecordFolder(const std::string& chosen)
 {
     std::string folder = chosen.empty() ? record_host::StateFolder() : chosen;
     if (folder.empty() || !record_host::MakeFolder(folder))
         return {};
     if (folder.back() != '/' && folder.back() != '\\')
         folder += folder.find('\\') != std::string::npos ? '\\' : '/';
-    return folder;
+    if (!record_host::Private(folder))
+        return {{},
+                "Quorvil keeps no records this run and takes none back: " + folder +
+                    " is not a folder of yours alone (it belongs to another user, or others can write to it)"};
+    return {folder, {}};
 }
 
 EntryRecord::EntryRecord(std::string folder, const RecordOwner& owner)
@@ -249,22 +250,49 @@ void EntryRecord::End()
     written_ = false;
 }
 
-void TakeBackWhatDeadRunsLeft(const std::string& folder)
+std::string TakeBackWhatDeadRunsLeft(const std::string& folder, const RecordOwner& self)
 {
     if (folder.empty())
-        return;
-    const RecordOwner self = ThisProcess();
+        return {};
+    std::size_t refused = 0;
+    std::vector<std::string> owners; // the lock files seen, and the owners whose records remain
+    std::vector<std::string> remaining;
     for (const std::string& name : record_host::NamesIn(folder)) {
-        const std::optional<RecordOwner> owner = OwnerOfRecord(name);
-        if (!owner || StillRuns(*owner))
+        if (name.starts_with(kOwnerPrefix)) {
+            owners.push_back(name.substr(std::string(kOwnerPrefix).size()));
             continue;
+        }
+        const std::optional<RecordOwner> owner = OwnerOfRecord(name);
+        if (!owner)
+            continue;
+        if (owner->token == self.token || StillRuns(folder, *owner)) {
+            remaining.push_back(owner->token);
+            continue;
+        }
+        // A record that is not the user's own plain file is never acted on, nor moved.
+        if (!record_host::ReadRecord(folder + name)) {
+            ++refused;
+            remaining.push_back(owner->token);
+            continue;
+        }
         // Taken under a name of our own first: of two runs that start at once, one takes it back.
         const std::string taken = folder + RecordName("undo", self);
         if (!record_host::Rename(folder + name, taken, false))
             continue;
-        TakeBack(taken);
+        if (const std::optional<std::string> text = record_host::ReadRecord(taken))
+            TakeBack(*text);
         DeleteFileQuietly(taken);
     }
+    // The lock file of a run that has ended, once no record of its own remains.
+    for (const std::string& token : owners) {
+        if (token != self.token && std::find(remaining.begin(), remaining.end(), token) == remaining.end() &&
+            record_host::OwnerLockState(folder + kOwnerPrefix + token) == record_host::LockState::free)
+            DeleteFileQuietly(folder + kOwnerPrefix + token);
+    }
+    if (refused == 0)
+        return {};
+    return std::to_string(refused) + (refused == 1 ? " record" : " records") + " in " + folder +
+           " left as found: not a file of yours alone";
 }
 
 } // namespace quorvil

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,24 +12,55 @@ namespace quorvil {
 // A record, kept while an entry runs, of what it has made so far: so that the next run takes back
 // what a run killed outright (or a machine that lost its power) left of an entry, and nothing else.
 
-// The process that owns a record: its machine, its number and when it started, so that a number
-// the system has given to another process since is told apart.
+// The run that owns a record, named by the lock it holds (OwnerLock).
 struct RecordOwner {
-    std::string host; // a digest of the machine's name: a shared home folder holds other machines' records
-    long pid = 0;
-    std::string start; // letters, digits and dots only
+    std::string token; // letters and digits only
 
     friend bool operator==(const RecordOwner&, const RecordOwner&) = default;
 };
-[[nodiscard]] RecordOwner ThisProcess();
-// Whether the owner still runs. One on another machine, or one that cannot be told, counts as running.
-[[nodiscard]] bool StillRuns(const RecordOwner& owner);
+
+// Where a run's entries keep their records, and whose they are; folder empty: nowhere.
+struct RecordPlace {
+    std::string folder;
+    RecordOwner owner;
+};
+
+// What tells that a run still runs: a file "owner-TOKEN" in the record folder that the run holds
+// locked from its start to its end. The system lets the lock go when the process ends, however it
+// ends, and every process that sees the folder sees the lock: one in another PID namespace too, and
+// one on another machine where the file system carries locks between machines.
+class OwnerLock {
+public:
+    // Takes a new lock in folder; none is held when folder is empty or the lock cannot be made, and
+    // then no record may be kept, as nothing would tell that its run still runs.
+    explicit OwnerLock(const std::string& folder);
+    ~OwnerLock();
+    OwnerLock(const OwnerLock&) = delete;
+    OwnerLock& operator=(const OwnerLock&) = delete;
+
+    [[nodiscard]] bool Held() const { return handle_ != -1; }
+    [[nodiscard]] const RecordOwner& Owner() const { return owner_; }
+
+private:
+    std::string path_;
+    RecordOwner owner_;
+    std::intptr_t handle_ = -1;
+};
+
+// Whether the owner of a record in folder still runs: its lock is held, or cannot be tried.
+[[nodiscard]] bool StillRuns(const std::string& folder, const RecordOwner& owner);
 
 // The folder where records are kept, made when missing: the per-user state folder of Quorvil
 // ($XDG_STATE_HOME/quorvil or ~/.local/state/quorvil; %LOCALAPPDATA%\Quorvil), or `chosen` when it is
-// not empty. Given with its trailing separator; empty when it cannot be made, and then no record is
-// kept: the run converts as it would without.
-[[nodiscard]] std::string PrepareRecordFolder(const std::string& chosen);
+// not empty, with its trailing separator. Records are trusted only in a folder of the user's own that
+// nobody else can write to (as ssh treats ~/.ssh): the path is empty when the folder cannot be made
+// or is not private, and then no record is read or kept (the run converts as it would without), and
+// warning says why when it is not private.
+struct RecordFolder {
+    std::string path;
+    std::string warning;
+};
+[[nodiscard]] RecordFolder PrepareRecordFolder(const std::string& chosen);
 
 // A folder as the system tells it from another: its volume and its number there.
 struct FolderStamp {
@@ -51,7 +83,7 @@ struct FolderStamp {
 class EntryRecord {
 public:
     // Keeps no record when folder is empty.
-    explicit EntryRecord(std::string folder, const RecordOwner& owner = ThisProcess());
+    EntryRecord(std::string folder, const RecordOwner& owner);
     ~EntryRecord();
     EntryRecord(const EntryRecord&) = delete;
     EntryRecord& operator=(const EntryRecord&) = delete;
@@ -84,22 +116,30 @@ private:
 
 // Takes back what the entries of runs that no longer run have left, as a failed entry takes back
 // what it made: each recorded file only while it is the file recorded, each recorded folder only when
-// it is then empty and the folder recorded; links are never followed. Records of running processes
-// stay. Two runs that start at once take each record in turn, never both.
-void TakeBackWhatDeadRunsLeft(const std::string& folder);
+// it is then empty and the folder recorded; links are never followed. Records of running runs stay,
+// and so do records that are not the user's own regular files of a sane size; a warning then says
+// so (empty when none was left). Two runs that start at once take each record in turn, never both.
+[[nodiscard]] std::string TakeBackWhatDeadRunsLeft(const std::string& folder, const RecordOwner& self);
 
 // The platform's part, used by the above.
 namespace record_host {
 [[nodiscard]] std::string StateFolder(); // empty when unknown
 [[nodiscard]] bool MakeFolder(const std::string& path);
+// The folder is a folder (not a link to one) of the user's own that nobody else can write to.
+[[nodiscard]] bool Private(const std::string& folder);
 [[nodiscard]] std::vector<std::string> NamesIn(const std::string& folder);
+// A record's bytes, when it is a regular file of the user's own that nobody else can write to and
+// of a sane size, opened without following a link and without waiting on a pipe; nothing otherwise.
+[[nodiscard]] std::optional<std::string> ReadRecord(const std::string& path);
 [[nodiscard]] bool WriteDurably(const std::string& path, const std::string& bytes);
 [[nodiscard]] bool Rename(const std::string& from, const std::string& to, bool replace);
 void RemoveFolderIfSame(const std::string& path, const FolderStamp& stamp);
-[[nodiscard]] std::string HostName();
-[[nodiscard]] long ProcessId();
-// Empty when there is no such process; "?" when it runs but its start cannot be told.
-[[nodiscard]] std::string ProcessStart(long pid);
+// An owner's lock file: made at path and held, -1 when it cannot be; let go (and removed).
+[[nodiscard]] std::intptr_t TakeOwnerLock(const std::string& path);
+void LetGoOwnerLock(std::intptr_t handle, const std::string& path);
+// Whether an owner's lock file is held by its owner, free (its owner has ended), or gone.
+enum class LockState { held, free, gone };
+[[nodiscard]] LockState OwnerLockState(const std::string& path);
 } // namespace record_host
 
 } // namespace quorvil

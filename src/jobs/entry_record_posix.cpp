@@ -1,17 +1,14 @@
 #include "entry_record.h"
 
-#include <cctype>
 #include <cerrno>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <memory>
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <limits.h>
 #include <linux/fs.h>
 #include <stdio.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -24,13 +21,13 @@ namespace quorvil {
 
 namespace {
 
-// A file's first line, without its line end; empty when it cannot be read.
-std::string FirstLine(const char* path)
+// Records hold a few paths; anything larger is not one of ours.
+constexpr off_t kLargestRecord = 1 << 20;
+
+// Of the user running us, and writable by nobody else.
+bool OwnAndPrivate(const struct stat& info)
 {
-    std::ifstream in(path, std::ios::binary);
-    std::string line;
-    std::getline(in, line);
-    return line;
+    return info.st_uid == ::geteuid() && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
 } // namespace
@@ -81,6 +78,13 @@ bool MakeFolder(const std::string& path)
     return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && ::access(path.c_str(), W_OK | X_OK) == 0;
 }
 
+bool Private(const std::string& folder)
+{
+    struct stat info {};
+    const std::string path = folder.size() > 1 && folder.back() == '/' ? folder.substr(0, folder.size() - 1) : folder;
+    return ::lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && OwnAndPrivate(info);
+}
+
 std::vector<std::string> NamesIn(const std::string& folder)
 {
     std::vector<std::string> names;
@@ -92,6 +96,28 @@ std::vector<std::string> NamesIn(const std::string& folder)
             names.emplace_back(entry->d_name);
     }
     return names;
+}
+
+std::optional<std::string> ReadRecord(const std::string& path)
+{
+    // Neither a link nor a pipe someone put in a record's place may hold a run up.
+    const UniqueFd file(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat info {};
+    if (file.get() < 0 || ::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode) || !OwnAndPrivate(info) ||
+        info.st_size > kLargestRecord)
+        return std::nullopt;
+    std::string bytes(static_cast<std::size_t>(info.st_size), '\0');
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::read(file.get(), bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += static_cast<std::size_t>(n);
+    }
+    bytes.resize(done);
+    return bytes;
 }
 
 bool WriteDurably(const std::string& path, const std::string& bytes)
@@ -126,47 +152,41 @@ void RemoveFolderIfSame(const std::string& path, const FolderStamp& stamp)
         (void)::rmdir(path.c_str());
 }
 
-std::string HostName()
+std::intptr_t TakeOwnerLock(const std::string& path)
 {
-    char name[HOST_NAME_MAX + 1] = {};
-    if (::gethostname(name, sizeof name - 1) != 0)
-        return {};
-    return name;
+    // Locked before it has its name, so that no run ever finds it free while its owner lives: made
+    // under a hidden name (which no run looks at), locked, then renamed.
+    const std::size_t slash = path.rfind('/') + 1;
+    const std::string hidden = path.substr(0, slash) + "." + path.substr(slash);
+    const int fd = ::open(hidden.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return -1;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::rename(hidden.c_str(), path.c_str()) != 0) {
+        ::unlink(hidden.c_str());
+        ::close(fd);
+        return -1;
+    }
+    return fd;
 }
 
-long ProcessId()
+void LetGoOwnerLock(std::intptr_t handle, const std::string& path)
 {
-    return static_cast<long>(::getpid());
+    ::unlink(path.c_str()); // while still held: no run finds it free before it goes
+    ::close(static_cast<int>(handle));
 }
 
-std::string ProcessStart(long pid)
+LockState OwnerLockState(const std::string& path)
 {
-    const std::string stat = "/proc/" + std::to_string(pid) + "/stat";
-    std::ifstream in(stat, std::ios::binary);
-    if (!in) {
-        // A process of ours that is gone leaves no entry; one that cannot be read is not ours to judge.
-        struct stat info {};
-        return ::stat(("/proc/" + std::to_string(pid)).c_str(), &info) != 0 && errno == ENOENT ? std::string()
-                                                                                               : std::string("?");
-    }
-    const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    // After the command name (which may hold anything) come the state and, as the 20th field after
-    // it, the start time in clock ticks after boot.
-    std::size_t at = text.rfind(')');
-    for (int field = 0; field < 20 && at != std::string::npos; ++field)
-        at = text.find(' ', at + 1);
-    if (at == std::string::npos)
-        return "?";
-    const std::string ticks = text.substr(at + 1, text.find(' ', at + 1) - at - 1);
-    if (ticks.empty() || ticks.find_first_not_of("0123456789") != std::string::npos)
-        return "?";
-    // Ticks count from boot: with the boot's own number, a process of an earlier boot is told apart.
-    std::string boot;
-    for (const char c : FirstLine("/proc/sys/kernel/random/boot_id")) {
-        if (std::isxdigit(static_cast<unsigned char>(c)))
-            boot += c;
-    }
-    return boot + "." + ticks;
+    // The owner holds it exclusively; runs that look at once may all hold it shared.
+    const UniqueFd file(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (file.get() < 0)
+        return errno == ENOENT ? LockState::gone : LockState::held;
+    struct stat info {};
+    if (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode))
+        return LockState::held; // not a lock of ours: nothing is judged by it
+    if (::flock(file.get(), LOCK_SH | LOCK_NB) != 0)
+        return LockState::held;
+    return LockState::free;
 }
 
 } // namespace record_host

@@ -31,6 +31,18 @@ FolderStamp StampOfOpen(HANDLE folder)
     return {true, info.dwVolumeSerialNumber, (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow, 0, 0};
 }
 
+// Records hold a few paths; anything larger is not one of ours.
+constexpr DWORD kLargestRecord = 1 << 20;
+
+// A record or lock file itself, for reading, a link in its place not followed; null when it cannot
+// be opened (GetLastError says why).
+UniqueHandle OpenRecordFile(const std::string& path)
+{
+    const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    return UniqueHandle(file == INVALID_HANDLE_VALUE ? nullptr : file);
+}
+
 } // namespace
 
 FolderStamp FolderStampAt(const std::string& path)
@@ -55,6 +67,13 @@ bool MakeFolder(const std::string& path)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+bool Private(const std::string&)
+{
+    // The user's profile folder is the user's by its access list; a folder reached through a link
+    // or junction is not.
+    return true;
+}
+
 std::vector<std::string> NamesIn(const std::string& folder)
 {
     std::vector<std::string> names;
@@ -68,6 +87,22 @@ std::vector<std::string> NamesIn(const std::string& folder)
     } while (FindNextFileA(search, &found));
     FindClose(search);
     return names;
+}
+
+std::optional<std::string> ReadRecord(const std::string& path)
+{
+    const UniqueHandle file(OpenRecordFile(path));
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!file || GetFileType(file.get()) != FILE_TYPE_DISK || !GetFileInformationByHandle(file.get(), &info) ||
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE)) ||
+        info.nFileSizeHigh != 0 || info.nFileSizeLow > kLargestRecord)
+        return std::nullopt;
+    std::string bytes(info.nFileSizeLow, '\0');
+    DWORD got = 0;
+    if (!::ReadFile(file.get(), bytes.data(), info.nFileSizeLow, &got, nullptr))
+        return std::nullopt;
+    bytes.resize(got);
+    return bytes;
 }
 
 bool WriteDurably(const std::string& path, const std::string& bytes)
@@ -98,31 +133,27 @@ void RemoveFolderIfSame(const std::string& path, const FolderStamp& stamp)
     (void)SetFileInformationByHandle(folder.get(), FileDispositionInfo, &disposition, sizeof disposition);
 }
 
-std::string HostName()
+std::intptr_t TakeOwnerLock(const std::string& path)
 {
-    char name[MAX_COMPUTERNAME_LENGTH + 1] = {};
-    DWORD size = sizeof name;
-    return GetComputerNameA(name, &size) ? std::string(name, size) : std::string();
+    // Shared with nobody from its making, so that no run opens it while its owner lives; the system
+    // removes it when the last handle, ours, closes, whatever ends the process.
+    const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    return file == INVALID_HANDLE_VALUE ? -1 : reinterpret_cast<std::intptr_t>(file);
 }
 
-long ProcessId()
+void LetGoOwnerLock(std::intptr_t handle, const std::string&)
 {
-    return static_cast<long>(GetCurrentProcessId());
+    CloseHandle(reinterpret_cast<HANDLE>(handle));
 }
 
-std::string ProcessStart(long pid)
+LockState OwnerLockState(const std::string& path)
 {
-    const HANDLE raw = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid));
-    if (!raw)
-        return GetLastError() == ERROR_INVALID_PARAMETER ? std::string() : std::string("?");
-    const UniqueHandle process(raw);
-    DWORD code = 0;
-    if (GetExitCodeProcess(process.get(), &code) && code != STILL_ACTIVE)
-        return {}; // ended; someone still holds it open
-    FILETIME created, exited, kernel, user;
-    if (!GetProcessTimes(process.get(), &created, &exited, &kernel, &user))
-        return "?";
-    return std::to_string((std::uint64_t{created.dwHighDateTime} << 32) | created.dwLowDateTime);
+    const UniqueHandle file(OpenRecordFile(path));
+    if (file)
+        return LockState::free; // left by a machine that stopped: nobody holds it
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? LockState::gone : LockState::held;
 }
 
 } // namespace record_host

@@ -24,7 +24,7 @@ private:
 
 // One entry after the other, all in the caller's thread, with the queue and the options read live.
 void RunOneAtATime(const QueueAccess& queue, const EventHook& processEvents, const std::string& dir,
-                   const RunEnvironment& environment, const std::string& records, RunTally& tally)
+                   const RunEnvironment& environment, const RecordPlace& records, RunTally& tally)
 {
     JobSlot slot(dir, 0, records);
     const int count = queue.count();
@@ -58,8 +58,14 @@ void QueueRunner::RunQueue(const QueueAccess& queue, const EventHook& processEve
     try {
         const std::string dir = environment.programDir.empty() ? ProgramDirectory() : environment.programDir;
         // What a killed run left of its entries would stop this one ("exists", "I/O error 183").
-        const std::string records = PrepareRecordFolder(environment.recordFolder);
-        TakeBackWhatDeadRunsLeft(records);
+        const RecordFolder folder = PrepareRecordFolder(environment.recordFolder);
+        tally.Warn(folder.warning);
+        const OwnerLock life(folder.path); // held to the run's end: this run's records are left alone
+        RecordPlace records;
+        if (life.Held()) {
+            records = {folder.path, life.Owner()};
+            tally.Warn(TakeBackWhatDeadRunsLeft(folder.path, life.Owner()));
+        }
         if (jobs <= 1)
             RunOneAtATime(queue, processEvents, dir, environment, records, tally);
         else

@@ -45,6 +45,8 @@ public:
     virtual ~RunObserver() = default;
     virtual void EntryStarted(int /*index*/, const std::string& /*path*/) {}
     virtual void EntryFinished(int /*index*/, const std::string& /*path*/, const EntryOutcome& /*outcome*/) {}
+    // Something the user should know that stops nothing (records of an earlier run left alone).
+    virtual void Warning(const std::string& /*text*/) {}
 };
 
 using Launcher = std::function<std::int32_t(const ToolCommand&, const EventHook&, ToolEnd*)>;

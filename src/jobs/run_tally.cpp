@@ -19,6 +19,12 @@ void RunTally::Started(int index, const std::string& path) const
         observer_->EntryStarted(index, path);
 }
 
+void RunTally::Warn(const std::string& text) const
+{
+    if (observer_ && !text.empty())
+        observer_->Warning(text);
+}
+
 void RunTally::Finished(int index, const std::string& path, const EntryOutcome& outcome)
 {
     if (!outcome.converted)

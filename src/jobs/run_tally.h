@@ -15,6 +15,8 @@ public:
     explicit RunTally(RunObserver* observer) : observer_(observer) {}
 
     void Started(int index, const std::string& path) const;
+    // Tells the observer, when text is not empty.
+    void Warn(const std::string& text) const;
     void Finished(int index, const std::string& path, const EntryOutcome& outcome);
     // An entry that a stop of the run ended while its tools ran: not converted, its source kept.
     void Interrupted(const std::string& path);

@@ -1,5 +1,9 @@
 // What tells folders apart on POSIX, where a folder's number freed just now is often the next one's.
 #include <filesystem>
+#include <functional>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -24,6 +28,69 @@ TEST(EntryRecordPosix, AFolderMadeAnewAtOnceUnderTheSameNameIsAnother)
         fs::create_directory(path);
         EXPECT_NE(FolderStampAt(path), made);
         fs::remove(path);
+    }
+}
+
+// Records are trusted as ssh trusts ~/.ssh: a record, or a records folder, that is not the user's
+// own, or that others may write, is never acted on, and never holds a run up; the user is told.
+TEST(EntryRecordPosix, WhatIsNotTheUsersOwnAloneIsLeftAndTold)
+{
+    const bool root = ::geteuid() == 0;
+    const struct {
+        const char* name;
+        std::function<void(const std::string& record)> make; // in place of a dead run's record
+        bool needsRoot = false;
+    } rows[] = {
+        {"a pipe named like a record",
+         [](const std::string& r) {
+             fs::remove(r);
+             ASSERT_EQ(::mkfifo(r.c_str(), 0600), 0);
+         }},
+        {"a link to an endless device",
+         [](const std::string& r) {
+             fs::remove(r);
+             fs::create_symlink("/dev/zero", r);
+         }},
+        {"a record others can write to", [](const std::string& r) { fs::permissions(r, fs::perms::others_write,
+                                                                                   fs::perm_options::add); }},
+        {"a record of another user", [](const std::string& r) { ASSERT_EQ(::chown(r.c_str(), 65534, 65534), 0); },
+         true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        if (row.needsRoot && !root)
+            continue;
+        const test::TempDir records;
+        const test::TempDir work;
+        const std::string output = work / "a.avi.wav";
+        test::WriteFile(output, "the user's sound");
+        std::string record;
+        {
+            EntryRecord made(records.dir(), {"dead"});
+            made.File(output, StampAt(output));
+            made.Save();
+            record = made.Path();
+            fs::rename(record, record + ".kept");
+        }
+        fs::rename(record + ".kept", record);
+        row.make(record);
+        const std::string warning = TakeBackWhatDeadRunsLeft(records.dir(), {"self"});
+        EXPECT_NE(warning.find("1 record in " + records.dir() + " left as found"), std::string::npos) << warning;
+        EXPECT_EQ(test::ReadFile(output), "the user's sound");
+        EXPECT_TRUE(fs::exists(fs::symlink_status(record)));
+    }
+
+    const test::TempDir home;
+    const std::string folder = home / "quorvil";
+    fs::create_directory(folder);
+    fs::permissions(folder, fs::perms::group_write | fs::perms::others_write, fs::perm_options::add);
+    EXPECT_EQ(PrepareRecordFolder(folder).path, "");
+    EXPECT_NE(PrepareRecordFolder(folder).warning.find("is not a folder of yours alone"), std::string::npos);
+    fs::permissions(folder, fs::perms::owner_all, fs::perm_options::replace);
+    EXPECT_EQ(PrepareRecordFolder(folder).path, folder + "/");
+    if (root) {
+        ASSERT_EQ(::chown(folder.c_str(), 65534, 65534), 0);
+        EXPECT_EQ(PrepareRecordFolder(folder).path, "");
     }
 }
 

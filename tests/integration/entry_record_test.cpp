@@ -19,18 +19,22 @@ using test::TempDir;
 using test::WriteFile;
 namespace fs = std::filesystem;
 
-// Owners that no longer run: this process's number with another start (the number given anew),
-// and a number no process has.
+// Owners of records that no longer run: one whose lock has gone with it, and one whose lock is
+// still there but held by nobody (its machine stopped; LeaveRecord leaves it).
+const RecordOwner kUnheld{"5eed"};
 std::vector<std::pair<const char*, RecordOwner>> DeadOwners()
 {
-    const RecordOwner self = ThisProcess();
-    return {{"a process number given to another process since", {self.host, self.pid, "1.1"}},
-            {"a process number no process has", {self.host, 2147480000, "1.1"}}};
+    return {{"a run whose lock has gone", {"dead"}}, {"a run whose lock nobody holds", kUnheld}};
 }
+
+// This run, the one that takes records back.
+const RecordOwner kSelf{"5e1f"};
 
 // A record as a run killed in the middle of its entry leaves it.
 void LeaveRecord(const std::string& folder, const RecordOwner& owner, const std::function<void(EntryRecord&)>& fill)
 {
+    if (owner == kUnheld)
+        WriteFile(folder + "owner-" + owner.token, "");
     std::string kept;
     {
         EntryRecord record(folder, owner);
@@ -82,7 +86,7 @@ TEST(EntryRecord, WhatADeadRunMadeIsTakenBackWhileItIsStillWhatItMade)
         fs::create_directory(remade); // another, though perhaps under the same number
         WriteFile(remade + test::Sep() + "mine", "the user's");
 
-        TakeBackWhatDeadRunsLeft(records.dir());
+        EXPECT_EQ(TakeBackWhatDeadRunsLeft(records.dir(), kSelf), "");
         EXPECT_FALSE(fs::exists(folder));
         EXPECT_FALSE(fs::exists(soundtrack));
         EXPECT_EQ(ReadFile(replaced), "the user's own, longer");
@@ -96,15 +100,16 @@ TEST(EntryRecord, WhatADeadRunMadeIsTakenBackWhileItIsStillWhatItMade)
             record.Folder(remade);
             record.File(soundtrack, StampAt(soundtrack));
         });
-        const std::vector<std::string> left = NamesIn(records);
+        std::vector<std::string> left = NamesIn(records);
+        std::erase_if(left, [](const std::string& name) { return !name.starts_with("entry-"); });
         ASSERT_EQ(left.size(), 1u);
         fs::copy_file(records / left[0], records / (left[0] + ".new"));
         fs::remove(soundtrack);
         fs::rename(remade, work / "moved");
         fs::create_directory(remade); // the user's, empty
         WriteFile(soundtrack, "the user's sound");
-        TakeBackWhatDeadRunsLeft(records.dir());
-        TakeBackWhatDeadRunsLeft(records.dir());
+        EXPECT_EQ(TakeBackWhatDeadRunsLeft(records.dir(), kSelf), "");
+        EXPECT_EQ(TakeBackWhatDeadRunsLeft(records.dir(), kSelf), "");
         EXPECT_EQ(ReadFile(soundtrack), "the user's sound");
         EXPECT_TRUE(fs::is_directory(remade));
         EXPECT_TRUE(NamesIn(records).empty());
@@ -126,30 +131,29 @@ TEST(EntryRecord, ARecordCutShortByAPowerLossTakesBackWhatItNamesWhole)
     const std::string name = NamesIn(records).at(0);
     const std::string whole = ReadFile(records / name);
     WriteFile(records / name, whole.substr(0, whole.size() - 5)); // the soundtrack's name cut short
-    TakeBackWhatDeadRunsLeft(records.dir());
+    EXPECT_EQ(TakeBackWhatDeadRunsLeft(records.dir(), kSelf), "");
     EXPECT_FALSE(fs::exists(video));
     EXPECT_TRUE(fs::exists(soundtrack));
     EXPECT_TRUE(NamesIn(records).empty());
 }
 
-TEST(EntryRecord, ARecordOfAProcessThatStillRunsIsLeftAlone)
+TEST(EntryRecord, ARecordOfARunThatStillRunsIsLeftAlone)
 {
-    const RecordOwner self = ThisProcess();
-    const struct {
-        const char* name;
-        RecordOwner owner;
-    } rows[] = {{"this very process", self},
-                {"a process of another machine sharing the folder", {"0123456789abcdef", 2147480000, "1.1"}}};
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
+    // The lock is the system's, whoever holds it: a run in another process, in another PID namespace
+    // (where its process number means nothing here), or in this one.
+    for (const bool self : {true, false}) {
+        SCOPED_TRACE(self ? "this very run" : "another run, holding its lock");
         TempDir records;
         TempDir work;
+        const OwnerLock other(records.dir());
+        ASSERT_TRUE(other.Held());
         const std::string output = work / "a.avi.wav";
         WriteFile(output, "sound");
-        LeaveRecord(records.dir(), row.owner, [&](EntryRecord& record) { record.File(output, StampAt(output)); });
-        TakeBackWhatDeadRunsLeft(records.dir());
+        LeaveRecord(records.dir(), self ? kSelf : other.Owner(),
+                    [&](EntryRecord& record) { record.File(output, StampAt(output)); });
+        EXPECT_EQ(TakeBackWhatDeadRunsLeft(records.dir(), kSelf), "");
         EXPECT_TRUE(fs::exists(output));
-        EXPECT_EQ(NamesIn(records).size(), 1u);
+        EXPECT_EQ(NamesIn(records).size(), 2u); // the record, and the other run's lock
     }
 }
 
@@ -173,7 +177,7 @@ TEST(EntryRecord, ALinkAtARecordedNameIsNeverFollowed)
     if (noLinks)
         GTEST_SKIP() << "links cannot be made here: " << noLinks.message();
     fs::create_directory_symlink(work / "elsewhere", folder);
-    TakeBackWhatDeadRunsLeft(records.dir());
+    EXPECT_EQ(TakeBackWhatDeadRunsLeft(records.dir(), kSelf), "");
     EXPECT_EQ(ReadFile(work / "elsewhere.wav"), "sound");
     EXPECT_TRUE(fs::is_directory(work / "elsewhere"));
     EXPECT_TRUE(fs::is_symlink(file));
@@ -261,15 +265,14 @@ TEST_F(RecordedRunTest, WhileTheAudioToolRunsTheRecordNamesEverythingTheEntryMad
             return LaunchTool(command, hook, end);
         if (std::exchange(audioToolStarted, true))
             return 1;
-        const std::vector<std::string> live = NamesIn(records);
+        std::vector<std::string> live = NamesIn(records);
+        std::erase_if(live, [](const std::string& name) { return !name.starts_with("entry-"); });
         if (live.size() != 1)
             return 1;
-        const RecordOwner self = ThisProcess();
-        std::string name = live[0];
-        name.replace(name.find(self.start), self.start.size(), "1.1"); // as if its process were gone
-        fs::copy_file(records / live[0], dead / name);
+        // Beside no lock of its run: as if its run were gone.
+        fs::copy_file(records / live[0], dead / live[0]);
         madeBefore = fs::exists(OutputFilesFor(a, true, HostPathRules()).video) && fs::exists(SoundtrackFile(a));
-        TakeBackWhatDeadRunsLeft(dead.dir());
+        (void)TakeBackWhatDeadRunsLeft(dead.dir(), kSelf);
         takenBack = !fs::exists(OutputDirectory(a)) && !fs::exists(SoundtrackFile(a)) && NamesIn(dead).empty();
         return 1;
     };
