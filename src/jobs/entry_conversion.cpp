@@ -1,5 +1,6 @@
 #include "entry_conversion.h"
 
+#include <algorithm>
 #include <string_view>
 
 #include "plan.h"
@@ -64,11 +65,25 @@ EntryOutcome EntryConversion::Run()
     if (!queue_.deleteOriginal()) {
         outcome.reason.clear(); // nothing was to be deleted: nothing to explain
     } else if (outcome.reason.empty()) {
-        const std::string why = source.Remove(sourceBefore);
-        if (why.empty())
+        // The outputs and the names that lead to them on disk before their only other copy goes: a
+        // power loss or a stick pulled just after must not leave the source gone and the outputs empty.
+        const std::string sourceFolder = DirectoryPart(path_, rules_);
+        std::vector<std::string> durable;
+        for (const Step& step : steps_)
+            durable.push_back(step.output);
+        for (const Step& step : steps_)
+            durable.push_back(DirectoryPart(step.output, rules_));
+        durable.push_back(sourceFolder); // holds the outputs' own folder
+        std::sort(durable.begin() + 3, durable.end());
+        durable.erase(std::unique(durable.begin() + 3, durable.end()), durable.end());
+        if (const std::string why = FlushToDisk(durable); !why.empty()) {
+            outcome.reason = "its outputs could not be put on disk: " + why;
+        } else if (const std::string removed = source.Remove(sourceBefore); !removed.empty()) {
+            outcome.reason = "its source file could not be deleted: " + removed;
+        } else {
             outcome.sourceDeleted = true;
-        else
-            outcome.reason = "its source file could not be deleted: " + why;
+            (void)FlushToDisk({sourceFolder}); // the removal itself: a power loss brings no source back
+        }
     }
     return outcome;
 }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace quorvil {
 
@@ -44,6 +45,12 @@ enum class NameHolds { nothing, regularFile, somethingElse };
 // Removes the regular files of a folder (given with its trailing separator, or empty for the
 // current one) whose names start with prefix; links, folders and other things stay.
 void RemoveFilesStartingWith(const std::string& folder, const std::string& prefix);
+
+// Puts files and folders (given with or without their trailing separator; empty for the current
+// one) on disk, their bytes and the names they hold, as a power loss would find them. Empty when
+// done; else the first path that could not be, and why, in the system's words. Windows keeps a
+// folder's names in its file system's journal: only files are flushed there.
+[[nodiscard]] std::string FlushToDisk(const std::vector<std::string>& paths);
 
 // Removes a folder that is empty; one that holds anything stays as it is.
 void RemoveEmptyFolder(const std::string& path);

@@ -171,6 +171,17 @@ void RemoveFilesStartingWith(const std::string& folder, const std::string& prefi
     }
 }
 
+std::string FlushToDisk(const std::vector<std::string>& paths)
+{
+    for (const std::string& path : paths) {
+        // A file or a folder alike: fsync of a folder puts the names in it on disk.
+        const UniqueFd file(::open(path.empty() ? "." : path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        if (file.get() < 0 || ::fsync(file.get()) != 0)
+            return path + ": " + SystemReason(errno);
+    }
+    return {};
+}
+
 void RemoveEmptyFolder(const std::string& path)
 {
     (void)::rmdir(path.c_str());

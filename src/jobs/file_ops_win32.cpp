@@ -186,6 +186,19 @@ void RemoveFilesStartingWith(const std::string& folder, const std::string& prefi
     FindClose(search);
 }
 
+std::string FlushToDisk(const std::vector<std::string>& paths)
+{
+    for (const std::string& path : paths) {
+        const DWORD attributes = GetFileAttributesA(path.empty() ? "." : path.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+            continue;
+        const UniqueHandle file = OpenShared(path, GENERIC_WRITE, FILE_FLAG_OPEN_REPARSE_POINT);
+        if (!file || !FlushFileBuffers(file.get()))
+            return path + ": " + Reason(GetLastError());
+    }
+    return {};
+}
+
 void RemoveEmptyFolder(const std::string& path)
 {
     // A junction or folder link in its place is removed as a link, never what it leads to.
