@@ -179,4 +179,41 @@ TEST(ToolNewFile, NearAFullDiskTwoOutputsThatFitBothGetWritten)
     std::system(("umount " + Q(small)).c_str());
 }
 
+// A tool replaces only what stood at its output's name as it began (the core has checked that it may):
+// a file a user's own program put there meanwhile stays, and the tool fails.
+TEST(ToolNewFile, ANameTakenWhileTheFileIsWrittenIsLeftAsItIs)
+{
+    const struct {
+        const char* name;
+        bool before;    // a file at the name as the tool began
+        bool meanwhile; // a file put at the name (in place of that one) while it writes
+        bool named;
+    } rows[] = {{"nothing there", false, false, true},
+                {"a file made there meanwhile", false, true, false},
+                {"the file found there", true, false, true},
+                {"another file in place of the one found there", true, true, false}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const TempDir dir;
+        const std::string target = dir / "clip.avi.wav";
+        if (row.before)
+            quorvil::test::WriteFile(target, "an earlier output");
+        tool::NewFile file(target, ".t-", ".tmp");
+        ASSERT_EQ(::write(static_cast<int>(file.handle()), "ours", 4), 4);
+        if (row.meanwhile) {
+            std::filesystem::remove(target);
+            quorvil::test::WriteFile(target, "the user's");
+        }
+        bool named = true;
+        try {
+            file.Commit();
+        } catch (const tool::FileFailure& failure) {
+            named = false;
+            EXPECT_NE(std::string(failure.what()).find("another program made a file of that name"), std::string::npos);
+        }
+        EXPECT_EQ(named, row.named);
+        EXPECT_EQ(quorvil::test::ReadFile(target), row.named ? "ours" : "the user's");
+    }
+}
+
 } // namespace

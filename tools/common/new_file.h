@@ -43,8 +43,10 @@ public:
     // where the system cannot reserve, or free space runs low, the writes go on as they would.
     void WillWrite(std::int64_t bytes);
 
-    // Gives the complete file its target's name, replacing a file there (never writing through
-    // it), and closes it. Space reserved beyond its end is given back first. Throws FileFailure.
+    // Gives the complete file its target's name and closes it. Space reserved beyond its end is given
+    // back first. A file that was at the name when this object was made is replaced (never written
+    // through); a name taken since (by a user's own program writing there meanwhile) is not: it
+    // stays as it is and FileFailure says so. Throws FileFailure.
     void Commit();
     // Removes the committed file again, when a sibling output could not be completed.
     void Withdraw();
@@ -59,10 +61,29 @@ private:
     bool committed_ = false;
     std::int64_t reserved_ = 0; // bytes from the start whose space is reserved
     bool reserving_ = true;
+    // What was at the target's name as the tool began: the only file Commit may replace.
+    struct Identity {
+        bool exists = false;
+        std::uint64_t volume = 0;
+        std::uint64_t number = 0;
+        // A number freed just now is often the next file's: these tell the two apart (where given).
+        std::int64_t changed = 0;
+        std::uint64_t generation = 0;
+        friend bool operator==(const Identity&, const Identity&) = default;
+    };
+    Identity before_;
+    [[nodiscard]] static Identity IdentityAt(const std::string& path);
+    [[nodiscard]] FileFailure NameTaken() const;
 
     void Close();
     [[nodiscard]] std::string TemporaryName(unsigned attempt) const;
 };
+
+inline FileFailure NewFile::NameTaken() const
+{
+    return FileFailure("cannot write " + Quoted(target_) +
+                       ": another program made a file of that name meanwhile, which is left as it is");
+}
 
 // Makes the signals that end a tool from outside (SIGINT, SIGTERM, SIGHUP; on Windows Ctrl+C)
 // remove the temporary files first, and ends the tool with its parent (Linux: SIGTERM when the

@@ -7,6 +7,8 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -108,8 +110,26 @@ int CreateUnnamed(const std::string& directory)
 
 } // namespace
 
+NewFile::Identity NewFile::IdentityAt(const std::string& path)
+{
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0)
+        return {};
+    unsigned int generation = 0;
+    if (S_ISREG(info.st_mode)) {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (fd >= 0) {
+            if (::ioctl(fd, FS_IOC_GETVERSION, &generation) != 0)
+                generation = 0;
+            ::close(fd);
+        }
+    }
+    return {true, static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
+            static_cast<std::int64_t>(info.st_ctim.tv_sec) * 1000000000 + info.st_ctim.tv_nsec, generation};
+}
+
 NewFile::NewFile(std::string target, const char* prefix, const char* suffix)
-    : target_(std::move(target)), prefix_(prefix), suffix_(suffix)
+    : target_(std::move(target)), prefix_(prefix), suffix_(suffix), before_(IdentityAt(target_))
 {
     const std::string directory = DirectoryOf(target_);
     if (const int fd = CreateUnnamed(directory); fd >= 0) {
@@ -217,8 +237,10 @@ void NewFile::Commit()
         }
         if (errno != EEXIST)
             throw fail(errno);
-        // Something is at the target's name: the complete file takes a temporary name of its own
-        // and then the target's place, as rename replaces a name without writing through it.
+        if (!before_.exists || IdentityAt(target_) != before_)
+            throw NameTaken();
+        // The file that was at the target's name: the complete file takes a temporary name of its
+        // own and then the target's place, as rename replaces a name without writing through it.
         if (slot_ < 0 && (slot_ = TakeSlot()) < 0)
             throw FileFailure("cannot write " + Quoted(target_) + ": too many files at once");
         for (unsigned attempt = 0;; ++attempt) {
@@ -234,6 +256,21 @@ void NewFile::Commit()
             if (errno != EEXIST || attempt == 100)
                 throw fail(errno);
         }
+    }
+    if (!before_.exists) {
+        // A hard link refuses a name taken meanwhile; where the file system has none (FAT, exFAT),
+        // the name is looked at just before the rename.
+        if (::link(temporary_.c_str(), target_.c_str()) == 0) {
+            Unpublish(slot_);
+            ::unlink(temporary_.c_str());
+            committed_ = true;
+            Close();
+            return;
+        }
+        if (errno == EEXIST || IdentityAt(target_).exists)
+            throw NameTaken();
+    } else if (IdentityAt(target_) != before_) {
+        throw NameTaken();
     }
     Unpublish(slot_);
     if (::rename(temporary_.c_str(), target_.c_str()) != 0)

@@ -46,8 +46,25 @@ std::string SystemText(unsigned long code)
     return length > 0 ? std::string(text, length) : "system error " + std::to_string(code);
 }
 
+NewFile::Identity NewFile::IdentityAt(const std::string& path)
+{
+    const HANDLE file = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return {};
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool told = GetFileInformationByHandle(file, &info);
+    CloseHandle(file);
+    if (!told)
+        return {true};
+    return {true, info.dwVolumeSerialNumber, (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow,
+            static_cast<std::int64_t>((std::uint64_t{info.ftCreationTime.dwHighDateTime} << 32) |
+                                      info.ftCreationTime.dwLowDateTime),
+            0};
+}
+
 NewFile::NewFile(std::string target, const char* prefix, const char* suffix)
-    : target_(std::move(target)), prefix_(prefix), suffix_(suffix)
+    : target_(std::move(target)), prefix_(prefix), suffix_(suffix), before_(IdentityAt(target_))
 {
     // CREATE_NEW fails on any file or link at the name. Names of our own process id cannot be
     // another running tool's; a leftover of an earlier process with our id (a file, or one being
@@ -100,8 +117,15 @@ void NewFile::Commit()
     if (!MarkForDeletion(Handle(handle_), false))
         throw FileFailure("cannot write " + Quoted(target_) + ": " + SystemText(GetLastError()));
     Close();
-    if (!MoveFileExA(temporary_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING))
-        throw FileFailure("cannot write " + Quoted(target_) + ": " + SystemText(GetLastError()));
+    // Without the replace flag a name taken meanwhile is refused; with it, only the file found there.
+    if (before_.exists && IdentityAt(target_) != before_)
+        throw NameTaken();
+    if (!MoveFileExA(temporary_.c_str(), target_.c_str(), before_.exists ? MOVEFILE_REPLACE_EXISTING : 0)) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS)
+            throw NameTaken();
+        throw FileFailure("cannot write " + Quoted(target_) + ": " + SystemText(error));
+    }
     committed_ = true;
 }
 
