@@ -424,6 +424,8 @@ TEST_F(ConversionTest, ASourceIsDeletedOnlyWithItsWholeContentInTheOutputs)
          true,
          false,
          "it has 6 audio channels; only the first two are in the outputs"},
+        {"lossy audio louder than full scale", "aevalsrc=1.4*sin(440*2*PI*t)|0.3*sin(1000*2*PI*t):s=48000", "ac3", {},
+         true, false, "are beyond full scale and were cut to it in the 16-bit soundtrack", false},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);

@@ -1,6 +1,7 @@
 #include "split_pass.h"
 
 #include <array>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -269,6 +270,34 @@ bool FitsExactly(AVSampleFormat from, AVSampleFormat to)
     return to == AV_SAMPLE_FMT_DBL && (from == AV_SAMPLE_FMT_S32 || from == AV_SAMPLE_FMT_FLT);
 }
 
+// How many of a frame's samples a conversion to 16 bits cuts: floating-point ones beyond full scale
+// (a lossy decoder gives them for loud sound), rounded as the converter rounds them.
+std::int64_t CutAt16Bits(const AVFrame* frame)
+{
+    const auto format = static_cast<AVSampleFormat>(frame->format);
+    const AVSampleFormat packed = av_get_packed_sample_fmt(format);
+    if (packed != AV_SAMPLE_FMT_FLT && packed != AV_SAMPLE_FMT_DBL)
+        return 0;
+    const bool planar = av_sample_fmt_is_planar(format) != 0;
+    const int channels = frame->ch_layout.nb_channels;
+    const std::size_t perPlane = static_cast<std::size_t>(frame->nb_samples) * (planar ? 1 : channels);
+    const auto beyond = [](double sample) {
+        const double scaled = std::nearbyint(sample * 32768.0);
+        return !(scaled >= -32768.0 && scaled <= 32767.0); // NaN too
+    };
+    std::int64_t cut = 0;
+    for (int plane = 0; plane < (planar ? channels : 1); ++plane) {
+        const std::uint8_t* data = frame->extended_data[plane];
+        for (std::size_t i = 0; i < perPlane; ++i) {
+            if (packed == AV_SAMPLE_FMT_FLT)
+                cut += beyond(reinterpret_cast<const float*>(data)[i]);
+            else
+                cut += beyond(reinterpret_cast<const double*>(data)[i]);
+        }
+    }
+    return cut;
+}
+
 bool IsLossless(AVCodecID id)
 {
     const AVCodecDescriptor* descriptor = avcodec_descriptor_get(id);
@@ -332,6 +361,12 @@ public:
                               avcodec_get_name(source_->codecpar->codec_id));
         }
         file_.Finish();
+        // Written all the same (a 16-bit soundtrack is what users and the channel tool expect), but
+        // said, so that the source is not taken for being whole in it.
+        if (cut_ > 0)
+            tool::ReportWarning("vdub: warning: " + std::to_string(cut_) + " of the " + std::to_string(samples_) +
+                                " audio samples of " + Quoted(source) +
+                                " are beyond full scale and were cut to it in the 16-bit soundtrack");
     }
 
     OutputFile& file() { return file_; }
@@ -426,6 +461,10 @@ private:
                 Follow(frame);
             if (!resampler_)
                 OpenResampler(frame);
+            if (out_.samples == AV_SAMPLE_FMT_S16) {
+                cut_ += CutAt16Bits(frame);
+                samples_ += std::int64_t{frame->nb_samples} * frame->ch_layout.nb_channels;
+            }
             Convert(const_cast<const std::uint8_t**>(frame->extended_data), frame->nb_samples);
             av_frame_unref(frame_.get());
         }
@@ -502,6 +541,8 @@ private:
     std::int64_t written_ = 0;
     std::int64_t packets_ = 0;
     std::int64_t damaged_ = 0;
+    std::int64_t cut_ = 0;     // samples beyond full scale, cut in the 16-bit soundtrack
+    std::int64_t samples_ = 0; // all samples decoded to 16 bits
 };
 
 // What a pass read of a stream: its non-empty packets and their bytes, and all its packets.
