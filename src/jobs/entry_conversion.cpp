@@ -28,6 +28,17 @@ std::string VideoToolWarning(const std::string& errorTail)
 
 } // namespace
 
+const std::string& JobSlot::ScriptDir()
+{
+    const std::string& dir = scriptDir_.Get();
+    if (ScriptDirectory::Owned() && !folderRecorded_) {
+        folderRecord_.Folder(dir);
+        folderRecord_.Save();
+        folderRecorded_ = true;
+    }
+    return dir;
+}
+
 EntryOutcome EntryConversion::Run()
 {
     // Held to the end of the entry: no other run converts the file meanwhile, and its deletion is
@@ -78,11 +89,17 @@ EntryOutcome EntryConversion::Run()
         durable.erase(std::unique(durable.begin() + 3, durable.end()), durable.end());
         if (const std::string why = FlushToDisk(durable); !why.empty()) {
             outcome.reason = "its outputs could not be put on disk: " + why;
-        } else if (const std::string removed = source.Remove(sourceBefore); !removed.empty()) {
-            outcome.reason = "its source file could not be deleted: " + removed;
         } else {
-            outcome.sourceDeleted = true;
-            (void)FlushToDisk({sourceFolder}); // the removal itself: a power loss brings no source back
+            // Killed while it is moved aside to be removed, a later run puts it back.
+            record_.Source(path_, sourceBefore);
+            record_.Save();
+            if (const std::string removed = source.Remove(sourceBefore); !removed.empty()) {
+                outcome.reason = "its source file could not be deleted: " + removed;
+            } else {
+                outcome.sourceDeleted = true;
+                (void)FlushToDisk({sourceFolder}); // the removal itself: a power loss brings no source back
+            }
+            record_.End();
         }
     }
     return outcome;
@@ -99,12 +116,10 @@ void EntryConversion::RunSteps()
         record_.Folder(sub);
     }
     const bool videoSubdir = queue_.subdir();
-    const std::string& scriptDir = slot_.scriptDir.Get();
+    const std::string& scriptDir = slot_.ScriptDir();
     scriptDirectory_ = scriptDir;
     const std::string script = ScriptFile(scriptDir, slot_.number);
     WriteScriptFile(script, ScriptFileBytes(BuildScriptLines(path_, videoSubdir, rules_)));
-    if (ScriptDirectory::Owned())
-        record_.Folder(scriptDir);
     record_.File(script, StampAt(script));
     record_.Save();
 

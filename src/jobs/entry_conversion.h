@@ -34,15 +34,25 @@ struct MadeFile {
 
 // Where entries write their scripts. A run converts one entry at a time on each of its job slots;
 // a run that converts one entry at a time has one, number 0.
-struct JobSlot {
+class JobSlot {
+public:
     JobSlot(const std::string& programDir, int number, RecordPlace records = {})
-        : scriptDir(programDir), number(number), records(std::move(records))
+        : records(std::move(records)), number(number), folderRecord_(this->records.folder, this->records.owner),
+          scriptDir_(programDir)
     {
     }
 
-    ScriptDirectory scriptDir; // on POSIX a private directory of the slot's own
-    int number;
-    RecordPlace records; // where its entries keep their records (entry_record.h)
+    // The directory of the slot's scripts (see ScriptDirectory). One made for the slot is recorded for
+    // the slot's whole life, so that a run killed between two entries leaves it to the next run too.
+    [[nodiscard]] const std::string& ScriptDir();
+
+    const RecordPlace records; // where its entries keep their records (entry_record.h)
+    const int number;
+
+private:
+    EntryRecord folderRecord_;  // made before the directory it names, and gone after it
+    ScriptDirectory scriptDir_; // on POSIX a private directory of the slot's own
+    bool folderRecorded_ = false;
 };
 
 // The conversion of one entry. What it makes is recorded, so that a failure takes it back.

@@ -61,6 +61,8 @@ std::optional<RecordOwner> OwnerOfRecord(std::string name)
     return owner;
 }
 
+enum class Kind { file, folder, source };
+
 // Reads a record written by Save(), line by line; a line cut short (a power loss) ends it.
 class RecordReader {
 public:
@@ -73,7 +75,7 @@ public:
         at_ = std::string(kHeader).size();
         while (at_ < text_.size()) {
             const std::string kind = Word();
-            if (kind == "file") {
+            if (kind == "file" || kind == "source") {
                 FileStamp stamp;
                 stamp.exists = true;
                 if (!Number(stamp.volume) || !Number(stamp.identity) || !Number(stamp.size) || !Number(stamp.modified))
@@ -81,7 +83,7 @@ public:
                 const std::optional<std::string> path = Path();
                 if (!path)
                     return;
-                found(false, *path, stamp, FolderStamp{});
+                found(kind == "file" ? Kind::file : Kind::source, *path, stamp, FolderStamp{});
             } else if (kind == "folder") {
                 FolderStamp stamp;
                 stamp.exists = true;
@@ -91,7 +93,7 @@ public:
                 const std::optional<std::string> path = Path();
                 if (!path)
                     return;
-                found(true, *path, FileStamp{}, stamp);
+                found(Kind::folder, *path, FileStamp{}, stamp);
             } else {
                 return;
             }
@@ -130,16 +132,33 @@ private:
 };
 
 // Takes back what one record names: files first, so that their folders may then be empty.
-void TakeBack(const std::string& text)
+// Takes back what records name: every file first, then the folders, so that a folder one record
+// names (a run's script folder, say) is empty once the files another names in it have gone.
+void TakeBack(const std::vector<std::string>& texts)
 {
-    RecordReader reader(text);
     std::vector<std::pair<std::string, FolderStamp>> folders;
-    reader.Each([&](bool folder, const std::string& path, const FileStamp& file, const FolderStamp& dir) {
-        if (folder)
-            folders.emplace_back(path, dir);
-        else
-            (void)RemoveIfSame(path, file); // another file at the name, or none: it stays as it is
-    });
+    for (const std::string& text : texts) {
+        RecordReader(text).Each([&](Kind kind, const std::string& path, const FileStamp& file, const FolderStamp& dir) {
+            switch (kind) {
+            case Kind::folder:
+                folders.emplace_back(path, dir);
+                break;
+            case Kind::file:
+                // Another file at the name, or none: it stays as it is. The file itself may be under
+                // the name it was being removed by when its run ended.
+                if (!RemoveIfSame(path, file).empty()) {
+                    if (const std::string aside = FileAsideOf(path, file); !aside.empty())
+                        (void)RemoveIfSame(aside, file);
+                }
+                break;
+            case Kind::source:
+                // A source whose run ended while removing it comes back; a name taken since keeps it aside.
+                if (const std::string aside = FileAsideOf(path, file); !aside.empty())
+                    (void)record_host::Rename(aside, path, false);
+                break;
+            }
+        });
+    }
     // A folder made later may lie inside one made earlier.
     for (auto it = folders.rbegin(); it != folders.rend(); ++it)
         record_host::RemoveFolderIfSame(it->first, it->second);
@@ -210,7 +229,13 @@ void EntryRecord::File(const std::string& path, const FileStamp& stamp)
 {
     Forget(path);
     if (stamp.exists)
-        made_.push_back({false, path, stamp, {}});
+        made_.push_back({false, false, path, stamp, {}});
+}
+
+void EntryRecord::Source(const std::string& path, const FileStamp& stamp)
+{
+    Forget(path);
+    made_.push_back({false, true, path, stamp, {}});
 }
 
 void EntryRecord::Forget(const std::string& path)
@@ -231,7 +256,7 @@ void EntryRecord::Save()
             text << "folder " << made.dir.volume << ' ' << made.dir.identity << ' ' << made.dir.born << ' '
                  << made.dir.generation;
         else
-            text << "file " << made.file.volume << ' ' << made.file.identity << ' ' << made.file.size << ' '
+            text << (made.source ? "source " : "file ") << made.file.volume << ' ' << made.file.identity << ' ' << made.file.size << ' '
                  << made.file.modified;
         text << ' ' << made.path.size() << ' ' << made.path << '\n';
     }
@@ -255,6 +280,8 @@ std::string TakeBackWhatDeadRunsLeft(const std::string& folder, const RecordOwne
     if (folder.empty())
         return {};
     std::size_t refused = 0;
+    std::vector<std::string> texts;      // of the records taken
+    std::vector<std::string> takenNames; // their names, removed once all are taken back
     std::vector<std::string> owners; // the lock files seen, and the owners whose records remain
     std::vector<std::string> remaining;
     for (const std::string& name : record_host::NamesIn(folder)) {
@@ -279,10 +306,13 @@ std::string TakeBackWhatDeadRunsLeft(const std::string& folder, const RecordOwne
         const std::string taken = folder + RecordName("undo", self);
         if (!record_host::Rename(folder + name, taken, false))
             continue;
-        if (const std::optional<std::string> text = record_host::ReadRecord(taken))
-            TakeBack(*text);
-        DeleteFileQuietly(taken);
+        if (std::optional<std::string> text = record_host::ReadRecord(taken))
+            texts.push_back(std::move(*text));
+        takenNames.push_back(taken);
     }
+    TakeBack(texts);
+    for (const std::string& taken : takenNames)
+        DeleteFileQuietly(taken);
     // The lock file of a run that has ended, once no record of its own remains.
     for (const std::string& token : owners) {
         if (token != self.token && std::find(remaining.begin(), remaining.end(), token) == remaining.end() &&

@@ -93,6 +93,9 @@ public:
     void Folder(const std::string& path);
     // A file the entry made, as stamped: removed by a later run while it is still that very file.
     void File(const std::string& path, const FileStamp& stamp);
+    // A source about to be removed, as checked: should the run end before it is gone, a later run
+    // puts it back under its name (a removal moves it aside first).
+    void Source(const std::string& path, const FileStamp& stamp);
     // The entry is done with this file or folder: it is kept, or has gone.
     void Forget(const std::string& path);
     void Save();
@@ -105,6 +108,7 @@ public:
 private:
     struct Made {
         bool folder = false;
+        bool source = false;
         std::string path;
         FileStamp file;
         FolderStamp dir;

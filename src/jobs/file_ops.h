@@ -39,8 +39,15 @@ enum class NameHolds { nothing, regularFile, somethingElse };
 
 // Removes the regular file at path only when it is the file stamped (the same file, of the same size
 // and time): whatever else has come to that name stays. Empty when it is gone; else why not, in the
-// system's words.
+// system's words. On POSIX the file is first moved aside, under a hidden name beside it, so that the
+// file checked is the file removed; where the file system can neither rename without replacing nor
+// link (FAT and exFAT through FUSE), it is checked through an open descriptor and its name removed.
 [[nodiscard]] std::string RemoveIfSame(const std::string& path, const FileStamp& stamp);
+
+// The hidden name beside path under which a removal had put that very file aside when its process
+// ended before the file was gone; empty when there is none (always on Windows, which removes a file
+// without moving it).
+[[nodiscard]] std::string FileAsideOf(const std::string& path, const FileStamp& stamp);
 
 // Removes the regular files of a folder (given with its trailing separator, or empty for the
 // current one) whose names start with prefix; links, folders and other things stay.

@@ -51,6 +51,8 @@ std::string SystemReason(int error)
     return std::strerror(error);
 }
 
+constexpr const char* kAsidePrefix = ".quorvil-";
+
 // A name beside path that nobody else uses: the process, a count and a random number.
 std::string NameAside(const std::string& path)
 {
@@ -59,7 +61,7 @@ std::string NameAside(const std::string& path)
     const auto slash = path.find_last_of('/');
     const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
     char name[64];
-    std::snprintf(name, sizeof name, ".quorvil-%ld-%u-%08x", static_cast<long>(::getpid()), count++,
+    std::snprintf(name, sizeof name, "%s%ld-%u-%08x", kAsidePrefix, static_cast<long>(::getpid()), count++,
                   static_cast<unsigned>(random()));
     return folder + name;
 }
@@ -143,8 +145,19 @@ std::string RemoveIfSame(const std::string& path, const FileStamp& stamp)
     // Moved aside first: what is checked under a name of our own is what is removed, whatever
     // comes to the old name meanwhile.
     const std::string aside = NameAside(path);
-    if (!RenameNoReplace(path, aside))
-        return SystemReason(errno);
+    if (!RenameNoReplace(path, aside)) {
+        if (errno != EPERM && errno != EOPNOTSUPP && errno != EINVAL && errno != ENOSYS)
+            return SystemReason(errno);
+        // Neither way exists here: checked through a descriptor, then the name removed. A file put at
+        // the name in the moment between the two would go instead; nothing else can.
+        const UniqueFd file(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+        struct stat info {};
+        if (file.get() < 0 || ::fstat(file.get(), &info) != 0)
+            return SystemReason(errno);
+        if (!S_ISREG(info.st_mode) || !SameState(StampFrom(info), stamp))
+            return "the file at its name is no longer the one Quorvil checked";
+        return ::unlink(path.c_str()) == 0 ? std::string() : SystemReason(errno);
+    }
     std::string why;
     if (!SameState(StampAt(aside), stamp))
         why = "the file at its name is no longer the one Quorvil checked";
@@ -155,6 +168,24 @@ std::string RemoveIfSame(const std::string& path, const FileStamp& stamp)
     if (!RenameNoReplace(aside, path))
         why += "; it is now named " + aside;
     return why;
+}
+
+std::string FileAsideOf(const std::string& path, const FileStamp& stamp)
+{
+    const auto slash = path.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    const UniqueDir dir(::opendir(folder.empty() ? "." : folder.c_str()));
+    if (!dir)
+        return {};
+    while (const dirent* entry = ::readdir(dir.get())) {
+        const std::string name = entry->d_name;
+        struct stat info {};
+        if (name.starts_with(kAsidePrefix) &&
+            ::fstatat(::dirfd(dir.get()), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode) &&
+            SameState(StampFrom(info), stamp))
+            return folder + name;
+    }
+    return {};
 }
 
 void RemoveFilesStartingWith(const std::string& folder, const std::string& prefix)

@@ -170,6 +170,11 @@ std::string RemoveIfSame(const std::string& path, const FileStamp& stamp)
     return DeleteIfSame(file.get(), stamp);
 }
 
+std::string FileAsideOf(const std::string&, const FileStamp&)
+{
+    return {};
+}
+
 void RemoveFilesStartingWith(const std::string& folder, const std::string& prefix)
 {
     WIN32_FIND_DATAA found;

@@ -94,5 +94,38 @@ TEST(EntryRecordPosix, WhatIsNotTheUsersOwnAloneIsLeftAndTold)
     }
 }
 
+// A file is removed by moving it aside under a hidden name first; a run killed between the two
+// steps leaves it there, where the next run finds it by its identity: a file the entry made goes,
+// a source comes back under its name.
+TEST(EntryRecordPosix, WhatAKilledRemovalLeftAsideGoesOrComesBack)
+{
+    for (const bool source : {false, true}) {
+        SCOPED_TRACE(source ? "the source" : "a soundtrack");
+        const test::TempDir records;
+        const test::TempDir work;
+        const std::string file = work / "a.avi";
+        test::WriteFile(file, "the user's recording");
+        std::string record;
+        {
+            EntryRecord made(records.dir(), {"dead"});
+            if (source)
+                made.Source(file, StampAt(file));
+            else
+                made.File(file, StampAt(file));
+            made.Save();
+            record = made.Path();
+            fs::rename(record, record + ".kept");
+        }
+        fs::rename(record + ".kept", record);
+        const std::string aside = work / ".quorvil-123-0-0badf00d";
+        fs::rename(file, aside);
+        test::WriteFile(work / ".quorvil-123-1-0badf00d", "another aside, not ours");
+        EXPECT_EQ(TakeBackWhatDeadRunsLeft(records.dir(), {"self"}), "");
+        EXPECT_FALSE(fs::exists(aside));
+        EXPECT_EQ(fs::exists(file), source);
+        EXPECT_TRUE(fs::exists(work / ".quorvil-123-1-0badf00d"));
+    }
+}
+
 } // namespace
 } // namespace quorvil

@@ -265,12 +265,11 @@ TEST_F(RecordedRunTest, WhileTheAudioToolRunsTheRecordNamesEverythingTheEntryMad
             return LaunchTool(command, hook, end);
         if (std::exchange(audioToolStarted, true))
             return 1;
-        std::vector<std::string> live = NamesIn(records);
-        std::erase_if(live, [](const std::string& name) { return !name.starts_with("entry-"); });
-        if (live.size() != 1)
-            return 1;
-        // Beside no lock of its run: as if its run were gone.
-        fs::copy_file(records / live[0], dead / live[0]);
+        // The entry's record and its job's, beside no lock of their run: as if their run were gone.
+        for (const std::string& name : NamesIn(records)) {
+            if (name.starts_with("entry-"))
+                fs::copy_file(records / name, dead / name);
+        }
         madeBefore = fs::exists(OutputFilesFor(a, true, HostPathRules()).video) && fs::exists(SoundtrackFile(a));
         (void)TakeBackWhatDeadRunsLeft(dead.dir(), kSelf);
         takenBack = !fs::exists(OutputDirectory(a)) && !fs::exists(SoundtrackFile(a)) && NamesIn(dead).empty();

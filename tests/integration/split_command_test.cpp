@@ -221,14 +221,14 @@ TEST_F(SplitCommandTest, KilledOutrightAsTheAudioToolRunsARerunTakesBackWhatItLe
         ASSERT_EQ(ReadFile(clips / "code"), "137\n");
         EXPECT_TRUE(test::WaitUntil([&] { return !ProgramRunning(app / "sox"); }, std::chrono::seconds(10)));
         // What the killed run had made: the folders with the videos, the soundtracks, its script folders,
-        // the entries' records and the lock that told it ran.
+        // the entries' records, each job's record of its script folder and the lock that told it ran.
         for (const std::string& name : row.names) {
             EXPECT_TRUE(fs::exists(clips / (name + ".avi_processed/" + name + ".avi")));
             EXPECT_TRUE(fs::exists(clips / (name + ".avi.wav")));
         }
         EXPECT_FALSE(fs::is_empty(runtime.path()));
         EXPECT_EQ(std::distance(fs::directory_iterator(state.path() / "quorvil"), fs::directory_iterator()),
-                  static_cast<std::ptrdiff_t>(row.names.size() + 1));
+                  static_cast<std::ptrdiff_t>(2 * row.names.size() + 1));
 
         const Result rerun = Split(files);
         EXPECT_EQ(rerun.code, 0) << rerun.err;
