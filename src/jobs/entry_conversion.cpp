@@ -240,6 +240,8 @@ void EntryConversion::ToolEnded(std::size_t i, bool succeeded)
         }
     }
     record_.Save();
+    if (step.end.pid > 0) // what the tool recorded of its outputs is in the entry's own record now
+        RemoveToolRecord(slot_.records, static_cast<std::uint64_t>(step.end.pid));
     if (!succeeded && step.end.pid > 0) {
         const std::string prefix = (i == 0 ? ".vdub-" : ".sox-") + std::to_string(step.end.pid) + "-";
         for (const std::string& output : outputs)

@@ -10,11 +10,13 @@
 #include <random>
 #include <sstream>
 
+#include "output_record.h"
+
 namespace quorvil {
 
 namespace {
 
-constexpr const char* kHeader = "quorvil entry record 1\n";
+constexpr const char* kHeader = tool::kRecordHeader;
 constexpr const char* kNew = ".new";
 
 constexpr const char* kOwnerPrefix = "owner-";
@@ -164,7 +166,29 @@ void TakeBack(const std::vector<std::string>& texts)
         record_host::RemoveFolderIfSame(it->first, it->second);
 }
 
+// The beginning of the names of the tools' records of a run: records of its owner, as its entries'.
+std::string ToolRecordPrefix(const RecordPlace& place)
+{
+    return place.folder.empty() ? std::string() : place.folder + "entry-" + place.owner.token + "-tool";
+}
+
 } // namespace
+
+ToolRecords::ToolRecords(const RecordPlace& place)
+{
+    record_host::SetToolEnvironment(tool::kOutputRecordVariable, ToolRecordPrefix(place));
+}
+
+ToolRecords::~ToolRecords()
+{
+    record_host::SetToolEnvironment(tool::kOutputRecordVariable, {});
+}
+
+void RemoveToolRecord(const RecordPlace& place, std::uint64_t processId)
+{
+    if (!place.folder.empty())
+        DeleteFileQuietly(tool::RecordName(ToolRecordPrefix(place), processId));
+}
 
 OwnerLock::OwnerLock(const std::string& folder)
 {
@@ -252,13 +276,15 @@ void EntryRecord::Save()
     std::ostringstream text;
     text << kHeader;
     for (const Made& made : made_) {
-        if (made.folder)
+        if (made.folder) {
             text << "folder " << made.dir.volume << ' ' << made.dir.identity << ' ' << made.dir.born << ' '
-                 << made.dir.generation;
-        else
-            text << (made.source ? "source " : "file ") << made.file.volume << ' ' << made.file.identity << ' ' << made.file.size << ' '
-                 << made.file.modified;
-        text << ' ' << made.path.size() << ' ' << made.path << '\n';
+                 << made.dir.generation << ' ' << made.path.size() << ' ' << made.path << '\n';
+            continue;
+        }
+        // A file's line is what our tools write of their outputs; a source's differs in its first word.
+        const std::string line =
+            tool::RecordLine(made.file.volume, made.file.identity, made.file.size, made.file.modified, made.path);
+        text << (made.source ? "source" + line.substr(line.find(' ')) : line);
     }
     // A record that cannot be written leaves the entry as it would be without one.
     const std::string fresh = path_ + kNew;

@@ -118,6 +118,19 @@ private:
     bool written_ = false;
 };
 
+// Our tools record each output before it takes its name, in a record of their own whose path begins
+// with what the environment tells them (tools/common/output_record.h): so that no moment exists in
+// which a named file of ours is in no record. The run tells them for the object's life.
+class ToolRecords {
+public:
+    explicit ToolRecords(const RecordPlace& place);
+    ~ToolRecords();
+    ToolRecords(const ToolRecords&) = delete;
+    ToolRecords& operator=(const ToolRecords&) = delete;
+};
+// The record a tool of that process id wrote, removed once the entry's own record names its outputs.
+void RemoveToolRecord(const RecordPlace& place, std::uint64_t processId);
+
 // Takes back what the entries of runs that no longer run have left, as a failed entry takes back
 // what it made: each recorded file only while it is the file recorded, each recorded folder only when
 // it is then empty and the folder recorded; links are never followed. Records of running runs stay,
@@ -128,6 +141,8 @@ private:
 // The platform's part, used by the above.
 namespace record_host {
 [[nodiscard]] std::string StateFolder(); // empty when unknown
+// Sets a variable of the environment the tools inherit; an empty value removes it.
+void SetToolEnvironment(const char* name, const std::string& value);
 [[nodiscard]] bool MakeFolder(const std::string& path);
 // The folder is a folder (not a link to one) of the user's own that nobody else can write to.
 [[nodiscard]] bool Private(const std::string& folder);

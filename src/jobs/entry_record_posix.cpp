@@ -55,6 +55,15 @@ FolderStamp FolderStampAt(const std::string& path)
 
 namespace record_host {
 
+void SetToolEnvironment(const char* name, const std::string& value)
+{
+    // Set while no tool is being started: a run sets it before its first entry, removes it after its last.
+    if (value.empty())
+        ::unsetenv(name);
+    else
+        ::setenv(name, value.c_str(), 1);
+}
+
 std::string StateFolder()
 {
     if (const char* state = std::getenv("XDG_STATE_HOME"); state && *state == '/')

@@ -53,6 +53,12 @@ FolderStamp FolderStampAt(const std::string& path)
 
 namespace record_host {
 
+void SetToolEnvironment(const char* name, const std::string& value)
+{
+    // The process's environment, which every tool started from now on inherits.
+    (void)SetEnvironmentVariableA(name, value.empty() ? nullptr : value.c_str());
+}
+
 std::string StateFolder()
 {
     const char* local = std::getenv("LOCALAPPDATA");

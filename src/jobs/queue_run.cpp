@@ -66,6 +66,7 @@ void QueueRunner::RunQueue(const QueueAccess& queue, const EventHook& processEve
             records = {folder.path, life.Owner()};
             tally.Warn(TakeBackWhatDeadRunsLeft(folder.path, life.Owner()));
         }
+        const ToolRecords toolRecords(records);
         if (jobs <= 1)
             RunOneAtATime(queue, processEvents, dir, environment, records, tally);
         else

@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include "command_line.h"
+#include "entry_record.h"
 #include "sox_cases.h"
 #include "test_support.h"
 
@@ -323,6 +324,32 @@ TEST_F(ConversionTest, VdubOnItsOwn)
     EXPECT_EQ(code, 1);
     Capture(vdub + " /x 2>&1", &code);
     EXPECT_EQ(code, 2);
+}
+
+// A run killed just after a tool named an output, before it recorded the file itself, leaves nothing
+// that no record names: the tools record each output before it takes its name.
+TEST_F(ConversionTest, OurToolsRecordEachOutputBeforeItTakesItsName)
+{
+    const TempDir records;
+    const test::ScopedEnv recordHere("QUORVIL_OUTPUT_RECORD", records / "entry-dead-tool");
+    const std::string source = clips / "in.avi";
+    MakeAvi(source, kStereo + ":s=22050", "pcm_s16le");
+    const std::string script = clips / "script.vdf";
+    test::WriteFile(script, "VirtualDub.Open(\"" + source + "\");\nVirtualDub.SaveWAV(\"" + source +
+                                ".wav\");\nVirtualDub.audio.SetSource(0);\nVirtualDub.SaveCompatibleAVI(\"" + source +
+                                ".video.avi\");\nVirtualDub.Close();\n");
+    int code = -1;
+    Capture(Q(app / "vdub") + " /s " + Q(script) + " /min 2>&1", &code);
+    EXPECT_EQ(code, 0);
+    Capture(Q(app / "sox") + " " + Q(source + ".wav") + " " + Q(source + ".A1.wav") + " remix 1 2>&1", &code);
+    EXPECT_EQ(code, 0);
+    for (const char* output : {".wav", ".video.avi", ".A1.wav"})
+        EXPECT_TRUE(fs::exists(source + output)) << output;
+    // Their run is gone (no lock of its own beside the records): what they recorded is taken back.
+    EXPECT_EQ(TakeBackWhatDeadRunsLeft(records.dir(), {"self"}), "");
+    for (const char* output : {".wav", ".video.avi", ".A1.wav"})
+        EXPECT_FALSE(fs::exists(source + output)) << output;
+    EXPECT_TRUE(fs::exists(source));
 }
 
 // Bytes of a file changed in place, as damage or an unusual muxer would leave them.

@@ -74,6 +74,8 @@ private:
     Identity before_;
     [[nodiscard]] static Identity IdentityAt(const std::string& path);
     [[nodiscard]] FileFailure NameTaken() const;
+    // Tells Quorvil of the complete file before it takes its name (output_record.h).
+    void RecordBeforeNaming() const;
 
     void Close();
     [[nodiscard]] std::string TemporaryName(unsigned attempt) const;

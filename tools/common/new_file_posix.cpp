@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include <fcntl.h>
@@ -13,6 +14,8 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
+
+#include "output_record.h"
 
 namespace tool {
 
@@ -227,6 +230,7 @@ void NewFile::Commit()
             throw fail(errno);
         reserved_ = 0;
     }
+    RecordBeforeNaming();
     if (temporary_.empty()) {
         // linkat never follows a link at the new name: one there, or any file, makes it EEXIST.
         if (::linkat(AT_FDCWD, ProcName(static_cast<int>(handle_)).c_str(), AT_FDCWD, target_.c_str(),
@@ -277,6 +281,32 @@ void NewFile::Commit()
         throw fail(errno);
     committed_ = true;
     Close();
+}
+
+void NewFile::RecordBeforeNaming() const
+{
+    const char* prefix = std::getenv(kOutputRecordVariable);
+    struct stat info {};
+    if (!prefix || !*prefix || ::fstat(static_cast<int>(handle_), &info) != 0)
+        return;
+    const std::string record = RecordName(prefix, static_cast<std::uint64_t>(::getpid()));
+    const int fd = ::open(record.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0600);
+    struct stat recorded {};
+    if (fd < 0 || ::fstat(fd, &recorded) != 0) {
+        if (fd >= 0)
+            ::close(fd);
+        return; // Quorvil then learns of the file once the tool has ended, as without a record
+    }
+    // One write per line: a kill leaves whole lines, or a last line cut short, which a reader drops.
+    const std::string line = std::string(recorded.st_size == 0 ? kRecordHeader : "") +
+                             RecordLine(static_cast<std::uint64_t>(info.st_dev),
+                                        static_cast<std::uint64_t>(info.st_ino),
+                                        static_cast<std::uint64_t>(info.st_size),
+                                        static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 +
+                                            info.st_mtim.tv_nsec,
+                                        target_);
+    (void)!::write(fd, line.data(), line.size());
+    ::close(fd);
 }
 
 void NewFile::Withdraw()

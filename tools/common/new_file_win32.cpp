@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include "output_record.h"
+
 namespace tool {
 
 namespace {
@@ -113,6 +115,7 @@ void NewFile::WillWrite(std::int64_t)
 
 void NewFile::Commit()
 {
+    RecordBeforeNaming();
     // A file marked for deletion cannot be renamed, nor a file open without shared delete access.
     if (!MarkForDeletion(Handle(handle_), false))
         throw FileFailure("cannot write " + Quoted(target_) + ": " + SystemText(GetLastError()));
@@ -127,6 +130,30 @@ void NewFile::Commit()
         throw FileFailure("cannot write " + Quoted(target_) + ": " + SystemText(error));
     }
     committed_ = true;
+}
+
+void NewFile::RecordBeforeNaming() const
+{
+    const char* prefix = std::getenv(kOutputRecordVariable);
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!prefix || !*prefix || !GetFileInformationByHandle(Handle(handle_), &info))
+        return;
+    const std::string record = RecordName(prefix, GetCurrentProcessId());
+    const HANDLE file = CreateFileA(record.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return; // Quorvil then learns of the file once the tool has ended, as without a record
+    const bool fresh = GetLastError() != ERROR_ALREADY_EXISTS;
+    const std::string line =
+        std::string(fresh ? kRecordHeader : "") +
+        RecordLine(info.dwVolumeSerialNumber, (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow,
+                   (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow,
+                   static_cast<std::int64_t>((std::uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32) |
+                                             info.ftLastWriteTime.dwLowDateTime),
+                   target_);
+    DWORD written = 0;
+    (void)WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    CloseHandle(file);
 }
 
 void NewFile::Withdraw()
