@@ -28,6 +28,16 @@ std::string VideoToolWarning(const std::string& errorTail)
 
 } // namespace
 
+bool EntryConversion::FolderReplaced() const
+{
+    return !madeDirectory_.empty() && !(FolderStampAt(madeDirectory_) == madeStamp_);
+}
+
+std::string EntryConversion::FolderReplacedReason() const
+{
+    return "its output folder " + madeDirectory_ + " was moved or replaced during its conversion";
+}
+
 const std::string& JobSlot::ScriptDir()
 {
     const std::string& dir = scriptDir_.Get();
@@ -113,6 +123,7 @@ void EntryConversion::RunSteps()
         const std::string sub = OutputDirectory(path_);
         CreateDirectoryLevel(sub);
         madeDirectory_ = sub;
+        madeStamp_ = FolderStampAt(sub);
         record_.Folder(sub);
     }
     const bool videoSubdir = queue_.subdir();
@@ -133,6 +144,10 @@ void EntryConversion::RunSteps()
         step.output = i == 0 ? outputs.video : i == 1 ? outputs.left : outputs.right;
         if (WhatIsAt(step.output) == NameHolds::somethingElse) {
             refused_ = NotAFile(step.output);
+            return;
+        }
+        if (FolderReplaced()) {
+            refused_ = FolderReplacedReason();
             return;
         }
         step.before = StampAt(step.output);
@@ -158,6 +173,10 @@ EntryConversion::Assessment EntryConversion::Assess(const std::string& wav, cons
 {
     if (!refused_.empty())
         return {false, refused_};
+    // A folder swapped for another (a link into another of the user's folders, say) would have the
+    // checks below read files that are not the ones the tools wrote for this entry.
+    if (FolderReplaced())
+        return {false, FolderReplacedReason()};
     for (const Step& step : steps_) {
         if (step.result != 0)
             return {false, DescribeEnd(step.role, step.result, step.end)};

@@ -93,6 +93,9 @@ private:
     const RunEnvironment& environment_;
     const PathRules& rules_;
     std::string madeDirectory_;
+    FolderStamp madeStamp_; // the folder as it was made, a link in its place not followed
+    [[nodiscard]] bool FolderReplaced() const;
+    [[nodiscard]] std::string FolderReplacedReason() const;
     std::string scriptDirectory_; // known once the script is being written
     std::array<Step, 3> steps_;
     std::size_t ran_ = 0;

@@ -13,10 +13,13 @@
 // names the real tools use (.vdub-PID-N, .sox-PID-N), as a tool ended halfway would. $FAKE_VDUB_WARNING makes
 // vdub warn as ours does of a stream it leaves out, and go on. With $FAKE_TAKE_SOURCE set, the left
 // channel's sox moves the source (its input's name without ".wav") to that name plus ".moved", as
-// another program might while the entry runs.
+// another program might while the entry runs. With $FAKE_SWAP_FOLDER set, it moves the source's output
+// folder away instead and puts a link to that folder in its place, as a neighbour with write access
+// to the source's folder might.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -106,6 +109,11 @@ int main(int argc, char** argv)
             << quorvil::test::WavBytes(2, 4, 8000, bits, isFloat ? 3 : 1);
         std::ofstream(ScriptString(script, "VirtualDub.SaveCompatibleAVI"), std::ios::binary) << "RIFF video";
         return 0;
+    }
+    if (const std::string to = Env("FAKE_SWAP_FOLDER"); !to.empty() && role == "left" && args[0].ends_with(".wav")) {
+        const std::string folder = args[0].substr(0, args[0].size() - 4) + "_processed";
+        std::filesystem::rename(folder, folder + ".moved");
+        std::filesystem::create_directory_symlink(to, folder);
     }
     if (!Env("FAKE_TAKE_SOURCE").empty() && role == "left" && args[0].ends_with(".wav")) {
         const std::string source = args[0].substr(0, args[0].size() - 4);

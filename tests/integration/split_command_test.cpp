@@ -127,6 +127,18 @@ TEST_F(SplitCommandTest, ASourceTakenAwayDuringItsConversionIsNotSaidToBeKept)
     EXPECT_TRUE(fs::exists(clips / "a.avi.A2.wav"));
 }
 
+TEST_F(SplitCommandTest, AnOutputFolderSwappedForALinkDuringItsConversionKeepsTheSourceAndGetsNoMoreOutputs)
+{
+    WriteFile(clips / "a.avi", test::AviBytes(1));
+    fs::create_directory(clips / "elsewhere");
+    const test::ScopedEnv swap("FAKE_SWAP_FOLDER", clips / "elsewhere");
+    const Result r = Split("--delete a.avi");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.out.find("was moved or replaced during its conversion"), std::string::npos) << r.out;
+    EXPECT_TRUE(fs::exists(clips / "a.avi"));
+    EXPECT_TRUE(fs::is_empty(clips / "elsewhere")); // the right channel's tool was never started
+}
+
 TEST_F(SplitCommandTest, ASignalEndsTheToolCleansUpKeepsTheSourceAndARerunConverts)
 {
     const struct {

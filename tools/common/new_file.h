@@ -72,7 +72,9 @@ private:
         friend bool operator==(const Identity&, const Identity&) = default;
     };
     Identity before_;
-    [[nodiscard]] static Identity IdentityAt(const std::string& path);
+    std::intptr_t folder_ = -1; // the target's folder, held open where the platform allows it
+    void Create();
+    [[nodiscard]] Identity TargetIdentity() const;
     [[nodiscard]] FileFailure NameTaken() const;
     // Tells Quorvil of the complete file before it takes its name (output_record.h).
     void RecordBeforeNaming() const;

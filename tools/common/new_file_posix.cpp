@@ -86,6 +86,12 @@ std::string DirectoryOf(const std::string& path)
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
+// The last part of a path: its name in its folder.
+std::string LeafOf(const std::string& path)
+{
+    return path.substr(path.find_last_of('/') + 1);
+}
+
 std::string ProcName(int fd)
 {
     return "/proc/self/fd/" + std::to_string(fd);
@@ -93,10 +99,10 @@ std::string ProcName(int fd)
 
 // A file without a name in `directory`, which can be given one later through /proc; -1 where the
 // file system or the system cannot (then a temporary name is used).
-int CreateUnnamed(const std::string& directory)
+int CreateUnnamed(int directory)
 {
 #ifdef O_TMPFILE
-    const int fd = ::open(directory.empty() ? "." : directory.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+    const int fd = ::openat(directory, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
     if (fd < 0)
         return -1;
     struct stat opened {};
@@ -113,14 +119,16 @@ int CreateUnnamed(const std::string& directory)
 
 } // namespace
 
-NewFile::Identity NewFile::IdentityAt(const std::string& path)
+NewFile::Identity NewFile::TargetIdentity() const
 {
+    const int folder = static_cast<int>(folder_);
+    const std::string name = LeafOf(target_);
     struct stat info {};
-    if (::lstat(path.c_str(), &info) != 0)
+    if (::fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
         return {};
     unsigned int generation = 0;
     if (S_ISREG(info.st_mode)) {
-        const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        const int fd = ::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
         if (fd >= 0) {
             if (::ioctl(fd, FS_IOC_GETVERSION, &generation) != 0)
                 generation = 0;
@@ -132,10 +140,28 @@ NewFile::Identity NewFile::IdentityAt(const std::string& path)
 }
 
 NewFile::NewFile(std::string target, const char* prefix, const char* suffix)
-    : target_(std::move(target)), prefix_(prefix), suffix_(suffix), before_(IdentityAt(target_))
+    : target_(std::move(target)), prefix_(prefix), suffix_(suffix)
 {
+    // The folder is opened once and every name in it reached from there: a folder put in its place
+    // meanwhile (a link into another of the user's folders, say) gets nothing of ours.
     const std::string directory = DirectoryOf(target_);
-    if (const int fd = CreateUnnamed(directory); fd >= 0) {
+    const int folder = ::open(directory.empty() ? "." : directory.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0)
+        throw FileFailure("cannot write " + Quoted(target_) + ": " + std::strerror(errno));
+    folder_ = folder;
+    try {
+        Create();
+    } catch (...) {
+        ::close(folder);
+        throw;
+    }
+}
+
+void NewFile::Create()
+{
+    const int folder = static_cast<int>(folder_);
+    before_ = TargetIdentity();
+    if (const int fd = CreateUnnamed(folder); fd >= 0) {
         handle_ = fd;
         return;
     }
@@ -148,7 +174,7 @@ NewFile::NewFile(std::string target, const char* prefix, const char* suffix)
         const std::string name = TemporaryName(attempt);
         if (name.size() >= kNameSize)
             throw FileFailure("cannot write " + Quoted(target_) + ": " + std::strerror(ENAMETOOLONG));
-        const int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        const int fd = ::openat(folder, LeafOf(name).c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (fd >= 0) {
             handle_ = fd;
             temporary_ = name;
@@ -168,9 +194,10 @@ NewFile::~NewFile()
     if (slot_ >= 0)
         Unpublish(slot_);
     if (!committed_ && !temporary_.empty())
-        ::unlink(temporary_.c_str());
+        ::unlinkat(static_cast<int>(folder_), LeafOf(temporary_).c_str(), 0);
     if (slot_ >= 0)
         slotTaken[slot_] = false;
+    ::close(static_cast<int>(folder_));
 }
 
 std::string NewFile::TemporaryName(unsigned attempt) const
@@ -222,6 +249,7 @@ void NewFile::WillWrite(std::int64_t bytes)
 
 void NewFile::Commit()
 {
+    const int folder = static_cast<int>(folder_);
     const auto fail = [this](int error) {
         return FileFailure("cannot write " + Quoted(target_) + ": " + std::strerror(error));
     };
@@ -233,7 +261,7 @@ void NewFile::Commit()
     RecordBeforeNaming();
     if (temporary_.empty()) {
         // linkat never follows a link at the new name: one there, or any file, makes it EEXIST.
-        if (::linkat(AT_FDCWD, ProcName(static_cast<int>(handle_)).c_str(), AT_FDCWD, target_.c_str(),
+        if (::linkat(AT_FDCWD, ProcName(static_cast<int>(handle_)).c_str(), folder, LeafOf(target_).c_str(),
                      AT_SYMLINK_FOLLOW) == 0) {
             committed_ = true;
             Close();
@@ -241,7 +269,7 @@ void NewFile::Commit()
         }
         if (errno != EEXIST)
             throw fail(errno);
-        if (!before_.exists || IdentityAt(target_) != before_)
+        if (!before_.exists || TargetIdentity() != before_)
             throw NameTaken();
         // The file that was at the target's name: the complete file takes a temporary name of its
         // own and then the target's place, as rename replaces a name without writing through it.
@@ -251,7 +279,7 @@ void NewFile::Commit()
             const std::string name = TemporaryName(attempt);
             if (name.size() >= kNameSize)
                 throw fail(ENAMETOOLONG);
-            if (::linkat(AT_FDCWD, ProcName(static_cast<int>(handle_)).c_str(), AT_FDCWD, name.c_str(),
+            if (::linkat(AT_FDCWD, ProcName(static_cast<int>(handle_)).c_str(), folder, LeafOf(name).c_str(),
                          AT_SYMLINK_FOLLOW) == 0) {
                 temporary_ = name;
                 Publish(slot_, temporary_);
@@ -264,20 +292,20 @@ void NewFile::Commit()
     if (!before_.exists) {
         // A hard link refuses a name taken meanwhile; where the file system has none (FAT, exFAT),
         // the name is looked at just before the rename.
-        if (::link(temporary_.c_str(), target_.c_str()) == 0) {
+        if (::linkat(folder, LeafOf(temporary_).c_str(), folder, LeafOf(target_).c_str(), 0) == 0) {
             Unpublish(slot_);
-            ::unlink(temporary_.c_str());
+            ::unlinkat(folder, LeafOf(temporary_).c_str(), 0);
             committed_ = true;
             Close();
             return;
         }
-        if (errno == EEXIST || IdentityAt(target_).exists)
+        if (errno == EEXIST || TargetIdentity().exists)
             throw NameTaken();
-    } else if (IdentityAt(target_) != before_) {
+    } else if (TargetIdentity() != before_) {
         throw NameTaken();
     }
     Unpublish(slot_);
-    if (::rename(temporary_.c_str(), target_.c_str()) != 0)
+    if (::renameat(folder, LeafOf(temporary_).c_str(), folder, LeafOf(target_).c_str()) != 0)
         throw fail(errno);
     committed_ = true;
     Close();
@@ -312,7 +340,7 @@ void NewFile::RecordBeforeNaming() const
 void NewFile::Withdraw()
 {
     if (committed_)
-        ::unlink(target_.c_str());
+        ::unlinkat(static_cast<int>(folder_), LeafOf(target_).c_str(), 0);
 }
 
 void EndCleanlyWithParent()

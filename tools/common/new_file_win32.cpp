@@ -48,9 +48,9 @@ std::string SystemText(unsigned long code)
     return length > 0 ? std::string(text, length) : "system error " + std::to_string(code);
 }
 
-NewFile::Identity NewFile::IdentityAt(const std::string& path)
+NewFile::Identity NewFile::TargetIdentity() const
 {
-    const HANDLE file = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+    const HANDLE file = CreateFileA(target_.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return {};
@@ -66,8 +66,14 @@ NewFile::Identity NewFile::IdentityAt(const std::string& path)
 }
 
 NewFile::NewFile(std::string target, const char* prefix, const char* suffix)
-    : target_(std::move(target)), prefix_(prefix), suffix_(suffix), before_(IdentityAt(target_))
+    : target_(std::move(target)), prefix_(prefix), suffix_(suffix)
 {
+    Create();
+}
+
+void NewFile::Create()
+{
+    before_ = TargetIdentity();
     // CREATE_NEW fails on any file or link at the name. Names of our own process id cannot be
     // another running tool's; a leftover of an earlier process with our id (a file, or one being
     // deleted: access denied) is left alone and the next number tried.
@@ -121,7 +127,7 @@ void NewFile::Commit()
         throw FileFailure("cannot write " + Quoted(target_) + ": " + SystemText(GetLastError()));
     Close();
     // Without the replace flag a name taken meanwhile is refused; with it, only the file found there.
-    if (before_.exists && IdentityAt(target_) != before_)
+    if (before_.exists && TargetIdentity() != before_)
         throw NameTaken();
     if (!MoveFileExA(temporary_.c_str(), target_.c_str(), before_.exists ? MOVEFILE_REPLACE_EXISTING : 0)) {
         const DWORD error = GetLastError();
