@@ -53,7 +53,7 @@ EntryOutcome EntryConversion::Run()
 {
     // Held to the end of the entry: no other run converts the file meanwhile, and its deletion is
     // of this very file.
-    SourceFile source(path_);
+    SourceFile source(path_, slot_.records.folder);
     if (!source.problem().empty())
         return {false, source.problem(), false};
     const FileStamp sourceBefore = source.Stamp();

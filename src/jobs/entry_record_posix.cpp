@@ -46,7 +46,8 @@ FolderStamp FolderStampAt(const std::string& path)
             ? static_cast<std::int64_t>(info.stx_btime.tv_sec) * 1000000000 + info.stx_btime.tv_nsec
             : 0;
     // Times have the clock's coarse step; the generation (where the file system keeps one) differs anyway.
-    unsigned int generation = 0;
+    // The request is declared as giving a long: a FUSE file system may write all of one.
+    unsigned long generation = 0;
     if (::ioctl(folder.get(), FS_IOC_GETVERSION, &generation) != 0)
         generation = 0;
     return {true, ::makedev(info.stx_dev_major, info.stx_dev_minor), static_cast<std::uint64_t>(info.stx_ino), born,

@@ -69,8 +69,10 @@ void RemoveEmptyFolder(const std::string& path);
 class SourceFile {
 public:
     // Opens and locks the file without blocking; problem() then says why it could not, and nothing
-    // was changed.
-    explicit SourceFile(std::string path);
+    // was changed. On a volume that folds letter case (FAT, exFAT, NTFS through FUSE), where two
+    // names of one file can reach it as two files, the name as the volume folds it is locked too,
+    // by a lock file in lockFolder (the user's record folder; none when it is empty).
+    explicit SourceFile(std::string path, const std::string& lockFolder = {});
     ~SourceFile();
     SourceFile(const SourceFile&) = delete;
     SourceFile& operator=(const SourceFile&) = delete;
@@ -92,6 +94,8 @@ public:
 private:
     std::string path_;
     std::intptr_t handle_ = -1;
+    std::intptr_t nameLock_ = -1; // the folded name's lock, where one is held
+    std::string nameLockPath_;
     std::uint64_t volume_ = 0; // where the platform needs it remembered
     std::string problem_;
 };

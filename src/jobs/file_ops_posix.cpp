@@ -7,10 +7,15 @@
 #include <memory>
 #include <random>
 
+#include <fstream>
+#include <sstream>
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include "errors.h"
@@ -218,7 +223,69 @@ void RemoveEmptyFolder(const std::string& path)
     (void)::rmdir(path.c_str());
 }
 
-SourceFile::SourceFile(std::string path) : path_(std::move(path))
+namespace {
+
+// Whether the volume holding path folds letter case in names: FAT, exFAT and NTFS, also served
+// through FUSE (fuseblk), where two names of one file may even give two file numbers.
+bool FoldsCase(const std::string& path)
+{
+    struct statfs info {};
+    if (::statfs(path.c_str(), &info) != 0)
+        return false;
+    constexpr long kMsdos = 0x4d44;
+    constexpr long kExfat = 0x2011BAB0;
+    constexpr long kNtfs = 0x5346544e;
+    constexpr long kFuse = 0x65735546;
+    switch (static_cast<long>(info.f_type)) {
+    case kMsdos:
+    case kExfat:
+    case kNtfs:
+        return true;
+    case kFuse:
+        break;
+    default:
+        return false;
+    }
+    // FUSE also serves sshfs and the like, which do not fold: only a block device's file system does.
+    struct stat file {};
+    if (::stat(path.c_str(), &file) != 0)
+        return false;
+    std::ifstream mounts("/proc/self/mountinfo");
+    const std::string device = std::to_string(major(file.st_dev)) + ":" + std::to_string(minor(file.st_dev));
+    for (std::string line; std::getline(mounts, line);) {
+        std::istringstream fields(line);
+        std::string id, parent, numbers;
+        fields >> id >> parent >> numbers;
+        if (numbers != device)
+            continue;
+        const std::size_t dash = line.find(" - ");
+        return dash != std::string::npos && line.compare(dash + 3, 8, "fuseblk ") == 0;
+    }
+    return false;
+}
+
+// The name of the lock file for a source on a volume that folds case: its folder's full path and its
+// name as such volumes fold them (ASCII letters; other letters as they are), hashed.
+std::string FoldedNameLock(const std::string& path)
+{
+    char* real = ::realpath(path.c_str(), nullptr);
+    if (!real)
+        return {};
+    std::string name = real;
+    std::free(real);
+    std::uint64_t hash = 14695981039346656037ull; // FNV-1a
+    for (const char c : name) {
+        hash ^= static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+        hash *= 1099511628211ull;
+    }
+    char text[40];
+    std::snprintf(text, sizeof text, "source-%016llx", static_cast<unsigned long long>(hash));
+    return text;
+}
+
+} // namespace
+
+SourceFile::SourceFile(std::string path, const std::string& lockFolder) : path_(std::move(path))
 {
     // Looked at before it is opened: opening a FIFO or a device can block or do something.
     struct stat info {};
@@ -256,13 +323,40 @@ SourceFile::SourceFile(std::string path) : path_(std::move(path))
     if (locked != 0) {
         problem_ = errno == EWOULDBLOCK ? "the source file is locked: another run of Quorvil is converting it"
                                         : "the source file cannot be locked (" + SystemReason(errno) + ")";
+        return;
     }
+    if (lockFolder.empty() || !FoldsCase(path_))
+        return;
+    const std::string name = FoldedNameLock(path_);
+    if (name.empty())
+        return;
+    // A lock file that is unlinked as it is let go: taken only while the name still leads to it.
+    nameLockPath_ = lockFolder + name;
+    const int lock = ::open(nameLockPath_.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (lock < 0) { // as without a record folder: the file's own lock holds what it can
+        nameLockPath_.clear();
+        return;
+    }
+    struct stat held {};
+    struct stat named {};
+    if (::flock(lock, LOCK_EX | LOCK_NB) == 0 && ::fstat(lock, &held) == 0 &&
+        ::stat(nameLockPath_.c_str(), &named) == 0 && held.st_ino == named.st_ino && held.st_dev == named.st_dev) {
+        nameLock_ = lock;
+        return;
+    }
+    ::close(lock);
+    nameLockPath_.clear();
+    problem_ = "the source file is locked: another run of Quorvil is converting it";
 }
 
 SourceFile::~SourceFile()
 {
     if (handle_ >= 0)
         ::close(static_cast<int>(handle_));
+    if (nameLock_ >= 0) {
+        ::unlink(nameLockPath_.c_str()); // while still held: no other run takes a lock file on its way out
+        ::close(static_cast<int>(nameLock_));
+    }
 }
 
 FileStamp SourceFile::Stamp() const

@@ -210,7 +210,9 @@ void RemoveEmptyFolder(const std::string& path)
     (void)RemoveDirectoryA(path.c_str());
 }
 
-SourceFile::SourceFile(std::string path) : path_(std::move(path))
+// The system's volumes find one file under every case of its name, with one number: the file's own
+// lock holds it.
+SourceFile::SourceFile(std::string path, const std::string&) : path_(std::move(path))
 {
     const DWORD attributes = GetFileAttributesA(path_.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {

@@ -20,6 +20,7 @@
 
 #include "command_line.h"
 #include "entry_record.h"
+#include "file_ops.h"
 #include "sox_cases.h"
 #include "test_support.h"
 
@@ -728,6 +729,18 @@ TEST_F(ConversionTest, OnAFullDiskAndOnCameraCardsNothingIsLeftHalfDone)
         const std::string source = volume / "a.avi";
         MakeAvi(source, kStereo + ":s=44100", "pcm_s16le"); // about 450 kB: the full disk holds its soundtrack only
         const std::string original = ReadFile(source);
+        if (row.fits) {
+            // Converted again beside the source, its outputs are replaced; under another letter case
+            // it is the same file, held by the first run's lock.
+            EXPECT_EQ(Split("--no-subdir " + Q(source)), 0) << output;
+            EXPECT_EQ(Split("--no-subdir " + Q(source)), 0) << output;
+            const TempDir locks;
+            const SourceFile held(source, locks.dir());
+            EXPECT_EQ(SourceFile(volume / "A.AVI", locks.dir()).problem(),
+                      "the source file is locked: another run of Quorvil is converting it");
+            for (const char* output : {".noaudio.avi", ".A1.wav", ".A2.wav"})
+                fs::remove(source + output);
+        }
         EXPECT_EQ(Split("--delete " + Q(source)), row.fits ? 0 : 1) << output;
         if (row.fits) {
             EXPECT_FALSE(fs::exists(source));

@@ -126,7 +126,7 @@ NewFile::Identity NewFile::TargetIdentity() const
     struct stat info {};
     if (::fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
         return {};
-    unsigned int generation = 0;
+    unsigned long generation = 0; // declared as a long: a FUSE file system may write all of one
     if (S_ISREG(info.st_mode)) {
         const int fd = ::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
         if (fd >= 0) {
