@@ -9,29 +9,13 @@
 // After windows.h, whose types it uses.
 #include <shellapi.h>
 
+#include "handles_win32.h"
 #include "report_file.h"
 #include "system_text_win32.h"
 
 namespace quorvil {
 
 namespace {
-
-// A handle (the process the shell hands back, a file), closed whatever way the launcher is left.
-class OwnedHandle {
-public:
-    explicit OwnedHandle(HANDLE handle) : handle_(handle) {}
-    ~OwnedHandle()
-    {
-        if (handle_)
-            CloseHandle(handle_);
-    }
-    OwnedHandle(const OwnedHandle&) = delete;
-    OwnedHandle& operator=(const OwnedHandle&) = delete;
-    [[nodiscard]] HANDLE get() const { return handle_; }
-
-private:
-    HANDLE handle_;
-};
 
 // The folder where our tools leave their failure reasons (report_file.h), made and named in the
 // environment the tools inherit once per process; the same for every launch, so launches on several
@@ -74,7 +58,7 @@ std::string TakeReason(HANDLE process)
                                         FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file == INVALID_HANDLE_VALUE)
             return {};
-        const OwnedHandle owned(file);
+        const UniqueHandle owned(file);
         char buffer[4096]; // a reason is a line: more is not read
         DWORD got = 0;
         if (ReadFile(file, buffer, sizeof buffer, &got, nullptr))
@@ -205,7 +189,8 @@ std::int32_t LaunchTool(const ToolCommand& command, const EventHook& processEven
         }
         return -1;
     }
-    const OwnedHandle process(request.hProcess);
+    // Closed whatever way the launcher is left (null when the shell gave no process).
+    const UniqueHandle process(request.hProcess);
     if (end && request.hProcess)
         end->pid = GetProcessId(request.hProcess);
     if (!command.wait)

@@ -8,6 +8,10 @@
 #include <memory>
 #include <string>
 
+namespace tool {
+class NewFile;
+} // namespace tool
+
 namespace sox {
 
 class File {
@@ -54,6 +58,10 @@ protected:
 // Throw Failure ("cannot read/write "NAME": the system's words") when the file cannot be opened.
 [[nodiscard]] std::unique_ptr<File> OpenInput(const std::string& name);
 [[nodiscard]] std::unique_ptr<OutputFile> CreateOutput(const std::string& target);
+
+// The platform's File over a new file's open handle, which stays the NewFile's; each write is
+// announced to it first (NewFile::WillWrite). What CreateOutput writes through.
+[[nodiscard]] std::unique_ptr<File> FileOf(tool::NewFile& file);
 
 // The file name in double quotes, as failure lines show it.
 [[nodiscard]] inline std::string Quoted(const std::string& name)

@@ -83,22 +83,6 @@ private:
     tool::NewFile* output_;
 };
 
-class TemporaryOutput : public OutputFile {
-public:
-    explicit TemporaryOutput(const std::string& target)
-        : new_(target, ".sox-", ".tmp"), file_(static_cast<int>(new_.handle()), false, &new_)
-    {
-    }
-
-    File& file() override { return file_; }
-
-    void Commit() override { new_.Commit(); }
-
-private:
-    tool::NewFile new_;
-    FdFile file_;
-};
-
 } // namespace
 
 std::unique_ptr<File> OpenInput(const std::string& name)
@@ -116,9 +100,9 @@ std::unique_ptr<File> OpenInput(const std::string& name)
     return file;
 }
 
-std::unique_ptr<OutputFile> CreateOutput(const std::string& target)
+std::unique_ptr<File> FileOf(tool::NewFile& file)
 {
-    return std::make_unique<TemporaryOutput>(target);
+    return std::make_unique<FdFile>(static_cast<int>(file.handle()), false, &file);
 }
 
 } // namespace sox

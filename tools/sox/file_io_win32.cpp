@@ -19,8 +19,11 @@ using tool::SystemText;
 
 class HandleFile : public File {
 public:
-    // Closes the handle at the end when it owns it.
-    HandleFile(HANDLE handle, bool owns) : handle_(handle), owns_(owns) {}
+    // Closes the handle at the end when it owns it; tells `output` of its writes.
+    HandleFile(HANDLE handle, bool owns, tool::NewFile* output = nullptr)
+        : handle_(handle), owns_(owns), output_(output)
+    {
+    }
     ~HandleFile() override
     {
         if (owns_)
@@ -59,6 +62,8 @@ public:
 
     std::int64_t Write(const void* data, std::int64_t bytes) override
     {
+        if (output_)
+            output_->WillWrite(bytes);
         const auto* at = static_cast<const char*>(data);
         std::int64_t done = 0;
         while (done < bytes) {
@@ -82,22 +87,7 @@ private:
 
     HANDLE handle_;
     bool owns_;
-};
-
-class TemporaryOutput : public OutputFile {
-public:
-    explicit TemporaryOutput(const std::string& target)
-        : new_(target, ".sox-", ".tmp"), file_(reinterpret_cast<HANDLE>(new_.handle()), false)
-    {
-    }
-
-    File& file() override { return file_; }
-
-    void Commit() override { new_.Commit(); }
-
-private:
-    tool::NewFile new_;
-    HandleFile file_;
+    tool::NewFile* output_;
 };
 
 } // namespace
@@ -114,9 +104,9 @@ std::unique_ptr<File> OpenInput(const std::string& name)
     return file;
 }
 
-std::unique_ptr<OutputFile> CreateOutput(const std::string& target)
+std::unique_ptr<File> FileOf(tool::NewFile& file)
 {
-    return std::make_unique<TemporaryOutput>(target);
+    return std::make_unique<HandleFile>(reinterpret_cast<HANDLE>(file.handle()), false, &file);
 }
 
 } // namespace sox
