@@ -16,7 +16,7 @@ namespace quorvil {
 
 namespace {
 
-constexpr const char* kHeader = tool::kRecordHeader;
+constexpr const char* kHeader = kRecordHeader;
 constexpr const char* kNew = ".new";
 
 constexpr const char* kOwnerPrefix = "owner-";
@@ -176,18 +176,18 @@ std::string ToolRecordPrefix(const RecordPlace& place)
 
 ToolRecords::ToolRecords(const RecordPlace& place)
 {
-    record_host::SetToolEnvironment(tool::kOutputRecordVariable, ToolRecordPrefix(place));
+    record_host::SetToolEnvironment(kOutputRecordVariable, ToolRecordPrefix(place));
 }
 
 ToolRecords::~ToolRecords()
 {
-    record_host::SetToolEnvironment(tool::kOutputRecordVariable, {});
+    record_host::SetToolEnvironment(kOutputRecordVariable, {});
 }
 
 void RemoveToolRecord(const RecordPlace& place, std::uint64_t processId)
 {
     if (!place.folder.empty())
-        DeleteFileQuietly(tool::RecordName(ToolRecordPrefix(place), processId));
+        DeleteFileQuietly(ToolRecordName(ToolRecordPrefix(place), processId));
 }
 
 OwnerLock::OwnerLock(const std::string& folder)
@@ -283,7 +283,7 @@ void EntryRecord::Save()
         }
         // A file's line is what our tools write of their outputs; a source's differs in its first word.
         const std::string line =
-            tool::RecordLine(made.file.volume, made.file.identity, made.file.size, made.file.modified, made.path);
+            RecordLine(made.file.volume, made.file.identity, made.file.size, made.file.modified, made.path);
         text << (made.source ? "source" + line.substr(line.find(' ')) : line);
     }
     // A record that cannot be written leaves the entry as it would be without one.
@@ -308,7 +308,7 @@ std::string TakeBackWhatDeadRunsLeft(const std::string& folder, const RecordOwne
     std::size_t refused = 0;
     std::vector<std::string> texts;      // of the records taken
     std::vector<std::string> takenNames; // their names, removed once all are taken back
-    std::vector<std::string> owners; // the lock files seen, and the owners whose records remain
+    std::vector<std::string> owners;     // the lock files seen, and the owners whose records remain
     std::vector<std::string> remaining;
     for (const std::string& name : record_host::NamesIn(folder)) {
         if (name.starts_with(kOwnerPrefix)) {

@@ -119,7 +119,7 @@ private:
 };
 
 // Our tools record each output before it takes its name, in a record of their own whose path begins
-// with what the environment tells them (tools/common/output_record.h): so that no moment exists in
+// with what the environment tells them (output_record.h): so that no moment exists in
 // which a named file of ours is in no record. The run tells them for the object's life.
 class ToolRecords {
 public:

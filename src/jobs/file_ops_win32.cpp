@@ -31,15 +31,6 @@ std::optional<std::tuple<DWORD, DWORD, DWORD>> FileIdentity(const std::string& p
     return std::tuple{info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
 }
 
-// The system's text for an error, without its closing full stop and line end.
-std::string Reason(DWORD code)
-{
-    std::string text = SystemText(code);
-    while (!text.empty() && (static_cast<unsigned char>(text.back()) <= ' ' || text.back() == '.'))
-        text.pop_back();
-    return text;
-}
-
 FileStamp StampFrom(const BY_HANDLE_FILE_INFORMATION& info)
 {
     const bool regular =
@@ -83,12 +74,12 @@ std::string DeleteIfSame(HANDLE file, const FileStamp& stamp)
 {
     BY_HANDLE_FILE_INFORMATION info;
     if (!GetFileInformationByHandle(file, &info))
-        return Reason(GetLastError());
+        return SystemReason(GetLastError());
     if (!SameState(StampFrom(info), stamp))
         return "the file at its name is no longer the one Quorvil checked";
     FILE_DISPOSITION_INFO disposition{TRUE};
     if (!SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition))
-        return Reason(GetLastError());
+        return SystemReason(GetLastError());
     return {};
 }
 
@@ -166,7 +157,7 @@ std::string RemoveIfSame(const std::string& path, const FileStamp& stamp)
     // Checked and deleted through one handle: whatever comes to the name meanwhile stays.
     const UniqueHandle file = OpenName(path, DELETE | FILE_READ_ATTRIBUTES);
     if (!file)
-        return Reason(GetLastError());
+        return SystemReason(GetLastError());
     return DeleteIfSame(file.get(), stamp);
 }
 
@@ -199,7 +190,7 @@ std::string FlushToDisk(const std::vector<std::string>& paths)
             continue;
         const UniqueHandle file = OpenShared(path, GENERIC_WRITE, FILE_FLAG_OPEN_REPARSE_POINT);
         if (!file || !FlushFileBuffers(file.get()))
-            return path + ": " + Reason(GetLastError());
+            return path + ": " + SystemReason(GetLastError());
     }
     return {};
 }
@@ -216,7 +207,7 @@ SourceFile::SourceFile(std::string path, const std::string&) : path_(std::move(p
 {
     const DWORD attributes = GetFileAttributesA(path_.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
-        problem_ = "the source file cannot be opened (" + Reason(GetLastError()) + ")";
+        problem_ = "the source file cannot be opened (" + SystemReason(GetLastError()) + ")";
         return;
     }
     if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) {
@@ -227,7 +218,7 @@ SourceFile::SourceFile(std::string path, const std::string&) : path_(std::move(p
     const HANDLE file = CreateFileA(path_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        problem_ = "the source file cannot be opened (" + Reason(GetLastError()) + ")";
+        problem_ = "the source file cannot be opened (" + SystemReason(GetLastError()) + ")";
         return;
     }
     handle_ = reinterpret_cast<std::intptr_t>(file);
@@ -244,7 +235,7 @@ SourceFile::SourceFile(std::string path, const std::string&) : path_(std::move(p
         const DWORD error = GetLastError();
         problem_ = error == ERROR_LOCK_VIOLATION || error == ERROR_IO_PENDING
                        ? "the source file is locked: another run of Quorvil is converting it"
-                       : "the source file cannot be locked (" + Reason(error) + ")";
+                       : "the source file cannot be locked (" + SystemReason(error) + ")";
     }
 }
 

@@ -30,7 +30,7 @@ const std::string& ReportFolder()
         std::string path = std::string(temp, length) + "Quorvil tool reasons";
         if (!CreateDirectoryA(path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
             return std::string();
-        if (!SetEnvironmentVariableA(tool::kReportFolderVariable, path.c_str()))
+        if (!SetEnvironmentVariableA(kReportFolderVariable, path.c_str()))
             return std::string();
         return path;
     }();
@@ -51,7 +51,7 @@ std::string TakeReason(HANDLE process)
         return {};
     const std::uint64_t startTime = static_cast<std::uint64_t>(start.dwHighDateTime) << 32 | start.dwLowDateTime;
     const std::string path =
-        ReportFolder() + "\\" + tool::ReportFileName(static_cast<std::uint32_t>(GetProcessId(process)), startTime);
+        ReportFolder() + "\\" + ReportFileName(static_cast<std::uint32_t>(GetProcessId(process)), startTime);
     std::string text;
     {
         const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -184,8 +184,6 @@ std::int32_t LaunchTool(const ToolCommand& command, const EventHook& processEven
                                  shellCode == SE_ERR_FNF || shellCode == SE_ERR_PNF;
             end->kind = missing ? ToolEnd::Kind::notFound : ToolEnd::Kind::notStarted;
             end->detail = SystemText(error);
-            while (!end->detail.empty() && static_cast<unsigned char>(end->detail.back()) <= ' ')
-                end->detail.pop_back();
         }
         return -1;
     }

@@ -10,7 +10,7 @@
 
 void LeaveStaleReport(const std::string& line)
 {
-    const char* folder = std::getenv(tool::kReportFolderVariable);
+    const char* folder = std::getenv(quorvil::kReportFolderVariable);
     FILETIME start;
     FILETIME exit;
     FILETIME kernel;
@@ -19,5 +19,5 @@ void LeaveStaleReport(const std::string& line)
         return;
     // The same id, started a moment before this process: the closest an earlier one can come.
     const std::uint64_t earlier = (static_cast<std::uint64_t>(start.dwHighDateTime) << 32 | start.dwLowDateTime) - 1;
-    std::ofstream(std::string(folder) + "\\" + tool::ReportFileName(GetCurrentProcessId(), earlier)) << line << '\n';
+    std::ofstream(std::string(folder) + "\\" + quorvil::ReportFileName(GetCurrentProcessId(), earlier)) << line << '\n';
 }

@@ -31,7 +31,7 @@ int ReasonFiles()
 {
     // The system's environment: the C runtime's copy does not see what the launcher set.
     char folder[MAX_PATH];
-    const DWORD length = GetEnvironmentVariableA(tool::kReportFolderVariable, folder, sizeof folder);
+    const DWORD length = GetEnvironmentVariableA(kReportFolderVariable, folder, sizeof folder);
     if (length == 0 || length >= sizeof folder)
         return -1;
     int count = 0;

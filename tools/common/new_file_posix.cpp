@@ -21,6 +21,11 @@ namespace tool {
 
 namespace {
 
+using quorvil::kOutputRecordVariable;
+using quorvil::kRecordHeader;
+using quorvil::RecordLine;
+using quorvil::ToolRecordName;
+
 // The temporary names in use, where a signal handler can reach them. A name is published (its flag
 // set) only once it is completely copied and its file is ours, and unpublished before its buffer
 // changes, so the handler never removes half a name or a name that is not ours.
@@ -317,7 +322,7 @@ void NewFile::RecordBeforeNaming() const
     struct stat info {};
     if (!prefix || !*prefix || ::fstat(static_cast<int>(handle_), &info) != 0)
         return;
-    const std::string record = RecordName(prefix, static_cast<std::uint64_t>(::getpid()));
+    const std::string record = ToolRecordName(prefix, static_cast<std::uint64_t>(::getpid()));
     const int fd = ::open(record.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0600);
     struct stat recorded {};
     if (fd < 0 || ::fstat(fd, &recorded) != 0) {
@@ -326,13 +331,11 @@ void NewFile::RecordBeforeNaming() const
         return; // Quorvil then learns of the file once the tool has ended, as without a record
     }
     // One write per line: a kill leaves whole lines, or a last line cut short, which a reader drops.
-    const std::string line = std::string(recorded.st_size == 0 ? kRecordHeader : "") +
-                             RecordLine(static_cast<std::uint64_t>(info.st_dev),
-                                        static_cast<std::uint64_t>(info.st_ino),
-                                        static_cast<std::uint64_t>(info.st_size),
-                                        static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 +
-                                            info.st_mtim.tv_nsec,
-                                        target_);
+    const std::string line =
+        std::string(recorded.st_size == 0 ? kRecordHeader : "") +
+        RecordLine(static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
+                   static_cast<std::uint64_t>(info.st_size),
+                   static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec, target_);
     (void)!::write(fd, line.data(), line.size());
     ::close(fd);
 }

@@ -1,5 +1,4 @@
 #include "new_file.h"
-#include "system_text_win32.h"
 
 #include <csignal>
 #include <cstdlib>
@@ -7,10 +6,17 @@
 #include <windows.h>
 
 #include "output_record.h"
+#include "system_text_win32.h"
 
 namespace tool {
 
 namespace {
+
+using quorvil::kOutputRecordVariable;
+using quorvil::kRecordHeader;
+using quorvil::RecordLine;
+using quorvil::SystemReason;
+using quorvil::ToolRecordName;
 
 HANDLE Handle(std::intptr_t handle)
 {
@@ -37,16 +43,6 @@ std::string DirectoryOf(const std::string& path)
 }
 
 } // namespace
-
-std::string SystemText(unsigned long code)
-{
-    char text[512];
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text,
-                                  sizeof text, nullptr);
-    while (length > 0 && (static_cast<unsigned char>(text[length - 1]) <= ' ' || text[length - 1] == '.'))
-        --length;
-    return length > 0 ? std::string(text, length) : "system error " + std::to_string(code);
-}
 
 NewFile::Identity NewFile::TargetIdentity() const
 {
@@ -90,7 +86,7 @@ void NewFile::Create()
         }
         const DWORD error = GetLastError();
         if ((error != ERROR_FILE_EXISTS && error != ERROR_ACCESS_DENIED) || attempt == 100)
-            throw FileFailure("cannot write " + Quoted(target_) + ": " + SystemText(error));
+            throw FileFailure("cannot write " + Quoted(target_) + ": " + SystemReason(error));
     }
 }
 
@@ -115,16 +111,14 @@ void NewFile::Close()
 }
 
 // Reserving ahead is a Linux file-system measure; NTFS is left to allocate as it does.
-void NewFile::WillWrite(std::int64_t)
-{
-}
+void NewFile::WillWrite(std::int64_t) {}
 
 void NewFile::Commit()
 {
     RecordBeforeNaming();
     // A file marked for deletion cannot be renamed, nor a file open without shared delete access.
     if (!MarkForDeletion(Handle(handle_), false))
-        throw FileFailure("cannot write " + Quoted(target_) + ": " + SystemText(GetLastError()));
+        throw FileFailure("cannot write " + Quoted(target_) + ": " + SystemReason(GetLastError()));
     Close();
     // Without the replace flag a name taken meanwhile is refused; with it, only the file found there.
     if (before_.exists && TargetIdentity() != before_)
@@ -133,7 +127,7 @@ void NewFile::Commit()
         const DWORD error = GetLastError();
         if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS)
             throw NameTaken();
-        throw FileFailure("cannot write " + Quoted(target_) + ": " + SystemText(error));
+        throw FileFailure("cannot write " + Quoted(target_) + ": " + SystemReason(error));
     }
     committed_ = true;
 }
@@ -144,7 +138,7 @@ void NewFile::RecordBeforeNaming() const
     BY_HANDLE_FILE_INFORMATION info;
     if (!prefix || !*prefix || !GetFileInformationByHandle(Handle(handle_), &info))
         return;
-    const std::string record = RecordName(prefix, GetCurrentProcessId());
+    const std::string record = ToolRecordName(prefix, GetCurrentProcessId());
     const HANDLE file = CreateFileA(record.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                                     OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)

@@ -1,20 +1,17 @@
 #include "tool_report.h"
 
 #include <cstdint>
-#include <memory>
 
 #include <windows.h>
 
+#include "handles_win32.h"
 #include "report_file.h"
 
 namespace tool {
 
 namespace {
 
-struct HandleCloser {
-    void operator()(HANDLE handle) const { CloseHandle(handle); }
-};
-using UniqueHandle = std::unique_ptr<void, HandleCloser>;
+using quorvil::UniqueHandle;
 
 void WriteAll(HANDLE handle, const std::string& text)
 {
@@ -26,7 +23,7 @@ void WriteAll(HANDLE handle, const std::string& text)
 std::string ReportPath()
 {
     char folder[MAX_PATH];
-    const DWORD length = GetEnvironmentVariableA(kReportFolderVariable, folder, sizeof folder);
+    const DWORD length = GetEnvironmentVariableA(quorvil::kReportFolderVariable, folder, sizeof folder);
     if (length == 0 || length >= sizeof folder)
         return {};
     FILETIME start;
@@ -36,7 +33,7 @@ std::string ReportPath()
     if (!GetProcessTimes(GetCurrentProcess(), &start, &exit, &kernel, &user))
         return {};
     const std::uint64_t startTime = static_cast<std::uint64_t>(start.dwHighDateTime) << 32 | start.dwLowDateTime;
-    return std::string(folder, length) + "\\" + ReportFileName(GetCurrentProcessId(), startTime);
+    return std::string(folder, length) + "\\" + quorvil::ReportFileName(GetCurrentProcessId(), startTime);
 }
 
 } // namespace

@@ -15,7 +15,7 @@ namespace sox {
 
 namespace {
 
-using tool::SystemText;
+using quorvil::SystemReason;
 
 class HandleFile : public File {
 public:
@@ -81,7 +81,7 @@ private:
 
     std::int64_t Failed()
     {
-        lastError_ = SystemText(GetLastError());
+        lastError_ = SystemReason(GetLastError());
         return -1;
     }
 
@@ -97,7 +97,7 @@ std::unique_ptr<File> OpenInput(const std::string& name)
     const HANDLE handle = CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
-        throw Failure("cannot read " + Quoted(name) + ": " + SystemText(GetLastError()));
+        throw Failure("cannot read " + Quoted(name) + ": " + SystemReason(GetLastError()));
     auto file = std::make_unique<HandleFile>(handle, true);
     if (GetFileType(handle) != FILE_TYPE_DISK)
         throw Failure("cannot read " + Quoted(name) + ": it is not a regular file");

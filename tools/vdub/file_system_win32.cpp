@@ -16,7 +16,7 @@ namespace vdub {
 
 namespace {
 
-using tool::SystemText;
+using quorvil::SystemReason;
 
 HANDLE Handle(std::intptr_t handle)
 {
@@ -31,7 +31,7 @@ InputFile::InputFile(const std::string& path)
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     LARGE_INTEGER size{};
     if (file == INVALID_HANDLE_VALUE || !GetFileSizeEx(file, &size)) {
-        const std::string why = SystemText(GetLastError());
+        const std::string why = SystemReason(GetLastError());
         if (file != INVALID_HANDLE_VALUE)
             CloseHandle(file);
         throw Failure("cannot open \"" + path + "\": " + why);

@@ -8,16 +8,13 @@
 #include <cstdint>
 #include <string>
 
-namespace tool {
+namespace quorvil {
 
 inline constexpr char kReportFolderVariable[] = "QUORVIL_TOOL_REPORTS";
 
 // Process ids are reused, an id with its process's start time (100 ns units, as the system keeps
 // it) is not: the launcher can neither take an earlier process's file for this one's nor another
 // tool's running at the same time.
-[[nodiscard]] inline std::string ReportFileName(std::uint32_t processId, std::uint64_t startTime)
-{
-    return "reason-" + std::to_string(processId) + "-" + std::to_string(startTime) + ".txt";
-}
+[[nodiscard]] std::string ReportFileName(std::uint32_t processId, std::uint64_t startTime);
 
-} // namespace tool
+} // namespace quorvil

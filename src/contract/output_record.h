@@ -5,18 +5,18 @@
 // its outputs itself, so without this a kill in the moment after the naming and before Quorvil has
 // recorded the file would leave a file of ours that no record names. Quorvil puts the beginning of a
 // record's path in the environment variable before it starts the tools; a tool appends to its own
-// record (RecordName()) one line for each output, giving the file's identity and the name it is
+// record (ToolRecordName()) one line for each output, giving the file's identity and the name it is
 // about to take, before it takes it; Quorvil removes that record once it has recorded the tool's
 // outputs itself. A tool that knows nothing of this (the user's own VirtualDub or SoX) writes none.
 #include <cstdint>
 #include <string>
 
-namespace tool {
+namespace quorvil {
 
 inline constexpr char kOutputRecordVariable[] = "QUORVIL_OUTPUT_RECORD";
 
 // The record of the tool with this process id.
-[[nodiscard]] inline std::string RecordName(const std::string& prefix, std::uint64_t processId)
+[[nodiscard]] inline std::string ToolRecordName(const std::string& prefix, std::uint64_t processId)
 {
     return prefix + std::to_string(processId) + ".0";
 }
@@ -31,4 +31,4 @@ inline constexpr char kRecordHeader[] = "quorvil entry record 1\n";
            std::to_string(modified) + ' ' + std::to_string(name.size()) + ' ' + name + '\n';
 }
 
-} // namespace tool
+} // namespace quorvil

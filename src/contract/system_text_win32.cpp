@@ -2,6 +2,8 @@
 
 #include <memory>
 
+#include <windows.h>
+
 namespace quorvil {
 
 namespace {
@@ -10,9 +12,17 @@ struct LocalFreer {
     void operator()(char* text) const { LocalFree(text); }
 };
 
+// Without the line end at its end, nor the full stop when `fullStop` says so.
+std::string TrimmedEnd(std::string text, bool fullStop)
+{
+    while (!text.empty() && (static_cast<unsigned char>(text.back()) <= ' ' || (fullStop && text.back() == '.')))
+        text.pop_back();
+    return text;
+}
+
 } // namespace
 
-std::string SystemText(DWORD code)
+std::string SystemText(unsigned long code)
 {
     char* buffer = nullptr;
     const DWORD length =
@@ -21,7 +31,12 @@ std::string SystemText(DWORD code)
     const std::unique_ptr<char, LocalFreer> owned(buffer);
     if (length == 0 || !buffer)
         return "System error " + std::to_string(code);
-    return std::string(buffer, length);
+    return TrimmedEnd(std::string(buffer, length), false);
+}
+
+std::string SystemReason(unsigned long code)
+{
+    return TrimmedEnd(SystemText(code), true);
 }
 
 } // namespace quorvil
