@@ -1,11 +1,11 @@
 #include "source_reader.h"
 
 #include <algorithm>
-#include <array>
 #include <cerrno>
 #include <cstring>
 #include <system_error>
 
+#include "ffmpeg_owned.h"
 #include "script.h"
 
 namespace vdub {
@@ -76,13 +76,6 @@ void WalkHeaders(const InputFile& file, std::int64_t at, std::int64_t end, std::
         }
         at = next;
     }
-}
-
-std::string AvError(int code)
-{
-    std::array<char, AV_ERROR_MAX_STRING_SIZE> text{};
-    av_strerror(code, text.data(), text.size());
-    return text.data();
 }
 
 } // namespace
