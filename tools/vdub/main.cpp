@@ -68,6 +68,9 @@ int Run(int argc, char** argv)
 int main(int argc, char** argv)
 {
     tool::EndCleanlyWithParent();
-    av_log_set_level(AV_LOG_ERROR);
+    // FFmpeg's log lines (a context's address, its own wording, several for one fault) would land in
+    // the error output whose last lines Quorvil shows as the reason: vdub says why it failed itself,
+    // in one line, and FFmpeg says nothing.
+    av_log_set_level(AV_LOG_QUIET);
     return Run(argc, argv);
 }
