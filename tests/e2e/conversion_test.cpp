@@ -425,6 +425,17 @@ TEST_F(ConversionTest, ASourceIsDeletedOnlyWithItsWholeContentInTheOutputs)
              b.replace(entry + 12, 4, test::LittleEndian(Le32(b, entry + 12) / 2, 4));
          },
          false, false, "does not agree with its data"},
+        // FFmpeg reads a file it takes for not interleaved in its index's order: two video entries
+        // swapped make that order differ from the one the chunks lie in.
+        {"the index lists two video chunks the other way round", "", "pcm_s16le",
+         [](std::string& b) {
+             std::vector<std::size_t> video;
+             for (std::size_t entry = b.rfind("idx1") + 8; entry + 16 <= b.size(); entry += 16)
+                 if (b.compare(entry, 4, "00dc") == 0)
+                     video.push_back(entry);
+             std::swap_ranges(b.begin() + video[10], b.begin() + video[10] + 16, b.begin() + video[11]);
+         },
+         true, false, "lists its video chunks in another order than they lie in the file"},
         {"odd PCM chunk", "", "pcm_s16le",
          [](std::string& b) {
              // 4096 bytes become 4095 and a pad byte: the chunks after it stay where they were, and

@@ -48,7 +48,8 @@ const StreamLength& HeaderOf(const Job& job, const AVStream* stream, const std::
 } // namespace
 
 void CheckCompleteness(const Job& job, const InputFile& file, const AVFormatContext* input, const AVStream* video,
-                       const AVStream* audio, const std::vector<StreamCount>& counts)
+                       const AVStream* audio, const std::vector<StreamCount>& counts,
+                       const std::vector<IndexFacts>& index)
 {
     const auto count = [&counts](const AVStream* stream) { return counts[static_cast<std::size_t>(stream->index)]; };
     if (!job.avi.empty() && count(video).packets == 0)
@@ -56,7 +57,6 @@ void CheckCompleteness(const Job& job, const InputFile& file, const AVFormatCont
     if (!job.wav.empty() && count(audio).bytes == 0)
         throw Failure(Quoted(job.source) + " holds no sound");
 
-    const std::vector<IndexFacts> index = ReadIndex(file, job.source);
     if (!index.empty() && index.size() != input->nb_streams)
         throw Failure("the index of " + Quoted(job.source) + " names " + std::to_string(index.size()) +
                       " streams, its headers " + std::to_string(input->nb_streams) + "; the file may be damaged");

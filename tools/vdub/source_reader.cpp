@@ -177,11 +177,14 @@ std::vector<IndexFacts> ReadIndex(const InputFile& file, const std::string& path
     for (unsigned i = 0; i < context->nb_streams; ++i) {
         AVStream* stream = context->streams[i];
         const int count = avformat_index_get_entries_count(stream);
+        std::int64_t last = -1; // where the entry before lies
         for (int e = 0; e < count; ++e) {
             const AVIndexEntry* entry = avformat_index_get_entry(stream, e);
             if (entry && entry->size > 0) {
                 ++facts[i].entries;
                 facts[i].bytes += entry->size;
+                facts[i].inFileOrder = facts[i].inFileOrder && entry->pos > last;
+                last = entry->pos;
                 any = true;
             }
         }

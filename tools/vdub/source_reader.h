@@ -40,10 +40,13 @@ private:
     static std::int64_t Seek(void* opaque, std::int64_t offset, int whence);
 };
 
-// What the file's own index says of one stream: its non-empty entries and their bytes.
+// What the file's own index says of one stream: its non-empty entries and their bytes, and whether
+// it lists them in the order they lie in the file. Where it does not, FFmpeg reads a file it takes
+// for not interleaved in the index's order, and a reading in file order differs from it.
 struct IndexFacts {
     std::int64_t entries = 0;
     std::int64_t bytes = 0;
+    bool inFileOrder = true;
 };
 
 // The index of every stream, read with the file's index as FFmpeg reads it (no data is read).

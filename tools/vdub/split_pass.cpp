@@ -88,7 +88,11 @@ void RunJob(const Job& job)
     }
     if (rc != AVERROR_EOF)
         throw Failure("cannot read " + Quoted(job.source) + ": " + AvError(rc));
-    CheckCompleteness(job, file, input, video, audio, counts);
+    // The data as it lies, checked against the index; where the index's order differs, the outputs
+    // stay as they lie and the warning says so.
+    const std::vector<IndexFacts> index = ReadIndex(file, job.source);
+    CheckCompleteness(job, file, input, video, audio, counts, index);
+    WarnOfIndexOrder(job, index, video, audio);
 
     if (wav)
         wav->Finish(job.source);

@@ -54,6 +54,20 @@ void WarnOfStreamsLeftOut(const Job& job, const AVFormatContext* input)
     }
 }
 
+void WarnOfIndexOrder(const Job& job, const std::vector<IndexFacts>& index, const AVStream* video,
+                      const AVStream* audio)
+{
+    std::string kinds;
+    for (const AVStream* stream : {video, audio}) {
+        const auto at = stream ? static_cast<std::size_t>(stream->index) : index.size();
+        if (at < index.size() && !index[at].inFileOrder)
+            kinds += std::string(kinds.empty() ? "" : " and ") + (stream == video ? "video" : "audio");
+    }
+    if (!kinds.empty())
+        tool::ReportWarning("vdub: warning: the index of " + Quoted(job.source) + " lists its " + kinds +
+                            " chunks in another order than they lie in the file; the outputs hold them as they lie");
+}
+
 void WarnOfCutSamples(const std::string& source, std::int64_t cut, std::int64_t samples)
 {
     tool::ReportWarning("vdub: warning: " + std::to_string(cut) + " of the " + std::to_string(samples) +
