@@ -42,8 +42,11 @@ HMENU AddSubmenu(HMENU menu, const design::MenuItem& item)
 
 TForm1::Services TForm1::DefaultServices()
 {
-    return {std::make_unique<OpenDialogChooser>(), RunEnvironment{}, [] { PostQuitMessage(0); },
-            [](double fraction, bool visible) { TApplication::Instance()->ShowProgress(fraction, visible); }, {}};
+    return {std::make_unique<OpenDialogChooser>(),
+            RunEnvironment{},
+            [] { PostQuitMessage(0); },
+            [](double fraction, bool visible) { TApplication::Instance()->ShowProgress(fraction, visible); },
+            {}};
 }
 
 TForm1::TForm1(Services services) : services_(std::move(services)), queue_(*this, services_.environment)
@@ -101,12 +104,13 @@ void TForm1::CreateComponents()
     for (std::size_t i = 0; i < design::kPanelControls.size(); ++i) {
         const design::Control& control = design::kPanelControls[i];
         const bool box = control.kind == design::Kind::checkBox;
-        *controls[i] =
-            CreateControl(0, "BUTTON", Text(control.text).c_str(), WS_TABSTOP | (box ? BS_AUTOCHECKBOX : BS_PUSHBUTTON),
-                          Panel1, ids[i], font_.Normal());
+        *controls[i] = CreateControl(0, "BUTTON", Text(control.text).c_str(),
+                                     WS_TABSTOP | (box ? BS_AUTOCHECKBOX : BS_PUSHBUTTON | BS_NOTIFY), Panel1, ids[i],
+                                     font_.Normal());
         if (box && control.checked)
             SendMessageA(*controls[i], BM_SETCHECK, BST_CHECKED, 0);
     }
+    defaultLook_ = FocusedButtonDefault(Handle, {Button1, Button2, Button3});
 }
 
 void TForm1::LayOut()
@@ -148,10 +152,13 @@ void TForm1::Show(int showCommand)
     UpdateWindow(Handle);
 }
 
-bool TForm1::OnCommand(int id, int code)
+bool TForm1::OnCommand(int id, int code, HWND control)
 {
-    // Buttons say BN_CLICKED; menu items say 0. Check boxes tick themselves; Esc (IDCANCEL) and
-    // Enter without a focused button (IDOK) do nothing: no button is a default or cancel button.
+    // Buttons say BN_CLICKED (Enter on the focused one too); menu items say 0. Check boxes tick
+    // themselves; Esc (IDCANCEL) and Enter without a focused button (IDOK) do nothing: no button is
+    // a default or cancel button.
+    if (defaultLook_.Notified(control, code))
+        return true;
     constexpr int kMenu = 0;
     static constexpr struct {
         int id;
@@ -227,8 +234,17 @@ LRESULT TForm1::Message(UINT message, WPARAM wParam, LPARAM lParam)
             return 0;
         break;
     case WM_COMMAND:
-        OnCommand(LOWORD(wParam), HIWORD(wParam));
+        OnCommand(LOWORD(wParam), HIWORD(wParam), reinterpret_cast<HWND>(lParam));
         return 0;
+    case DM_GETDEFID:
+        return defaultLook_.DefaultId();
+    case FocusedButtonDefault::kFollowFocus:
+        defaultLook_.FollowFocus();
+        return 0;
+    case WM_MOUSEACTIVATE:
+        if (!TApplication::Instance()->TakesActivation(Handle))
+            return MA_NOACTIVATE;
+        break;
     case WM_CLOSE:
         // Closing the window by any means asks the application to end.
         queue_.Command([this] { Quit1Click(); });

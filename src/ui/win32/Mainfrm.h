@@ -96,7 +96,7 @@ private:
     void CreateComponents();
     void LayOut();
     void OnSize(int width, int height);
-    bool OnCommand(int id, int code);
+    bool OnCommand(int id, int code, HWND control);
     bool OnContextMenu(HWND window, LPARAM at);
 
     [[nodiscard]] int EntryCount() const override;
@@ -113,6 +113,7 @@ private:
     QueueForm queue_;
     std::unique_ptr<QueueListBox> list_;
     std::unique_ptr<AnchoredPanel> panel_;
+    FocusedButtonDefault defaultLook_{};
     TForm2* aboutForm_ = nullptr;
     bool shownBefore_ = false;
 };

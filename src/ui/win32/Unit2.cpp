@@ -39,10 +39,11 @@ TForm2::TForm2(HWND owner)
                            label);
     }
     // Its id is IDOK, so that Enter on it closes the window as a click does; it is still a plain
-    // button, not a default one.
+    // button, not a default one, with the default look only while it has the focus.
     Button1 = place(CreateControl(0, "BUTTON", std::string(design::kAboutButton1.text).c_str(),
-                                  WS_TABSTOP | BS_PUSHBUTTON, Handle, IDOK, font_.Normal()),
+                                  WS_TABSTOP | BS_PUSHBUTTON | BS_NOTIFY, Handle, IDOK, font_.Normal()),
                     design::kAboutButton1);
+    defaultLook_ = FocusedButtonDefault(Handle, {Button1});
 }
 
 TForm2::~TForm2()
@@ -85,9 +86,19 @@ LRESULT TForm2::Message(UINT message, WPARAM wParam, LPARAM lParam)
     switch (message) {
     case WM_COMMAND:
         // OK clicked, or Enter while it has the focus; Esc (IDCANCEL) does nothing.
-        if (LOWORD(wParam) == IDOK && HIWORD(wParam) == BN_CLICKED)
+        if (!defaultLook_.Notified(reinterpret_cast<HWND>(lParam), HIWORD(wParam)) && LOWORD(wParam) == IDOK &&
+            HIWORD(wParam) == BN_CLICKED)
             Button1Click();
         return 0;
+    case DM_GETDEFID:
+        return defaultLook_.DefaultId();
+    case FocusedButtonDefault::kFollowFocus:
+        defaultLook_.FollowFocus();
+        return 0;
+    case WM_MOUSEACTIVATE:
+        if (!TApplication::Instance()->TakesActivation(Handle))
+            return MA_NOACTIVATE;
+        break;
     case WM_CLOSE:
         Button1Click(); // the close box hides the window; it lives until the application ends
         return 0;

@@ -33,6 +33,7 @@ private:
     void BringToFront();
 
     FormFont font_;
+    FocusedButtonDefault defaultLook_{};
     bool shownBefore_ = false;
 };
 

@@ -19,6 +19,12 @@ constexpr char kApplicationClass[] = "TApplication";
 
 TApplication* application = nullptr;
 
+// How long a form given the activation back keeps it against offers that come from no click: the
+// window manager's come within milliseconds; a click on a frame the window manager draws reaches us
+// as such an offer too, and takes the activation once this is over.
+constexpr UINT_PTR kGiveBackTimer = 1;
+constexpr UINT kGiveBackMs = 500;
+
 } // namespace
 
 TApplication::TApplication(HINSTANCE instance) : instance_(instance)
@@ -76,7 +82,7 @@ LRESULT CALLBACK TApplication::WindowProc(HWND window, UINT message, WPARAM wPar
         if (self && LOWORD(wParam) != WA_INACTIVE && self->MainForm) {
             const HWND target = self->FormToActivate();
             if (target && IsWindowEnabled(target))
-                SetActiveWindow(target);
+                self->GiveActivationBack(target);
             return 0;
         }
         break;
@@ -84,7 +90,7 @@ LRESULT CALLBACK TApplication::WindowProc(HWND window, UINT message, WPARAM wPar
         if ((wParam & 0xFFF0) == SC_RESTORE && IsIconic(window)) {
             DefWindowProcA(window, message, wParam, lParam);
             if (self && self->MainForm)
-                SetActiveWindow(self->FormToActivate());
+                self->GiveActivationBack(self->FormToActivate());
             return 0;
         }
         if ((wParam & 0xFFF0) == SC_CLOSE) {
@@ -97,14 +103,59 @@ LRESULT CALLBACK TApplication::WindowProc(HWND window, UINT message, WPARAM wPar
         if (self && self->MainForm)
             self->MainForm->Quit1Click();
         return 0;
+    case WM_TIMER:
+        if (wParam == kGiveBackTimer) {
+            KillTimer(window, kGiveBackTimer);
+            if (self)
+                self->givenBack_ = nullptr;
+            return 0;
+        }
+        break;
     default:
         break;
     }
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
+void TApplication::GiveActivationBack(HWND form)
+{
+    givenBack_ = form;
+    if (!form)
+        return;
+    SetActiveWindow(form); // and on top of the application's windows
+    SetTimer(handle_, kGiveBackTimer, kGiveBackMs, nullptr);
+}
+
+bool TApplication::TakesActivation(HWND form) const
+{
+    if (!givenBack_ || form == givenBack_ || !IsWindow(givenBack_) || !IsWindowVisible(givenBack_) ||
+        !IsWindowEnabled(givenBack_))
+        return true;
+    // A click the system has seen is the user's own choice: its button is down as the message that
+    // brought the offer was read, or still now.
+    for (const int button : {VK_LBUTTON, VK_RBUTTON, VK_MBUTTON}) {
+        if (GetKeyState(button) < 0 || GetAsyncKeyState(button) < 0)
+            return true;
+    }
+    return false;
+}
+
 void TApplication::HandleMessage(MSG& message)
 {
+    switch (message.message) {
+    case WM_KEYDOWN:
+    case WM_SYSKEYDOWN:
+    case WM_LBUTTONDOWN:
+    case WM_RBUTTONDOWN:
+    case WM_MBUTTONDOWN:
+    case WM_NCLBUTTONDOWN:
+    case WM_NCRBUTTONDOWN:
+    case WM_NCMBUTTONDOWN:
+        givenBack_ = nullptr; // the user acts: what they choose next is theirs
+        break;
+    default:
+        break;
+    }
     const HWND root = message.hwnd ? GetAncestor(message.hwnd, GA_ROOT) : nullptr;
     const bool ours = root && MainForm && (root == MainForm->Handle || (AboutForm && root == AboutForm->Handle));
     // Alt+F4 is the application's shortcut for Quit, from either form, while the main window is

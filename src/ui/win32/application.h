@@ -54,6 +54,15 @@ public:
     // activates the form that was active last.
     void FormActivated(HWND form) { lastActive_ = form; }
 
+    // Gives the activation back to a form (after a box, after a restore) and keeps it there until
+    // the user acts, or for half a second: meanwhile an offer of the activation to another form that
+    // comes from no click is declined. X window managers, which Wine follows, offer it to the last
+    // dialog they know when a box closes or the application is restored, a moment later: the About
+    // window would take the keys, under the main window.
+    void GiveActivationBack(HWND form);
+    // A form's answer to an offer of the activation (WM_MOUSEACTIVATE): whether it takes it.
+    [[nodiscard]] bool TakesActivation(HWND form) const;
+
     // Shows a run's progress on the task-bar button, or takes it away.
     void ShowProgress(double fraction, bool visible) { taskbar_.Show(handle_, fraction, visible); }
 
@@ -68,6 +77,7 @@ private:
     HICON icon_ = nullptr;
     HICON smallIcon_ = nullptr;
     HWND lastActive_ = nullptr;
+    HWND givenBack_ = nullptr; // until the user's next key or click, or the timer
     TaskbarProgress taskbar_;
 };
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "application.h"
 #include "layout.h"
 
 namespace quorvil {
@@ -84,6 +85,36 @@ HWND CreateControl(DWORD exStyle, const char* windowClass, const char* text, DWO
     return control;
 }
 
+bool FocusedButtonDefault::Notified(HWND control, int code)
+{
+    if ((code != BN_SETFOCUS && code != BN_KILLFOCUS) ||
+        std::find(buttons_.begin(), buttons_.end(), control) == buttons_.end())
+        return false;
+    PostMessageA(form_, kFollowFocus, 0, 0);
+    return true;
+}
+
+void FocusedButtonDefault::FollowFocus() const
+{
+    const HWND focus = GetFocus();
+    for (const HWND button : buttons_) {
+        const bool look = button == focus;
+        const auto style = static_cast<DWORD>(GetWindowLongPtrA(button, GWL_STYLE));
+        // The other button styles (BS_NOTIFY) are given again: some versions replace them all.
+        if (((style & BS_TYPEMASK) == BS_DEFPUSHBUTTON) != look)
+            SendMessageA(button, BM_SETSTYLE,
+                         (style & 0xFFFF & ~BS_TYPEMASK) | (look ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON), TRUE);
+    }
+}
+
+LRESULT FocusedButtonDefault::DefaultId() const
+{
+    const HWND focus = GetFocus();
+    if (!focus || std::find(buttons_.begin(), buttons_.end(), focus) == buttons_.end())
+        return 0;
+    return MAKELRESULT(GetDlgCtrlID(focus), DC_HASDEFID);
+}
+
 void RefreshPointer()
 {
     POINT at{};
@@ -115,8 +146,12 @@ ModalScope::~ModalScope()
         if (IsWindow(window))
             EnableWindow(window, TRUE);
     }
-    if (active_ && IsWindow(active_) && IsWindowVisible(active_))
-        SetActiveWindow(active_);
+    if (active_ && IsWindow(active_) && IsWindowVisible(active_)) {
+        if (TApplication* application = TApplication::Instance())
+            application->GiveActivationBack(active_);
+        else
+            SetActiveWindow(active_);
+    }
 }
 
 } // namespace quorvil

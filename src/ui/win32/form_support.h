@@ -1,5 +1,6 @@
 #pragma once
 
+#include <initializer_list>
 #include <vector>
 
 #include <windows.h>
@@ -59,6 +60,33 @@ template <class Form> LRESULT CALLBACK FormWindowProc(HWND window, UINT message,
         return DefWindowProcA(window, message, wParam, lParam);
     return form->Message(message, wParam, lParam);
 }
+
+// A form's push buttons as a dialog's: the one with the focus has the default look, and Enter
+// presses it (the dialog keys ask the form for its default button, DM_GETDEFID); while the focus is
+// elsewhere none has it, as no button is a default one. The buttons need BS_NOTIFY to tell the
+// form when they gain and lose the focus.
+class FocusedButtonDefault {
+public:
+    // The message the form passes to FollowFocus().
+    static constexpr UINT kFollowFocus = WM_APP + 1;
+
+    FocusedButtonDefault() = default;
+    FocusedButtonDefault(HWND form, std::initializer_list<HWND> buttons) : form_(form), buttons_(buttons) {}
+
+    // A command notification from a control: a button's BN_SETFOCUS or BN_KILLFOCUS has the look
+    // follow the focus once the dialog keys are done (they take the look from every button after
+    // they move the focus, and give it back only to a button the form holds directly). Whether it
+    // was one of these.
+    bool Notified(HWND control, int code);
+    // The form's kFollowFocus: the focused button has the look, the others not.
+    void FollowFocus() const;
+    // The answer to DM_GETDEFID: the focused button, or none.
+    [[nodiscard]] LRESULT DefaultId() const;
+
+private:
+    HWND form_ = nullptr;
+    std::vector<HWND> buttons_;
+};
 
 // Sets the pointer over the application's window under it now, as a mouse move would: the busy
 // pointer shows, and goes again, without the user having to move the mouse.
