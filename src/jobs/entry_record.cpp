@@ -190,19 +190,31 @@ void RemoveToolRecord(const RecordPlace& place, std::uint64_t processId)
         DeleteFileQuietly(ToolRecordName(ToolRecordPrefix(place), processId));
 }
 
-OwnerLock::OwnerLock(const std::string& folder)
+OwnerLock::OwnerLock(const std::string& folder, bool removeFolderWhenEmpty)
+    : folder_(folder), removeFolderWhenEmpty_(removeFolderWhenEmpty)
 {
     if (folder.empty())
         return;
     owner_.token = RandomToken();
     path_ = folder + kOwnerPrefix + owner_.token;
-    handle_ = record_host::TakeOwnerLock(path_);
+    // A run that ends may remove the folder between its making and the lock: made again then.
+    for (int attempt = 0; attempt < 3 && !Held(); ++attempt) {
+        handle_ = record_host::TakeOwnerLock(path_);
+        if (!Held() && !record_host::MakeFolder(folder))
+            break;
+    }
 }
 
 OwnerLock::~OwnerLock()
 {
-    if (Held())
-        record_host::LetGoOwnerLock(handle_, path_);
+    if (!Held())
+        return;
+    record_host::LetGoOwnerLock(handle_, path_);
+    if (removeFolderWhenEmpty_) {
+        // The folder itself, not what a link in its place leads to; the system removes only an empty one.
+        const std::string folder = folder_.substr(0, folder_.size() - 1);
+        record_host::RemoveFolderIfSame(folder, FolderStampAt(folder));
+    }
 }
 
 bool StillRuns(const std::string& folder, const RecordOwner& owner)
@@ -221,7 +233,7 @@ RecordFolder PrepareRecordFolder(const std::string& chosen)
         return {{},
                 "Quorvil keeps no records this run and takes none back: " + folder +
                     " is not a folder of yours alone (it belongs to another user, or others can write to it)"};
-    return {folder, {}};
+    return {folder, {}, chosen.empty()};
 }
 
 EntryRecord::EntryRecord(std::string folder, const RecordOwner& owner)

@@ -32,8 +32,10 @@ struct RecordPlace {
 class OwnerLock {
 public:
     // Takes a new lock in folder; none is held when folder is empty or the lock cannot be made, and
-    // then no record may be kept, as nothing would tell that its run still runs.
-    explicit OwnerLock(const std::string& folder);
+    // then no record may be kept, as nothing would tell that its run still runs. With
+    // removeFolderWhenEmpty the folder goes with the lock when nothing else is in it (a run that
+    // starts meanwhile makes it again).
+    explicit OwnerLock(const std::string& folder, bool removeFolderWhenEmpty = false);
     ~OwnerLock();
     OwnerLock(const OwnerLock&) = delete;
     OwnerLock& operator=(const OwnerLock&) = delete;
@@ -42,9 +44,11 @@ public:
     [[nodiscard]] const RecordOwner& Owner() const { return owner_; }
 
 private:
+    std::string folder_;
     std::string path_;
     RecordOwner owner_;
     std::intptr_t handle_ = -1;
+    bool removeFolderWhenEmpty_ = false;
 };
 
 // Whether the owner of a record in folder still runs: its lock is held, or cannot be tried.
@@ -59,6 +63,7 @@ private:
 struct RecordFolder {
     std::string path;
     std::string warning;
+    bool stateFolder = false; // the user's state folder, which a run leaves only when something is in it
 };
 [[nodiscard]] RecordFolder PrepareRecordFolder(const std::string& chosen);
 

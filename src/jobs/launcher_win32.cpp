@@ -17,10 +17,10 @@ namespace quorvil {
 
 namespace {
 
-// The folder where our tools leave their failure reasons (report_file.h), made and named in the
-// environment the tools inherit once per process; the same for every launch, so launches on several
-// threads at once agree. Empty when it cannot be made: failures then read as exit codes only.
-const std::string& ReportFolder()
+// The folder where our tools leave their failure reasons (report_file.h), named in the environment
+// the tools inherit once per process, the same for every launch, so launches on several threads at
+// once agree. Empty when it cannot be named: failures then read as exit codes only.
+const std::string& ReportFolderName()
 {
     static const std::string folder = [] {
         char temp[MAX_PATH + 1];
@@ -28,8 +28,6 @@ const std::string& ReportFolder()
         if (length == 0 || length > MAX_PATH)
             return std::string();
         std::string path = std::string(temp, length) + "Quorvil tool reasons";
-        if (!CreateDirectoryA(path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
-            return std::string();
         if (!SetEnvironmentVariableA(kReportFolderVariable, path.c_str()))
             return std::string();
         return path;
@@ -37,11 +35,46 @@ const std::string& ReportFolder()
     return folder;
 }
 
+// The reasons folder while a launch waits for its tool: made, or found, and held open sharing no
+// deletion, so that no launch of this run or another removes it meanwhile; afterwards removed, when
+// it is empty and no other launch holds it. So it is there only while a tool of ours is waited for.
+class ReportFolder {
+public:
+    ReportFolder()
+    {
+        const std::string& path = ReportFolderName();
+        // Another run's launch may remove it between its making and its opening here: made again.
+        for (int attempt = 0; attempt < 3 && !path.empty() && !held_; ++attempt) {
+            if (!CreateDirectoryA(path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+                return;
+            const HANDLE folder = CreateFileA(path.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+            if (folder != INVALID_HANDLE_VALUE)
+                held_.reset(folder);
+        }
+    }
+    ~ReportFolder()
+    {
+        if (!held_)
+            return;
+        held_.reset();
+        (void)RemoveDirectoryA(ReportFolderName().c_str()); // refused while anything is in it, or held
+    }
+    ReportFolder(const ReportFolder&) = delete;
+    ReportFolder& operator=(const ReportFolder&) = delete;
+
+    // Empty when there is none: a tool's reason is then not read.
+    [[nodiscard]] std::string Path() const { return held_ ? ReportFolderName() : std::string(); }
+
+private:
+    UniqueHandle held_;
+};
+
 // The reason the ended tool left, read and removed; empty when it left none. Only the file of this
 // very process counts: its name holds the process id and start time.
-std::string TakeReason(HANDLE process)
+std::string TakeReason(HANDLE process, const std::string& folder)
 {
-    if (ReportFolder().empty())
+    if (folder.empty())
         return {};
     FILETIME start;
     FILETIME exit;
@@ -51,7 +84,7 @@ std::string TakeReason(HANDLE process)
         return {};
     const std::uint64_t startTime = static_cast<std::uint64_t>(start.dwHighDateTime) << 32 | start.dwLowDateTime;
     const std::string path =
-        ReportFolder() + "\\" + ReportFileName(static_cast<std::uint32_t>(GetProcessId(process)), startTime);
+        folder + "\\" + ReportFileName(static_cast<std::uint32_t>(GetProcessId(process)), startTime);
     std::string text;
     {
         const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -114,7 +147,7 @@ bool AskToEnd(HANDLE process)
 // throws then is set aside: the exception that led here goes on). A tool without a window cannot
 // be asked (a console control event reaches only a process group of its own, which the shell does
 // not make), and is ended at once.
-void EndTool(HANDLE process, const EventHook& processEvents)
+void EndTool(HANDLE process, const EventHook& processEvents, const std::string& reports)
 {
     if (AskToEnd(process)) {
         for (int i = 0; i < 30 && WaitForSingleObject(process, 100) == WAIT_TIMEOUT; ++i) {
@@ -130,7 +163,7 @@ void EndTool(HANDLE process, const EventHook& processEvents)
         TerminateProcess(process, 1);
         WaitForSingleObject(process, 3000);
     }
-    (void)TakeReason(process);
+    (void)TakeReason(process, reports);
 }
 
 } // namespace
@@ -161,7 +194,7 @@ std::int32_t LaunchTool(const ToolCommand& command, const EventHook& processEven
     request.lpParameters = command.parameters.c_str();
     request.lpDirectory = command.directory.c_str(); // an empty string, never a null pointer
     request.nShow = static_cast<int>(command.showMode);
-    (void)ReportFolder(); // before the tool starts, so that it inherits where to leave its reason
+    const ReportFolder reports; // before the tool starts, so that it inherits where to leave its reason
 
     // The shell may start the tool elsewhere when the folder to run it in is missing (Wine does).
     if (!command.directory.empty()) {
@@ -206,11 +239,11 @@ std::int32_t LaunchTool(const ToolCommand& command, const EventHook& processEven
                 processEvents();
         } catch (...) {
             // Whoever gives up the wait ends the tool: nothing runs on unowned.
-            EndTool(process.get(), processEvents);
+            EndTool(process.get(), processEvents, reports.Path());
             throw;
         }
     }
-    const std::string reason = TakeReason(process.get());
+    const std::string reason = TakeReason(process.get(), reports.Path());
     DWORD code = 0;
     if (!GetExitCodeProcess(process.get(), &code))
         return -1;

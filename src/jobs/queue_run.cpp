@@ -60,7 +60,9 @@ void QueueRunner::RunQueue(const QueueAccess& queue, const EventHook& processEve
         // What a killed run left of its entries would stop this one ("exists", "I/O error 183").
         const RecordFolder folder = PrepareRecordFolder(environment.recordFolder);
         tally.Warn(folder.warning);
-        const OwnerLock life(folder.path); // held to the run's end: this run's records are left alone
+        // Held to the run's end: this run's records are left alone. The user's state folder goes with
+        // it when the run leaves nothing in it.
+        const OwnerLock life(folder.path, folder.stateFolder);
         RecordPlace records;
         if (life.Held()) {
             records = {folder.path, life.Owner()};

@@ -1,5 +1,6 @@
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -281,6 +282,32 @@ TEST_F(RecordedRunTest, WhileTheAudioToolRunsTheRecordNamesEverythingTheEntryMad
     EXPECT_TRUE(takenBack);
     EXPECT_TRUE(NamesIn(records).empty());
     EXPECT_EQ(ReadFile(a), test::AviBytes(1));
+}
+
+TEST_F(RecordedRunTest, TheUsersStateFolderGoesWithTheRunThatLeavesItEmpty)
+{
+    TempDir home;
+    const test::StateFolderPlace place = test::StateFolderOfQuorvil();
+    const test::ScopedEnv env(place.variable, home.path().string());
+    const std::string state = home / place.name;
+    const struct {
+        const char* what;
+        bool anotherRun; // whose lock is in the folder
+    } rows[] = {{"nothing else in it", false}, {"another run's lock in it", true}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        const std::string a = clips / (std::string(row.anotherRun ? "b" : "a") + ".avi");
+        WriteFile(a, test::AviBytes(1));
+        window.entries = {a};
+        std::optional<OwnerLock> other;
+        if (row.anotherRun) {
+            fs::create_directory(state);
+            other.emplace(state + test::Sep());
+        }
+        EXPECT_EQ(Run(""), "");
+        EXPECT_TRUE(fs::exists(OutputFilesFor(a, true, HostPathRules()).right));
+        EXPECT_EQ(fs::exists(state), row.anotherRun);
+    }
 }
 
 TEST_F(RecordedRunTest, ARunWhoseRecordsCannotBeKeptStillConverts)

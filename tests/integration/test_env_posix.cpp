@@ -23,6 +23,11 @@ void UnsetEnv(const char* name)
     ::unsetenv(name);
 }
 
+StateFolderPlace StateFolderOfQuorvil()
+{
+    return {"XDG_STATE_HOME", "quorvil"};
+}
+
 std::string NoSuchFileText()
 {
     return std::strerror(ENOENT);

@@ -17,6 +17,11 @@ void UnsetEnv(const char* name)
     ::_putenv_s(name, "");
 }
 
+StateFolderPlace StateFolderOfQuorvil()
+{
+    return {"LOCALAPPDATA", "Quorvil"};
+}
+
 std::string NoSuchFileText()
 {
     char* text = nullptr;

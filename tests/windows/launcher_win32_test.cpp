@@ -26,16 +26,21 @@ ToolCommand Helper(const std::string& parameters)
     return {"Open", test::TestHelper("launch_helper"), parameters, "", ShowMode::normal, true};
 }
 
-// The files in the folder where our tools leave their reasons.
-int ReasonFiles()
+// The folder where our tools leave their reasons, as the launcher names it for them.
+std::string ReasonFolder()
 {
     // The system's environment: the C runtime's copy does not see what the launcher set.
     char folder[MAX_PATH];
     const DWORD length = GetEnvironmentVariableA(kReportFolderVariable, folder, sizeof folder);
-    if (length == 0 || length >= sizeof folder)
-        return -1;
+    return length == 0 || length >= sizeof folder ? std::string() : std::string(folder, length);
+}
+
+// The files in that folder; none while it is not there.
+int ReasonFiles()
+{
     int count = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder))
+    std::error_code missing;
+    for (std::filesystem::directory_iterator it(ReasonFolder(), missing), end; !missing && it != end; ++it)
         ++count;
     return count;
 }
@@ -46,17 +51,29 @@ TEST(LauncherWin32, AReasonLeftUnderTheToolsIdByAnEarlierProcessIsNotTaken)
     EXPECT_EQ(LaunchTool(Helper("stale 5 " + QuoteArgument("an earlier process's reason")), {}, &end), 5);
     EXPECT_EQ(end.errorTail, "");
     EXPECT_EQ(DescribeEnd("vdub", 5, end), "vdub ended with exit code 5");
+    // The reason left is never read: it keeps the folder until it is cleared away.
+    EXPECT_GE(ReasonFiles(), 1);
+    std::filesystem::remove_all(ReasonFolder());
 }
 
-TEST(LauncherWin32, AReasonIsRemovedOnceRead)
+TEST(LauncherWin32, AReasonIsRemovedOnceReadAndTheFolderWithTheLastOne)
 {
-    (void)LaunchTool(Helper("exit 0"), {}); // the folder is made and named for the tools
-    const int before = ReasonFiles();
-    ASSERT_GE(before, 0) << "the launcher named no folder for reasons";
+    (void)LaunchTool(Helper("exit 0"), {}); // the folder is named for the tools
+    ASSERT_NE(ReasonFolder(), "") << "the launcher named no folder for reasons";
     ToolEnd end;
     EXPECT_EQ(LaunchTool(Helper("report 2 0 " + QuoteArgument("helper: failed")), {}, &end), 2);
     EXPECT_EQ(end.errorTail, "helper: failed");
-    EXPECT_EQ(ReasonFiles(), before);
+    EXPECT_FALSE(std::filesystem::exists(ReasonFolder()));
+
+    // A launch of another run holds it: it stays for that one.
+    ASSERT_TRUE(CreateDirectoryA(ReasonFolder().c_str(), nullptr));
+    const HANDLE held = CreateFileA(ReasonFolder().c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(LaunchTool(Helper("report 2 0 " + QuoteArgument("helper: failed")), {}, &end), 2);
+    EXPECT_EQ(end.errorTail, "helper: failed");
+    EXPECT_TRUE(std::filesystem::is_directory(ReasonFolder()));
+    CloseHandle(held);
 }
 
 // Whether this thread has COM, apartment-threaded, as the shell wants it: asked again, COM says so.
