@@ -12,6 +12,10 @@ InstallDir "$LOCALAPPDATA\Programs\Quorvil"
 Icon "${ICON}"
 
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Quorvil"
+; Quorvil under "Open with" for .avi files, for the installing user: the program, what it opens,
+; and its place in the extension's list.
+!define APP_KEY "Software\Classes\Applications\quorvil.exe"
+!define AVI_OPEN_WITH "Software\Classes\.avi\OpenWithList"
 
 ; Our tools are installed unless the folder holds a vdub.exe or sox.exe of the user's own (one that
 ; is not the file an earlier install put there), and the uninstaller removes them only while they
@@ -62,6 +66,11 @@ Section
     WriteRegStr HKCU "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\Uninstall.exe"'
     WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoModify" 1
     WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoRepair" 1
+    WriteRegStr HKCU "${APP_KEY}" "FriendlyAppName" "Quorvil"
+    WriteRegStr HKCU "${APP_KEY}\shell\open\command" "" '"$INSTDIR\quorvil.exe" "%1"'
+    WriteRegStr HKCU "${APP_KEY}\SupportedTypes" ".avi" ""
+    WriteRegStr HKCU "${AVI_OPEN_WITH}\quorvil.exe" "" ""
+    System::Call 'shell32::SHChangeNotify(i 0x08000000, i 0, p 0, p 0)' ; the associations changed
 SectionEnd
 
 Section "Uninstall"
@@ -79,4 +88,15 @@ Section "Uninstall"
     Delete "$SMPROGRAMS\Quorvil\Quorvil.lnk"
     RMDir "$SMPROGRAMS\Quorvil"
     DeleteRegKey HKCU "${UNINSTALL_KEY}"
+    DeleteRegKey HKCU "${APP_KEY}"
+    DeleteRegKey HKCU "${AVI_OPEN_WITH}\quorvil.exe"
+    DeleteRegKey /ifempty HKCU "${AVI_OPEN_WITH}"
+    DeleteRegKey /ifempty HKCU "Software\Classes\.avi"
+    System::Call 'shell32::SHChangeNotify(i 0x08000000, i 0, p 0, p 0)'
+    ; What runs leave when they are ended outright: reasons of the tools that were never read, and
+    ; the folder of the entries' records, removed only when empty: a record names what a killed run
+    ; made, for a later run to take back.
+    Delete "$TEMP\Quorvil tool reasons\reason-*.txt"
+    RMDir "$TEMP\Quorvil tool reasons"
+    RMDir "$LOCALAPPDATA\Quorvil"
 SectionEnd
