@@ -1,5 +1,6 @@
 // Starts quorvil.exe with tools beside it and converts a queue through its window, as a user would:
-// an entry in the list, a click on "Process Queue", then the window closed.
+// the clip handed over on its command line ("Open with"), a click on "Process Queue", then the
+// window closed.
 //   drive_quorvil QUORVIL.EXE FAKE_TOOL.EXE             the fake tool as both tools, on a clip of its own
 //   drive_quorvil QUORVIL.EXE VDUB.EXE SOX.EXE CLIP.AVI  real tools on a real clip, converted where it is
 #include <cstdio>
@@ -60,7 +61,7 @@ int main(int argc, char** argv)
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    std::string commandLine = "\"" + app + "\"";
+    std::string commandLine = "\"" + app + "\" \"" + clip + "\"";
     if (!CreateProcessA(app.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                         &process))
         return Fail("quorvil.exe does not start");
@@ -87,9 +88,10 @@ int main(int argc, char** argv)
         return Fail("no main window");
     if (!ready)
         return Fail("the window was not shown with its list and \"Process Queue\"");
-    SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(clip.c_str()));
-    if (SendMessageA(list, LB_GETCOUNT, 0, 0) != 1)
-        return Fail("the entry did not reach the list");
+    // The clip is queued once the window is up (that it is this clip shows when it is converted).
+    if (!WaitFor([&] { return SendMessageA(list, LB_GETCOUNT, 0, 0) > 0; }, 10000) ||
+        SendMessageA(list, LB_GETCOUNT, 0, 0) != 1)
+        return Fail("the clip named on the command line is not the queue's one entry");
     PostMessageA(process3, BM_CLICK, 0, 0);
 
     const std::string output = clip + "_processed\\" + std::filesystem::path(clip).filename().string() + ".A2.wav";

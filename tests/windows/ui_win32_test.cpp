@@ -3,12 +3,15 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <functional>
 #include <thread>
+#include <utility>
 
 #include <windows.h>
 
 #include <commctrl.h>
+#include <shlobj.h>
 
 #include <gtest/gtest.h>
 
@@ -19,6 +22,7 @@
 #include "form_design.h"
 #include "forms.h"
 #include "host.h"
+#include "shell_files.h"
 #include "test_support.h"
 #include "wait_for.h"
 
@@ -559,6 +563,91 @@ TEST_F(WindowsUiTest, TheBusyPointerGoesWhenTheRunEndsWithoutTheMouseMoving)
     const HCURSOR busy = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_APPSTARTING));
     EXPECT_NE(std::find(pointers.begin(), pointers.end(), busy), pointers.end()) << "never busy";
     EXPECT_EQ(GetCursor(), LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW)));
+}
+
+// A drop of these names as Explorer hands it over: DROPFILES with UTF-16 names.
+HDROP Drop(const std::vector<std::wstring>& names)
+{
+    std::wstring list;
+    for (const std::wstring& name : names)
+        list += name + L'\0';
+    list += L'\0';
+    const HGLOBAL memory = GlobalAlloc(GHND, sizeof(DROPFILES) + list.size() * sizeof(wchar_t));
+    auto* drop = static_cast<DROPFILES*>(GlobalLock(memory));
+    drop->pFiles = sizeof(DROPFILES);
+    drop->fWide = TRUE;
+    std::memcpy(drop + 1, list.data(), list.size() * sizeof(wchar_t));
+    GlobalUnlock(memory);
+    return static_cast<HDROP>(memory);
+}
+
+TEST_F(WindowsUiTest, FilesFromTheShellAreQueuedByTheirNamesInTheCodePageOrRefused)
+{
+    // No code page but UTF-8 holds this one; the rest are plain.
+    const std::wstring outside = L"\U0001F600";
+    const std::string dir = clips.dir();
+    const std::wstring wideDir(dir.begin(), dir.end());
+    for (const wchar_t* name : {L"b.AVI", L"a.avi", L"c10.avi", L"c9.avi", L"notes.txt"})
+        test::WriteFile(dir + std::string(name, name + std::wcslen(name)), "x");
+    CloseHandle(CreateFileW((wideDir + outside + L".avi").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+    CreateDirectoryA((dir + "inner.avi").c_str(), nullptr);
+    CreateDirectoryA((dir + "none").c_str(), nullptr);
+    SetCurrentDirectoryA(dir.c_str());
+    std::string shown;
+    const auto errorBox =
+        std::exchange(TApplication::Instance()->showError, [&](const std::exception& error) { shown = error.what(); });
+    const struct {
+        const char* what;
+        std::function<void()> hand;
+        std::vector<std::string> queued;
+        bool refused; // and named in the error box
+    } rows[] = {
+        {"files dropped, one with a name outside the code page",
+         [&] {
+             SendMessageA(
+                 form1->ListBox1, WM_DROPFILES,
+                 reinterpret_cast<WPARAM>(Drop({L"C:\\x\\one.avi", L"C:\\x\\" + outside + L".avi", L"C:\\x\\two.avi"})),
+                 0);
+         },
+         {"C:\\x\\one.avi", "C:\\x\\two.avi"},
+         true},
+        {"a folder dropped: its AVI files, in name order",
+         [&] {
+             SendMessageA(form1->ListBox1, WM_DROPFILES,
+                          reinterpret_cast<WPARAM>(Drop({wideDir.substr(0, wideDir.size() - 1), wideDir + L"none"})),
+                          0);
+         },
+         {dir + "a.avi", dir + "b.AVI", dir + "c9.avi", dir + "c10.avi"},
+         true},
+        {"the command line, names made full paths",
+         [&] {
+             const ShellStart start =
+                 StartFromCommandLine((L"quorvil.exe one.avi \"C:\\x y\\two.avi\" " + outside + L".avi").c_str());
+             EXPECT_EQ(start.start.action, StartArguments::Action::showWindow);
+             form1->AddShellFiles(start.files);
+         },
+         {dir + "one.avi", "C:\\x y\\two.avi"},
+         true},
+        {"the command line asking for the version",
+         [&] {
+             const ShellStart start = StartFromCommandLine(L"quorvil.exe --version");
+             EXPECT_EQ(start.start.action, StartArguments::Action::printVersion);
+             form1->AddShellFiles(start.files);
+         },
+         {},
+         false},
+    };
+    for (const auto& row : rows) {
+        SendMessageA(form1->ListBox1, LB_RESETCONTENT, 0, 0);
+        shown.clear();
+        row.hand();
+        EXPECT_EQ(form1->Entries(), row.queued) << row.what;
+        EXPECT_EQ(shown.starts_with("Not added to the queue:\n"), row.refused) << row.what << ": " << shown;
+        if (row.refused) {
+            EXPECT_NE(shown.find("??.avi\nIts name has characters outside code page"), std::string::npos) << shown;
+        }
+    }
+    TApplication::Instance()->showError = errorBox;
 }
 
 } // namespace

@@ -87,7 +87,8 @@ void TForm1::CreateComponents()
                              WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, CW_USEDEFAULT, CW_USEDEFAULT, 100, 100,
                              app->Handle(), MainMenu1, app->instance(), this);
     // Creation order is tab order: the list, then the panel with its controls in theirs.
-    list_ = std::make_unique<QueueListBox>(Handle, kListBox1, font_.Normal(), services_.typeAheadClock);
+    list_ = std::make_unique<QueueListBox>(Handle, kListBox1, font_.Normal(), services_.typeAheadClock,
+                                           [this](HDROP drop) { AddShellFiles(DroppedFiles(drop)); });
     ListBox1 = list_->Handle();
     // Placed by the form at its designed height, with the size grip at its right end.
     StatusBar1 = CreateControl(0, STATUSCLASSNAMEA, "", SBARS_SIZEGRIP | CCS_NORESIZE | CCS_NOPARENTALIGN, Handle,
@@ -259,6 +260,14 @@ void TForm1::AppendFiles(const std::vector<std::string>& paths)
 {
     for (const auto& path : paths)
         list_->Append(path);
+}
+
+void TForm1::AddShellFiles(const ShellFiles& files)
+{
+    queue_.Command([this, &files] {
+        AppendFiles(files.files);
+        files.ThrowIfRefused();
+    });
 }
 
 std::vector<std::string> TForm1::Entries() const

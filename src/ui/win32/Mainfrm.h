@@ -11,6 +11,7 @@
 #include "form_support.h"
 #include "open_dialog.h"
 #include "queue_form.h"
+#include "shell_files.h"
 #include "type_ahead.h"
 
 namespace quorvil {
@@ -80,6 +81,9 @@ public:
 
     // Appends paths to the queue, in order.
     void AppendFiles(const std::vector<std::string>& paths);
+    // Appends the files the shell handed over (a drop, the command line); the names it refused are
+    // shown in the error box.
+    void AddShellFiles(const ShellFiles& files);
     [[nodiscard]] std::vector<std::string> Entries() const;
     [[nodiscard]] bool RunUnderWay() const { return queue_.RunUnderWay(); }
 

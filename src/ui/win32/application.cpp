@@ -10,6 +10,7 @@
 #include "form_design.h"
 #include "form_support.h"
 #include "forms.h"
+#include "shell_files.h"
 
 namespace quorvil {
 
@@ -193,9 +194,17 @@ void TApplication::ShowException(const std::exception& error)
 
 int TApplication::Run(int showCommand)
 {
+    const ShellStart shell = StartFromCommandLine(GetCommandLineW());
+    if (shell.start.action != StartArguments::Action::showWindow) {
+        const bool refused = shell.start.action == StartArguments::Action::refuse;
+        MessageBoxA(nullptr, shell.start.text.c_str(), std::string(design::kApplicationTitle).c_str(),
+                    MB_OK | (refused ? MB_ICONSTOP : MB_ICONINFORMATION));
+        return refused ? 2 : 0;
+    }
     ShowWindow(handle_, SW_SHOWNORMAL); // of no size: only its task-bar button shows
     Forms forms;
     forms.main.Show(showCommand);
+    forms.main.AddShellFiles(shell.files);
     MSG message;
     while (GetMessageA(&message, nullptr, 0, 0) > 0)
         HandleMessage(message);

@@ -28,7 +28,9 @@ public:
     [[nodiscard]] HICON Icon() const { return icon_; }
 
     // Creates the main window and the hidden About window, shows the main window with the show
-    // command the process was started with, and runs the loop until the application ends.
+    // command the process was started with and the files its command line names in the queue
+    // ("Open with", a drop on the program's icon), and runs the loop until the application ends.
+    // --help and --version are shown in a box instead, and so is a refused option (exit code 2).
     int Run(int showCommand);
 
     // The pending-event processing the launcher calls while it waits: every waiting message is

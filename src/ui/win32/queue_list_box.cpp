@@ -1,6 +1,7 @@
 #include "queue_list_box.h"
 
 #include <commctrl.h>
+#include <shellapi.h>
 
 #include "form_support.h"
 
@@ -12,12 +13,14 @@ constexpr UINT_PTR kSubclassId = 1;
 
 } // namespace
 
-QueueListBox::QueueListBox(HWND parent, int id, HFONT font, TypeAhead::Clock clock) : typeAhead_(std::move(clock))
+QueueListBox::QueueListBox(HWND parent, int id, HFONT font, TypeAhead::Clock clock, std::function<void(HDROP)> dropped)
+    : typeAhead_(std::move(clock)), dropped_(std::move(dropped))
 {
     handle_ =
         CreateControl(WS_EX_CLIENTEDGE, "LISTBOX", "",
                       WS_TABSTOP | WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | LBS_HASSTRINGS, parent, id, font);
     SetWindowSubclass(handle_, Subclass, kSubclassId, reinterpret_cast<DWORD_PTR>(this));
+    DragAcceptFiles(handle_, TRUE);
 }
 
 QueueListBox::~QueueListBox()
@@ -65,6 +68,13 @@ LRESULT CALLBACK QueueListBox::Subclass(HWND window, UINT message, WPARAM wParam
         return 0;
     case WM_LBUTTONDBLCLK:
         return 0; // a double click does nothing
+    case WM_DROPFILES: {
+        const auto drop = reinterpret_cast<HDROP>(wParam);
+        if (self->dropped_)
+            self->dropped_(drop);
+        DragFinish(drop);
+        return 0;
+    }
     case WM_NCDESTROY:
         RemoveWindowSubclass(window, Subclass, kSubclassId);
         self->handle_ = nullptr;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -12,10 +13,11 @@ namespace quorvil {
 
 // ListBox1, the queue: a list box in insertion order with one selected entry at most, a vertical
 // scroll bar when needed and never a horizontal one, type-ahead search by whole characters of the
-// ANSI code page, and no action on a double click.
+// ANSI code page, no action on a double click, and files dropped on it from Explorer handed to
+// `dropped` (the drop is let go afterwards).
 class QueueListBox {
 public:
-    QueueListBox(HWND parent, int id, HFONT font, TypeAhead::Clock clock);
+    QueueListBox(HWND parent, int id, HFONT font, TypeAhead::Clock clock, std::function<void(HDROP)> dropped);
     ~QueueListBox();
     QueueListBox(const QueueListBox&) = delete;
     QueueListBox& operator=(const QueueListBox&) = delete;
@@ -36,6 +38,7 @@ private:
 
     HWND handle_ = nullptr;
     TypeAhead typeAhead_;
+    std::function<void(HDROP)> dropped_;
     std::string leadByte_; // the first byte of a double-byte character, until its second comes
 };
 
