@@ -23,11 +23,6 @@ void UnsetEnv(const char* name)
     ::unsetenv(name);
 }
 
-StateFolderPlace StateFolderOfQuorvil()
-{
-    return {"XDG_STATE_HOME", "quorvil"};
-}
-
 std::string NoSuchFileText()
 {
     return std::strerror(ENOENT);

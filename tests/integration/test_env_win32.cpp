@@ -17,11 +17,6 @@ void UnsetEnv(const char* name)
     ::_putenv_s(name, "");
 }
 
-StateFolderPlace StateFolderOfQuorvil()
-{
-    return {"LOCALAPPDATA", "Quorvil"};
-}
-
 std::string NoSuchFileText()
 {
     char* text = nullptr;

@@ -83,14 +83,6 @@ template <class Ready> bool WaitUntil(Ready ready, std::chrono::milliseconds bou
 void SetEnv(const char* name, const std::string& value);
 void UnsetEnv(const char* name);
 
-// Where the user's state folder of Quorvil is: the environment variable that names the folder it
-// is made in, and its name there.
-struct StateFolderPlace {
-    const char* variable;
-    const char* name;
-};
-[[nodiscard]] StateFolderPlace StateFolderOfQuorvil();
-
 // How the system says that a file is not there.
 [[nodiscard]] std::string NoSuchFileText();
 
