@@ -486,6 +486,11 @@ TEST_F(WindowsUiTest, AfterTheErrorBoxTheWindowThatWasActiveIsActiveAgain)
     SendMessageA(TApplication::Instance()->Handle(), WM_SYSCOMMAND, SC_RESTORE, 0);
     EXPECT_EQ(offer(), MA_NOACTIVATE);
     EXPECT_EQ(GetActiveWindow(), form1->Handle);
+    SendMessageA(form1->Handle, WM_COMMAND, kAbout1, 0); // the About window active as it is minimised
+    SendMessageA(form1->Handle, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    SendMessageA(form1->Handle, WM_ACTIVATE, WA_ACTIVE, 0); // on the way, as the About window hid first
+    SendMessageA(TApplication::Instance()->Handle(), WM_SYSCOMMAND, SC_RESTORE, 0);
+    EXPECT_EQ(GetActiveWindow(), form2->Handle);
 }
 
 TEST_F(WindowsUiTest, TheErrorBoxIsCutToTheScreensHeight)

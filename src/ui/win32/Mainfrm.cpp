@@ -219,7 +219,7 @@ LRESULT TForm1::Message(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_SYSCOMMAND:
         // Minimising the main window minimises the application: its task-bar button, both forms.
         if ((wParam & 0xFFF0) == SC_MINIMIZE) {
-            ShowWindow(TApplication::Instance()->Handle(), SW_MINIMIZE);
+            TApplication::Instance()->Minimise();
             return 0;
         }
         break;

@@ -68,8 +68,10 @@ TApplication* TApplication::Instance()
 
 HWND TApplication::FormToActivate() const
 {
-    if (lastActive_ && IsWindow(lastActive_) && IsWindowVisible(lastActive_))
-        return lastActive_;
+    for (const HWND form : {restoreTo_, lastActive_}) {
+        if (form && IsWindow(form) && IsWindowVisible(form))
+            return form;
+    }
     return MainForm ? MainForm->Handle : nullptr;
 }
 
@@ -92,6 +94,12 @@ LRESULT CALLBACK TApplication::WindowProc(HWND window, UINT message, WPARAM wPar
             DefWindowProcA(window, message, wParam, lParam);
             if (self && self->MainForm)
                 self->GiveActivationBack(self->FormToActivate());
+            if (self)
+                self->restoreTo_ = nullptr;
+            return 0;
+        }
+        if ((wParam & 0xFFF0) == SC_MINIMIZE && self) {
+            self->Minimise();
             return 0;
         }
         if ((wParam & 0xFFF0) == SC_CLOSE) {
@@ -116,6 +124,13 @@ LRESULT CALLBACK TApplication::WindowProc(HWND window, UINT message, WPARAM wPar
         break;
     }
     return DefWindowProcA(window, message, wParam, lParam);
+}
+
+void TApplication::Minimise()
+{
+    if (!IsIconic(handle_))
+        restoreTo_ = FormToActivate();
+    ShowWindow(handle_, SW_MINIMIZE);
 }
 
 void TApplication::GiveActivationBack(HWND form)

@@ -56,6 +56,10 @@ public:
     // activates the form that was active last.
     void FormActivated(HWND form) { lastActive_ = form; }
 
+    // Minimises the application, its task-bar button and both forms, noting the form that is active
+    // now: hiding the forms one by one activates the others on the way.
+    void Minimise();
+
     // Gives the activation back to a form (after a box, after a restore) and keeps it there until
     // the user acts, or for half a second: meanwhile an offer of the activation to another form that
     // comes from no click is declined. X window managers, which Wine follows, offer it to the last
@@ -79,6 +83,7 @@ private:
     HICON icon_ = nullptr;
     HICON smallIcon_ = nullptr;
     HWND lastActive_ = nullptr;
+    HWND restoreTo_ = nullptr; // while minimised
     HWND givenBack_ = nullptr; // until the user's next key or click, or the timer
     TaskbarProgress taskbar_;
 };
