@@ -9,6 +9,10 @@ namespace quorvil {
 
 namespace {
 
+// How many names a script may take beside the program: temp.vdf, temp2.vdf, ... as many runs at once
+// as a user could want.
+constexpr int kScriptNames = 100;
+
 std::string NotAFile(const std::string& path)
 {
     return path + " is not a regular file; Quorvil will not replace it";
@@ -128,10 +132,23 @@ void EntryConversion::RunSteps()
     }
     const bool videoSubdir = queue_.subdir();
     const std::string& scriptDir = slot_.ScriptDir();
-    scriptDirectory_ = scriptDir;
-    const std::string script = ScriptFile(scriptDir, slot_.number);
-    WriteScriptFile(script, ScriptFileBytes(BuildScriptLines(path_, videoSubdir, rules_)));
-    record_.File(script, StampAt(script));
+    const std::string bytes = ScriptFileBytes(BuildScriptLines(path_, videoSubdir, rules_));
+    // Other runs write their scripts beside the program too (on Windows): the slot's own name when no
+    // other run holds it, else the next one that is free.
+    std::string busy;
+    for (int number = slot_.number; number < slot_.number + kScriptNames; ++number) {
+        script_.emplace(ScriptFile(scriptDir, number), bytes);
+        if (script_->busy().empty()) {
+            scriptNumber_ = number;
+            break;
+        }
+        if (busy.empty())
+            busy = script_->busy();
+        script_.reset();
+    }
+    if (!script_)
+        throw Error(CannotCreateFileMessage(ScriptFile(scriptDir, slot_.number), busy));
+    record_.File(script_->path(), StampAt(script_->path()));
     record_.Save();
 
     static constexpr std::array<const char*, 3> roles = {"", " for the left channel", " for the right channel"};
@@ -139,7 +156,7 @@ void EntryConversion::RunSteps()
         const bool subdir = i == 0 ? videoSubdir : queue_.subdir();
         const OutputFiles outputs = OutputFilesFor(path_, subdir, rules_);
         Step& step = steps_[i];
-        step.command = BuildToolCommands(path_, dir_, subdir, rules_, scriptDir, slot_.number)[i];
+        step.command = BuildToolCommands(path_, dir_, subdir, rules_, scriptDir, scriptNumber_)[i];
         step.role = FileNamePart(step.command.programFile, rules_) + roles[i];
         step.output = i == 0 ? outputs.video : i == 1 ? outputs.left : outputs.right;
         if (WhatIsAt(step.output) == NameHolds::somethingElse) {
@@ -287,8 +304,7 @@ void EntryConversion::CleanUp(bool converted)
         if (file.path == wav || !converted)
             (void)RemoveIfSame(file.path, file.stamp);
     }
-    if (!scriptDirectory_.empty())
-        DeleteFileQuietly(ScriptFile(scriptDirectory_, slot_.number));
+    script_.reset();
     if (!converted && !madeDirectory_.empty())
         RemoveEmptyFolder(madeDirectory_);
     record_.End();

@@ -96,7 +96,8 @@ private:
     FolderStamp madeStamp_; // the folder as it was made, a link in its place not followed
     [[nodiscard]] bool FolderReplaced() const;
     [[nodiscard]] std::string FolderReplacedReason() const;
-    std::string scriptDirectory_; // known once the script is being written
+    std::optional<HeldScript> script_;
+    int scriptNumber_ = 0; // of the name it took (ScriptFile)
     std::array<Step, 3> steps_;
     std::size_t ran_ = 0;
     std::vector<MadeFile> made_;

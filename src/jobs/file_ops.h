@@ -17,6 +17,30 @@ void WriteScriptFile(const std::string& path, const std::string& bytes);
 // Deletes a file; a failure (a file that is not there, say) is not an error.
 void DeleteFileQuietly(const std::string& path);
 
+// The video tool's script of one entry, written at path and held until the object goes, which removes
+// it. On Windows the scripts of every run lie beside the program: a name another run holds is not
+// touched (busy() then says why, and the caller tries another name), a file left by a run that ended
+// is taken over, and while the object lives no other program can rewrite or delete the script, yet any
+// can read it. On POSIX the folder is the run's own, and the name is always taken.
+class HeldScript {
+public:
+    // Throws Error ("Cannot create file ...", "Stream write error") when the script cannot be written.
+    HeldScript(std::string path, const std::string& bytes);
+    ~HeldScript();
+    HeldScript(const HeldScript&) = delete;
+    HeldScript& operator=(const HeldScript&) = delete;
+
+    [[nodiscard]] const std::string& path() const { return path_; }
+    // Why another run has the name, in the system's words; empty when this object holds it.
+    [[nodiscard]] const std::string& busy() const { return busy_; }
+
+private:
+    std::string path_;
+    std::string busy_;
+    std::intptr_t claim_ = -1; // where the platform needs handles held
+    std::intptr_t wall_ = -1;
+};
+
 // What tells one state of a file from another: a file written anew, or changed, has another stamp.
 struct FileStamp {
     bool exists = false; // a regular file is there

@@ -121,6 +121,16 @@ void DeleteFileQuietly(const std::string& path)
     (void)::unlink(path.c_str());
 }
 
+HeldScript::HeldScript(std::string path, const std::string& bytes) : path_(std::move(path))
+{
+    WriteScriptFile(path_, bytes); // in the run's own folder, where no other run writes
+}
+
+HeldScript::~HeldScript()
+{
+    DeleteFileQuietly(path_);
+}
+
 FileStamp StampOf(const std::string& path)
 {
     struct stat info {};

@@ -83,6 +83,50 @@ std::string DeleteIfSame(HANDLE file, const FileStamp& stamp)
     return {};
 }
 
+// Whether two handles are to one file.
+bool SameOpenFile(HANDLE first, HANDLE second)
+{
+    BY_HANDLE_FILE_INFORMATION a;
+    BY_HANDLE_FILE_INFORMATION b;
+    return GetFileInformationByHandle(first, &a) && GetFileInformationByHandle(second, &b) &&
+           a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+           a.nFileIndexLow == b.nFileIndexLow;
+}
+
+// Whether a script's name that could not be opened is someone else's: held by a program that shares
+// it with no writer, or refused while something is there (a file on its way out, as Windows refuses a
+// file marked for deletion; a folder). Refused where nothing is there, the folder is at fault.
+bool SomeoneElsesName(const std::string& path, DWORD error)
+{
+    if (error == ERROR_SHARING_VIOLATION)
+        return true;
+    if (error != ERROR_ACCESS_DENIED)
+        return false;
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES || !NotFound(GetLastError());
+}
+
+// Writes the script's bytes, replacing an earlier file of that name, shared with readers alone while
+// it is written (HeldScript's claim on the name reads). ERROR_SUCCESS, or why the file could not be
+// made; throws Error (kStreamWriteError) when it could not be written, after removing it.
+DWORD WriteScript(const std::string& path, const std::string& bytes)
+{
+    UniqueHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file.get() == INVALID_HANDLE_VALUE) {
+        (void)file.release();
+        return GetLastError();
+    }
+    DWORD written = 0;
+    const bool complete = WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+                          written == bytes.size();
+    const bool closed = CloseHandle(file.release()) != 0;
+    if (!complete || !closed) {
+        DeleteFileA(path.c_str());
+        throw Error(kStreamWriteError);
+    }
+    return ERROR_SUCCESS;
+}
+
 // The only place where a lock is taken: one byte far past any end of file, so that the lock keeps
 // other runs out but keeps no reader from the file's bytes.
 constexpr DWORD kLockOffsetHigh = 0x7FFFFFFF;
@@ -97,26 +141,75 @@ void CreateDirectoryLevel(const std::string& path)
 
 void WriteScriptFile(const std::string& path, const std::string& bytes)
 {
-    // No sharing while it is written; an earlier file of that name is replaced.
-    UniqueHandle file(
-        CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (file.get() == INVALID_HANDLE_VALUE) {
-        (void)file.release();
-        throw Error(CannotCreateFileMessage(path, SystemText(GetLastError())));
-    }
-    DWORD written = 0;
-    const bool complete = WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-                          written == bytes.size();
-    const bool closed = CloseHandle(file.release()) != 0;
-    if (!complete || !closed) {
-        DeleteFileA(path.c_str());
-        throw Error(kStreamWriteError);
-    }
+    if (const DWORD error = WriteScript(path, bytes); error != ERROR_SUCCESS)
+        throw Error(CannotCreateFileMessage(path, SystemText(error)));
 }
 
 void DeleteFileQuietly(const std::string& path)
 {
     (void)DeleteFileA(path.c_str());
+}
+
+// Runs of Quorvil tell each other that a script's name is taken by a lock on it, held by a handle
+// that only reads and shares everything: the script can be written beside it, and a video tool
+// opens it as it likes. Once written, a second handle that shares it with readers alone keeps every
+// other program from rewriting or deleting it while the tool reads it.
+HeldScript::HeldScript(std::string path, const std::string& bytes) : path_(std::move(path))
+{
+    UniqueHandle claim(CreateFileA(path_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                   nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (claim.get() == INVALID_HANDLE_VALUE) {
+        (void)claim.release();
+        const DWORD error = GetLastError();
+        if (!SomeoneElsesName(path_, error))
+            throw Error(CannotCreateFileMessage(path_, SystemText(error)));
+        busy_ = SystemReason(error);
+        return;
+    }
+    OVERLAPPED at{};
+    at.OffsetHigh = kLockOffsetHigh;
+    if (!LockFileEx(claim.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) {
+        busy_ = SystemReason(GetLastError());
+        return;
+    }
+    if (const DWORD error = WriteScript(path_, bytes); error != ERROR_SUCCESS) {
+        if (error != ERROR_SHARING_VIOLATION) // else a program that knows no claim has it open
+            throw Error(CannotCreateFileMessage(path_, SystemText(error)));
+        busy_ = SystemReason(error);
+        return;
+    }
+    UniqueHandle wall(CreateFileA(path_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (wall.get() == INVALID_HANDLE_VALUE) {
+        (void)wall.release();
+        busy_ = SystemReason(GetLastError()); // a program that knows no claim has it open to write
+        return;
+    }
+    // Between the write and the wall, such a program may have written a script of its own there.
+    std::string there(bytes.size() + 1, '\0');
+    DWORD got = 0;
+    if (!SameOpenFile(claim.get(), wall.get()) ||
+        !::ReadFile(wall.get(), there.data(), static_cast<DWORD>(there.size()), &got, nullptr) ||
+        there.substr(0, got) != bytes) {
+        busy_ = "another program wrote there at the same time";
+        return;
+    }
+    claim_ = reinterpret_cast<std::intptr_t>(claim.release());
+    wall_ = reinterpret_cast<std::intptr_t>(wall.release());
+}
+
+HeldScript::~HeldScript()
+{
+    if (claim_ == -1)
+        return;
+    // The wall shares the file with no deleter, not even us; the claim keeps other runs away meanwhile.
+    CloseHandle(reinterpret_cast<HANDLE>(wall_));
+    const UniqueHandle script = OpenName(path_, DELETE | FILE_READ_ATTRIBUTES);
+    if (script && SameOpenFile(reinterpret_cast<HANDLE>(claim_), script.get())) {
+        FILE_DISPOSITION_INFO disposition{TRUE};
+        (void)SetFileInformationByHandle(script.get(), FileDispositionInfo, &disposition, sizeof disposition);
+    }
+    CloseHandle(reinterpret_cast<HANDLE>(claim_));
 }
 
 FileStamp StampOf(const std::string& path)

@@ -123,11 +123,11 @@ std::string OutputDirectory(std::string_view path)
     return Cat({path, "_processed"});
 }
 
-std::string ScriptFile(std::string_view dir, int slot)
+std::string ScriptFile(std::string_view dir, int number)
 {
-    if (slot == 0)
+    if (number == 0)
         return Cat({dir, "temp.vdf"});
-    return Cat({dir, "temp", std::to_string(slot + 1), ".vdf"});
+    return Cat({dir, "temp", std::to_string(number + 1), ".vdf"});
 }
 
 std::string SoundtrackFile(std::string_view path)
@@ -164,14 +164,14 @@ std::string ScriptFileBytes(const std::vector<std::string>& lines)
 }
 
 std::array<ToolCommand, 3> BuildToolCommands(std::string_view path, std::string_view dir, bool subdir,
-                                             const PathRules& rules, std::string_view scriptDir, int slot)
+                                             const PathRules& rules, std::string_view scriptDir, int scriptNumber)
 {
     if (scriptDir.empty())
         scriptDir = dir;
     const OutputFiles out = OutputFilesFor(path, subdir, rules);
     return {
         ToolCommand{"Open", Cat({dir, VideoTool(rules.style)}),
-                    Cat({"/s ", QuoteArgument(ScriptFile(scriptDir, slot), rules.isLeadByte), " /min"}), "",
+                    Cat({"/s ", QuoteArgument(ScriptFile(scriptDir, scriptNumber), rules.isLeadByte), " /min"}), "",
                     ShowMode::hidden, true},
         AudioCommand(path, dir, out.left, "-1", rules),
         // "remix -2" would mean channels 1 to 2 mixed together; "2" is channel 2 alone.
@@ -179,9 +179,10 @@ std::array<ToolCommand, 3> BuildToolCommands(std::string_view path, std::string_
     };
 }
 
-std::vector<std::string> ListFilesToDelete(std::string_view path, std::string_view dir, bool deleteOriginal, int slot)
+std::vector<std::string> ListFilesToDelete(std::string_view path, std::string_view dir, bool deleteOriginal,
+                                           int scriptNumber)
 {
-    std::vector<std::string> files{SoundtrackFile(path), ScriptFile(dir, slot)};
+    std::vector<std::string> files{SoundtrackFile(path), ScriptFile(dir, scriptNumber)};
     if (deleteOriginal)
         files.emplace_back(path);
     return files;

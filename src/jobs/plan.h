@@ -34,10 +34,11 @@ struct OutputFiles {
 // The video tool's soundtrack, which the audio tool splits: path + ".wav".
 [[nodiscard]] std::string SoundtrackFile(std::string_view path);
 
-// The video tool's script: temp.vdf in dir. A run that converts several entries at once gives
-// each of its job slots a script of its own, since they may share one directory (the program's,
-// on Windows): slot n > 0 writes temp<n+1>.vdf (temp2.vdf, temp3.vdf, ...), slot 0 temp.vdf.
-[[nodiscard]] std::string ScriptFile(std::string_view dir, int slot = 0);
+// The video tool's script: temp.vdf in dir for number 0, else temp<number+1>.vdf (temp2.vdf,
+// temp3.vdf, ...). Several scripts may share one directory (the program's, on Windows): job slot n of
+// a run that converts several entries at once starts at number n, and a script that finds its name
+// held by another run takes the next number that is free.
+[[nodiscard]] std::string ScriptFile(std::string_view dir, int number = 0);
 
 [[nodiscard]] OutputFiles OutputFilesFor(std::string_view path, bool subdir, const PathRules& rules);
 
@@ -48,13 +49,14 @@ struct OutputFiles {
 [[nodiscard]] std::string ScriptFileBytes(const std::vector<std::string>& lines);
 
 // The video tool, then the audio tool for channel 1 and for channel 2, in the order they run. The
-// tools are in dir; the script is the job slot's in scriptDir, in dir when that is empty.
+// tools are in dir; the script is ScriptFile(scriptDir, scriptNumber), scriptDir being dir when empty.
 [[nodiscard]] std::array<ToolCommand, 3> BuildToolCommands(std::string_view path, std::string_view dir, bool subdir,
                                                            const PathRules& rules, std::string_view scriptDir = {},
-                                                           int slot = 0);
+                                                           int scriptNumber = 0);
 
-// The soundtrack, the job slot's script and, when asked to, the source file, in the order they are deleted.
+// The soundtrack, the script ScriptFile(dir, scriptNumber) and, when asked to, the source file, in the
+// order they are deleted.
 [[nodiscard]] std::vector<std::string> ListFilesToDelete(std::string_view path, std::string_view dir,
-                                                         bool deleteOriginal, int slot = 0);
+                                                         bool deleteOriginal, int scriptNumber = 0);
 
 } // namespace quorvil

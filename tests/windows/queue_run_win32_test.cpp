@@ -1,6 +1,8 @@
 // What only Windows shows of a queue run: the host's paths and the command lines the shell passes on.
 #include <atomic>
 #include <filesystem>
+#include <functional>
+#include <thread>
 
 #include <windows.h>
 
@@ -11,6 +13,7 @@
 #include "errors.h"
 #include "file_ops.h"
 #include "host.h"
+#include "plan.h"
 #include "queue_run.h"
 #include "test_support.h"
 
@@ -99,6 +102,75 @@ TEST_F(QueueRunWin32Test, ANameInTheSystemCodePageIsConvertedEndToEnd)
     EXPECT_TRUE(StampOf(a + "_processed\\Gr\xFC\xDF"
                             "e.avi.A2.wav")
                     .exists);
+}
+
+TEST_F(QueueRunWin32Test, AScriptTakesANameNoOtherRunHoldsAndOnlyItIsRemoved)
+{
+    // What stands at temp.vdf beside the program as a run writes its script, and the name it takes.
+    const std::string first = tools / "temp.vdf";
+    test::FakeQueue otherWindow{{clips / "other.avi"}};
+    std::thread otherRun;
+    std::atomic<bool> otherWaits = false;
+    std::atomic<bool> otherGoes = false;
+    std::string otherError;
+    HANDLE kept = INVALID_HANDLE_VALUE;
+    const struct {
+        const char* what;
+        std::function<void()> occupy;
+        const char* takes;
+        bool firstStays;
+    } rows[] = {
+        {"a script left by a run that ended", [&] { test::WriteFile(first, "left"); }, "temp.vdf", false},
+        {"a program that lets nobody write it",
+         [&] {
+             test::WriteFile(first, "kept");
+             kept = CreateFileA(first.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+         },
+         "temp2.vdf", true},
+        {"another run, its script written and its video tool yet to read it",
+         [&] {
+             test::WriteFile(otherWindow.entries[0], test::AviBytes(1));
+             otherGoes = false;
+             const Launcher held = [&](const ToolCommand& command, const EventHook& hook, ToolEnd* end) {
+                 otherWaits = true;
+                 (void)test::WaitUntil([&] { return otherGoes.load(); }, std::chrono::seconds(20));
+                 return LaunchTool(command, hook, end);
+             };
+             otherRun = std::thread([&, held] {
+                 try {
+                     QueueRunner({tools.dir(), HostPathRules(), held, nullptr, {}}).RunQueue(otherWindow.Access(), {});
+                 } catch (const Error& e) {
+                     otherError = e.what();
+                 }
+             });
+             EXPECT_TRUE(test::WaitUntil([&] { return otherWaits.load(); }, std::chrono::seconds(20)));
+         },
+         "temp2.vdf", false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        fs::remove(clips / "tools.log");
+        window.entries = {clips / (std::to_string(&row - rows) + ".avi")};
+        test::WriteFile(window.entries[0], test::AviBytes(1));
+        row.occupy();
+        QueueRunner runner({tools.dir(), HostPathRules(), LaunchTool, nullptr, {}});
+        EXPECT_NO_THROW(runner.RunQueue(window.Access(), {}));
+        otherGoes = true;
+        if (otherRun.joinable())
+            otherRun.join();
+        CloseHandle(kept);
+        EXPECT_EQ(otherError, "");
+
+        const auto runs = test::ReadToolLog(clips / "tools.log");
+        EXPECT_EQ(runs.empty() ? "" : runs[0].args.at(1), tools / row.takes);
+        for (const auto& run : runs) { // each video tool read its own run's script
+            const std::string source = run.args.at(1) == tools / row.takes ? window.entries[0] : otherWindow.entries[0];
+            EXPECT_TRUE(run.tool != "vdub" || run.script.find(EscapeScriptPath(source)) != std::string::npos);
+        }
+        EXPECT_EQ(fs::exists(first), row.firstStays);
+        EXPECT_FALSE(fs::exists(tools / "temp2.vdf"));
+        fs::remove(first);
+    }
 }
 
 TEST_F(QueueRunWin32Test, EveryThreadOfARunOfSeveralJobsStartsItsToolsWithCom)
