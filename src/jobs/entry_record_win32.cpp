@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include "ansi_path_win32.h"
 #include "handles_win32.h"
 
 namespace quorvil {
@@ -61,8 +62,10 @@ void SetToolEnvironment(const char* name, const std::string& value)
 
 std::string StateFolder()
 {
-    const char* local = std::getenv("LOCALAPPDATA");
-    return local && *local ? std::string(local) + "\\Quorvil\\" : std::string();
+    // In UTF-16: under a profile folder the code page cannot name, the 8-bit environment holds a look-alike.
+    const wchar_t* local = _wgetenv(L"LOCALAPPDATA");
+    const std::optional<std::string> path = local && *local ? AnsiPath(local) : std::nullopt;
+    return path ? *path + "\\Quorvil\\" : std::string();
 }
 
 bool MakeFolder(const std::string& path)

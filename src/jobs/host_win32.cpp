@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include "ansi_path_win32.h"
 #include "errors.h"
 #include "plan.h"
 #include "system_text_win32.h"
@@ -26,17 +27,25 @@ PathRules HostPathRules()
 
 std::string ProgramDirectory()
 {
-    std::string buffer(MAX_PATH, '\0');
+    // Asked in UTF-16: the 8-bit call would give a look-alike of a name the code page cannot write
+    // (a profile folder "Łukasz" as "Lukasz"), a folder that is not there.
+    std::wstring program(MAX_PATH, L'\0');
     for (;;) {
-        const DWORD n = GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        const DWORD n = GetModuleFileNameW(nullptr, program.data(), static_cast<DWORD>(program.size()));
         if (n == 0)
             throw Error("Cannot find the program's own directory: " + SystemText(GetLastError()));
-        if (n < buffer.size()) {
-            buffer.resize(n);
-            return DirectoryPart(buffer, HostPathRules());
+        if (n < program.size()) {
+            program.resize(n);
+            break;
         }
-        buffer.resize(buffer.size() * 2); // cut off: try again with more room
+        program.resize(program.size() * 2); // cut off: try again with more room
     }
+    const std::wstring dir = program.substr(0, program.find_last_of(L"\\:") + 1);
+    if (auto path = AnsiPath(dir))
+        return *path;
+    throw Error("Cannot find the program's own directory: " + ShownPath(dir) +
+                " cannot be written in the system's code page, and has no short name that can. Move Quorvil to a "
+                "folder whose name can be written");
 }
 
 std::string FullPath(const std::string& path)

@@ -1,6 +1,7 @@
 #include "launcher.h"
 
 #include <cstdint>
+#include <optional>
 
 #include <windows.h>
 
@@ -9,6 +10,7 @@
 // After windows.h, whose types it uses.
 #include <shellapi.h>
 
+#include "ansi_path_win32.h"
 #include "handles_win32.h"
 #include "report_file.h"
 #include "system_text_win32.h"
@@ -23,11 +25,14 @@ namespace {
 const std::string& ReportFolderName()
 {
     static const std::string folder = [] {
-        char temp[MAX_PATH + 1];
-        const DWORD length = GetTempPathA(sizeof temp, temp);
-        if (length == 0 || length > MAX_PATH)
+        // In UTF-16: under a profile folder the code page cannot name, the 8-bit call gives a look-alike.
+        wchar_t temp[MAX_PATH + 1];
+        const DWORD length = GetTempPathW(MAX_PATH + 1, temp);
+        const std::optional<std::string> base =
+            length == 0 || length > MAX_PATH ? std::nullopt : AnsiPath(std::wstring(temp, length));
+        if (!base)
             return std::string();
-        std::string path = std::string(temp, length) + "Quorvil tool reasons";
+        std::string path = *base + "Quorvil tool reasons";
         if (!SetEnvironmentVariableA(kReportFolderVariable, path.c_str()))
             return std::string();
         return path;

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "ansi_path_win32.h"
 #include "errors.h"
 #include "file_ops.h"
 #include "host.h"
@@ -58,6 +59,12 @@ TEST_F(QueueRunWin32Test, HostPaths)
     // Names are 8-bit text in the system's code page, as the tools read them: nothing asks for UTF-8.
     EXPECT_NE(GetACP(), 65001u);
     EXPECT_EQ(HostPathRules().isLeadByte(0x95), IsDBCSLeadByte(0x95) != 0);
+    // A folder the code page cannot name (1252 has no "Ł") is reached by its short name, never by a
+    // look-alike ("Lukasz") that leads nowhere.
+    const std::wstring lukasz = (tools.path() / L"\u0141ukasz").wstring() + L"\\";
+    ASSERT_TRUE(CreateDirectoryW(lukasz.c_str(), nullptr));
+    const std::string reached = AnsiPath(lukasz).value_or("(none)");
+    EXPECT_NE(GetFileAttributesA(reached.c_str()), INVALID_FILE_ATTRIBUTES) << reached;
 }
 
 TEST_F(QueueRunWin32Test, TheShellGetsTheToolsCommandLinesAsPlanned)
