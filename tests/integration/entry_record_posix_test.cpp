@@ -31,6 +31,21 @@ TEST(EntryRecordPosix, AFolderMadeAnewAtOnceUnderTheSameNameIsAnother)
     }
 }
 
+// A record as a run killed outright leaves it, of a run whose lock is gone; its path.
+std::string DeadRunsRecord(const test::TempDir& records, const std::function<void(EntryRecord&)>& fill)
+{
+    std::string record;
+    {
+        EntryRecord made(records.dir(), {"dead"});
+        fill(made);
+        made.Save();
+        record = made.Path();
+        fs::rename(record, record + ".kept"); // out of the way of the record's own removal
+    }
+    fs::rename(record + ".kept", record);
+    return record;
+}
+
 // Records are trusted as ssh trusts ~/.ssh: a record, or a records folder, that is not the user's
 // own, or that others may write, is never acted on, and never holds a run up; the user is told.
 TEST(EntryRecordPosix, WhatIsNotTheUsersOwnAloneIsLeftAndTold)
@@ -64,15 +79,8 @@ TEST(EntryRecordPosix, WhatIsNotTheUsersOwnAloneIsLeftAndTold)
         const test::TempDir work;
         const std::string output = work / "a.avi.wav";
         test::WriteFile(output, "the user's sound");
-        std::string record;
-        {
-            EntryRecord made(records.dir(), {"dead"});
-            made.File(output, StampAt(output));
-            made.Save();
-            record = made.Path();
-            fs::rename(record, record + ".kept");
-        }
-        fs::rename(record + ".kept", record);
+        const std::string record =
+            DeadRunsRecord(records, [&](EntryRecord& made) { made.File(output, StampAt(output)); });
         row.make(record);
         const std::string warning = TakeBackWhatDeadRunsLeft(records.dir(), {"self"});
         EXPECT_NE(warning.find("1 record in " + records.dir() + " left as found"), std::string::npos) << warning;
@@ -105,18 +113,12 @@ TEST(EntryRecordPosix, WhatAKilledRemovalLeftAsideGoesOrComesBack)
         const test::TempDir work;
         const std::string file = work / "a.avi";
         test::WriteFile(file, "the user's recording");
-        std::string record;
-        {
-            EntryRecord made(records.dir(), {"dead"});
+        (void)DeadRunsRecord(records, [&](EntryRecord& made) {
             if (source)
                 made.Source(file, StampAt(file));
             else
                 made.File(file, StampAt(file));
-            made.Save();
-            record = made.Path();
-            fs::rename(record, record + ".kept");
-        }
-        fs::rename(record + ".kept", record);
+        });
         const std::string aside = work / ".quorvil-123-0-0badf00d";
         fs::rename(file, aside);
         test::WriteFile(work / ".quorvil-123-1-0badf00d", "another aside, not ours");
