@@ -9,6 +9,7 @@
 #include "errors.h"
 #include "host.h"
 #include "queue_run.h"
+#include "run_report.h"
 
 namespace quorvil {
 
@@ -34,8 +35,7 @@ constexpr const char* kHelp =
 
 class PrintProgress : public RunObserver {
 public:
-    PrintProgress(std::ostream& out, std::ostream& err, int count)
-        : out_(out), err_(err), count_(std::to_string(count))
+    PrintProgress(std::ostream& out, std::ostream& err, int count) : out_(out), err_(err), count_(std::to_string(count))
     {
     }
 
@@ -51,7 +51,7 @@ public:
             line += "converted " + path + "; source kept because " + outcome.reason;
         } else {
             ++failed_;
-            line += "not converted " + path + ": " + outcome.reason;
+            line += "not converted " + path + ": " + WhyNotConverted(outcome.reason, outcome.sourceMissing);
         }
         Print(line);
     }

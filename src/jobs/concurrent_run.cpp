@@ -53,6 +53,18 @@ bool IsInterruption(const std::exception_ptr& error)
     }
 }
 
+// The text of an Error; nothing for any other exception.
+std::optional<std::string> ErrorText(const std::exception_ptr& error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const Error& e) {
+        return e.what();
+    } catch (...) {
+        return std::nullopt;
+    }
+}
+
 } // namespace
 
 ConcurrentRun::~ConcurrentRun()
@@ -179,7 +191,10 @@ void ConcurrentRun::TellEnded(RunTally& tally)
             tally.Finished(told_, entry.path, entry.outcome);
         else if (IsInterruption(entry.error))
             tally.Interrupted(entry.path);
-        // Any other error stopped the run, and is told as its stop.
+        else if (const std::optional<std::string> text = ErrorText(entry.error))
+            // The run stopped at this entry: no entry has started since, none will.
+            tally.StoppedAt(told_, entry.path, *text, static_cast<int>(entries_.size()) - next_);
+        // Any other exception stopped the run, and goes on as it is.
     }
 }
 

@@ -58,8 +58,11 @@ EntryOutcome EntryConversion::Run()
     // Held to the end of the entry: no other run converts the file meanwhile, and its deletion is
     // of this very file.
     SourceFile source(path_, slot_.records.folder);
-    if (!source.problem().empty())
-        return {false, source.problem(), false};
+    if (!source.problem().empty()) {
+        EntryOutcome refused{false, source.problem()};
+        refused.sourceMissing = source.missing();
+        return refused;
+    }
     const FileStamp sourceBefore = source.Stamp();
     const std::optional<StreamCensus> census = ReadStreamCensus(path_);
     if (source.StillAtItsName() != SourceFile::AtName::same || !(source.Stamp() == sourceBefore))

@@ -102,6 +102,8 @@ public:
     SourceFile& operator=(const SourceFile&) = delete;
 
     [[nodiscard]] const std::string& problem() const { return problem_; }
+    // Whether the problem is that nothing is at the name (nor at a folder on its way).
+    [[nodiscard]] bool missing() const { return missing_; }
 
     // The file as it is now, through the handle held: its name may have gone or lead elsewhere.
     [[nodiscard]] FileStamp Stamp() const;
@@ -122,6 +124,7 @@ private:
     std::string nameLockPath_;
     std::uint64_t volume_ = 0; // where the platform needs it remembered
     std::string problem_;
+    bool missing_ = false;
 };
 
 // Whether two paths name one existing file or folder, through the same name or another (a link

@@ -300,6 +300,7 @@ SourceFile::SourceFile(std::string path, const std::string& lockFolder) : path_(
     // Looked at before it is opened: opening a FIFO or a device can block or do something.
     struct stat info {};
     if (::stat(path_.c_str(), &info) != 0) {
+        missing_ = errno == ENOENT || errno == ENOTDIR;
         problem_ = "the source file cannot be opened (" + SystemReason(errno) + ")";
         return;
     }

@@ -300,7 +300,10 @@ SourceFile::SourceFile(std::string path, const std::string&) : path_(std::move(p
 {
     const DWORD attributes = GetFileAttributesA(path_.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
-        problem_ = "the source file cannot be opened (" + SystemReason(GetLastError()) + ")";
+        const DWORD code = GetLastError();
+        // A name with a wildcard that matched nothing is an invalid name: no such file either.
+        missing_ = code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND || code == ERROR_INVALID_NAME;
+        problem_ = "the source file cannot be opened (" + SystemReason(code) + ")";
         return;
     }
     if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) {

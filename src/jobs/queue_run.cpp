@@ -40,6 +40,9 @@ void RunOneAtATime(const QueueAccess& queue, const EventHook& processEvents, con
         } catch (const RunInterrupted&) {
             tally.Interrupted(path);
             throw;
+        } catch (const Error& e) {
+            tally.StoppedAt(i, path, e.what(), count - i - 1);
+            throw;
         }
         tally.Finished(i, path, outcome);
     }
@@ -53,7 +56,7 @@ void QueueRunner::RunQueue(const QueueAccess& queue, const EventHook& processEve
         return;
     const FlagScope busy(busy_);
     const RunEnvironment& environment = environment_;
-    RunTally tally(environment.observer);
+    RunTally tally(environment.observer, queue.deleteOriginal);
     std::exception_ptr stop;
     try {
         const std::string dir = environment.programDir.empty() ? ProgramDirectory() : environment.programDir;

@@ -27,8 +27,12 @@ struct EntryOutcome {
     // deleted: why. Converted, and the source removed or replaced by someone else meanwhile: that, in
     // any case.
     std::string reason;
-    bool sourceDeleted = false; // only when this entry deleted it, and it is gone
+    bool sourceDeleted = false;   // only when this entry deleted it, and it is gone
     bool sourceTakenAway = false; // someone else removed or replaced it during the conversion
+    bool sourceMissing = false;   // not converted: there was no file at its name
+    // Not converted: the entry could not begin (its output directory or script), and the run stops
+    // at it; the reason is the error, as the window shows it.
+    bool stoppedRun = false;
 };
 
 // Thrown by an event hook to stop a run while a tool runs: the tool is ended, its entry cleaned up

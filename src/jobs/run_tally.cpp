@@ -4,15 +4,6 @@
 
 namespace quorvil {
 
-namespace {
-
-std::string Plural(std::size_t n, const char* one, const char* many)
-{
-    return n == 1 ? one : many;
-}
-
-} // namespace
-
 void RunTally::Started(int index, const std::string& path) const
 {
     if (observer_)
@@ -28,64 +19,54 @@ void RunTally::Warn(const std::string& text) const
 void RunTally::Finished(int index, const std::string& path, const EntryOutcome& outcome)
 {
     if (!outcome.converted)
-        failures_.push_back({path, outcome.reason});
+        report_.NotConverted(path, outcome.reason, DeleteOriginal(), outcome.sourceMissing);
     else if (!outcome.reason.empty())
-        kept_.push_back({path, outcome.reason});
+        report_.SourceKept(path, outcome.reason);
     if (observer_)
         observer_->EntryFinished(index, path, outcome);
 }
 
 void RunTally::Interrupted(const std::string& path)
 {
-    failures_.push_back({path, "the run was interrupted"});
+    report_.NotConverted(path, "the run was interrupted", DeleteOriginal(), false);
+}
+
+void RunTally::StoppedAt(int index, const std::string& path, const std::string& error, int notStarted)
+{
+    if (!stoppedAt_)
+        stoppedAt_ = StopPlace{path, notStarted};
+    EntryOutcome outcome{false, error};
+    outcome.stoppedRun = true;
+    Finished(index, path, outcome);
 }
 
 void RunTally::ThrowStop(const std::exception_ptr& stop) const
 {
+    FailureReport report = report_;
     try {
         std::rethrow_exception(stop);
     } catch (const RunInterrupted& e) {
         // Still what the caller is told to catch, with the failures so far in its words.
-        if (failures_.empty() && kept_.empty())
+        if (report.Empty())
             throw;
-        throw RunInterrupted(Summary(e.what()));
+        report.Stopped(e.what());
+        throw RunInterrupted(report.Text());
     } catch (const Error& e) {
-        // The failures so far are not lost when the run stops; the stopping error comes last.
-        if (failures_.empty() && kept_.empty())
+        // The failures so far are not lost when the run stops; the stop comes last.
+        if (stoppedAt_)
+            report.StoppedAt(stoppedAt_->path, stoppedAt_->notStarted);
+        else if (report.Empty())
             throw;
-        throw Error(Summary(e.what()));
+        else
+            report.Stopped(e.what());
+        throw Error(report.Text());
     }
 }
 
 void RunTally::End() const
 {
-    if (!failures_.empty() || !kept_.empty())
-        throw Error(Summary({}));
-}
-
-// The run's closing message: the files not converted, the sources kept, and what stopped the run.
-std::string RunTally::Summary(const std::string& stop) const
-{
-    std::string text;
-    const auto list = [&text](const std::vector<Listed>& files) {
-        for (const auto& file : files)
-            text += "\n" + file.path + ": " + file.reason;
-    };
-    if (!failures_.empty()) {
-        text += std::to_string(failures_.size()) +
-                Plural(failures_.size(), " file was not converted, and its source file was not deleted:",
-                       " files were not converted, and their source files were not deleted:");
-        list(failures_);
-    }
-    if (!kept_.empty()) {
-        text += (text.empty() ? "" : "\n\n") + std::to_string(kept_.size()) +
-                Plural(kept_.size(), " file was converted, but its source file was not deleted:",
-                       " files were converted, but their source files were not deleted:");
-        list(kept_);
-    }
-    if (!stop.empty())
-        text += (text.empty() ? "" : "\n\n") + stop;
-    return text;
+    if (!report_.Empty())
+        throw Error(report_.Text());
 }
 
 } // namespace quorvil

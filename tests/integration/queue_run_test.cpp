@@ -28,9 +28,6 @@ using test::ToolRun;
 using test::WriteFile;
 namespace fs = std::filesystem;
 
-// How the system says that a file is not there.
-const std::string kNoSuchFile = test::NoSuchFileText();
-
 class QueueRunTest : public ::testing::Test {
 protected:
     QueueRunTest() : logEnv_("FAKE_TOOL_LOG", log()) { test::InstallFakeTools(tools); }
@@ -191,8 +188,7 @@ TEST_F(QueueRunTest, AFailingToolKeepsTheSourceTheRunGoesOnAndTheFailureIsListed
             return LaunchTool(command, hook, end);
         };
         const std::string tool = ProgramName(row.fail == std::string("vdub") ? "vdub" : "sox");
-        EXPECT_EQ(Run(),
-                  "1 file was not converted, and its source file was not deleted:\n" + bad + ": " + tool + row.reason);
+        EXPECT_EQ(Run(), "1 file was not converted; its source file was kept:\n" + bad + ": " + tool + row.reason);
         EXPECT_EQ(launches, row.launches);
         EXPECT_TRUE(fs::exists(bad));
         EXPECT_FALSE(fs::exists(good));
@@ -207,8 +203,8 @@ TEST_F(QueueRunTest, MissingToolsAreReportedForEveryEntry)
     const std::string b = Clip("b.avi");
     window.entries = {a, b};
     window.deleteOriginal = true;
-    EXPECT_EQ(Run(), "2 files were not converted, and their source files were not deleted:\n" + a + ": " +
-                         ProgramName("vdub") + " was not found\n" + b + ": " + ProgramName("vdub") + " was not found");
+    EXPECT_EQ(Run(), "2 files were not converted; their source files were kept:\n" + a + ": " + ProgramName("vdub") +
+                         " was not found\n" + b + ": " + ProgramName("vdub") + " was not found");
     EXPECT_TRUE(fs::exists(a));
     EXPECT_TRUE(fs::exists(b));
 }
@@ -218,11 +214,12 @@ TEST_F(QueueRunTest, AnExistingOutputDirectoryStopsTheRunBeforeAnyTool)
     const std::string a = Clip("a.avi");
     const std::string b = Clip("b.avi");
     window.entries = {a, b, a};
-    EXPECT_EQ(Run(), "I/O error 183");
+    EXPECT_EQ(Run(), "1 file was not converted:\n" + a + ": I/O error 183\n\nThe run stopped at " + a);
     EXPECT_EQ(Runs().size(), 6u); // a and b converted, the repeated a stopped the run
 
     // A second run stops at the first entry.
-    EXPECT_EQ(Run(), "I/O error 183");
+    EXPECT_EQ(Run(), "1 file was not converted:\n" + a + ": I/O error 183\n\nThe run stopped at " + a +
+                         "; the rest of the queue, 2 files, was not converted");
     EXPECT_EQ(Runs().size(), 6u);
 }
 
@@ -233,8 +230,8 @@ TEST_F(QueueRunTest, AStopAfterFailuresKeepsTheFailureList)
     fs::create_directory(b + "_processed");
     window.entries = {a, b};
     const test::ScopedEnv fail("FAKE_FAIL", "vdub");
-    EXPECT_EQ(Run(), "1 file was not converted, and its source file was not deleted:\n" + a + ": " +
-                         ProgramName("vdub") + " ended with exit code 1" + Said("vdub") + "\n\nI/O error 183");
+    EXPECT_EQ(Run(), "2 files were not converted:\n" + a + ": " + ProgramName("vdub") + " ended with exit code 1" +
+                         Said("vdub") + "\n" + b + ": I/O error 183\n\nThe run stopped at " + b);
 }
 
 TEST_F(QueueRunTest, AScriptThatCannotBeCreatedStopsTheRunBeforeAnyToolAndTakesBackTheDirectory)
@@ -243,7 +240,8 @@ TEST_F(QueueRunTest, AScriptThatCannotBeCreatedStopsTheRunBeforeAnyToolAndTakesB
     const std::string notADirectory = tools / "file";
     WriteFile(notADirectory, "x");
     window.entries = {Clip("a.avi")};
-    std::string start = "Cannot create file \"" + notADirectory + Sep();
+    std::string start =
+        "1 file was not converted:\n" + window.entries[0] + ": Cannot create file \"" + notADirectory + Sep();
     std::optional<test::ScopedEnv> tmp;
     std::optional<test::ScopedEnv> runtime;
     if (HostPathRules().style == PathStyle::posix) {
@@ -256,7 +254,7 @@ TEST_F(QueueRunTest, AScriptThatCannotBeCreatedStopsTheRunBeforeAnyToolAndTakesB
     }
     const std::string message = Run();
     EXPECT_TRUE(message.starts_with(start)) << message;
-    EXPECT_NE(message.back(), '.');
+    EXPECT_TRUE(message.ends_with("\n\nThe run stopped at " + window.entries[0])) << message;
     EXPECT_TRUE(Runs().empty());
     EXPECT_FALSE(fs::exists(window.entries[0] + "_processed"));
 }
@@ -547,9 +545,11 @@ TEST_F(QueueRunTest, WhatTheVideoToolSaysItLeftOutKeepsTheSourceWhereTheHeadersS
     window.deleteOriginal = true;
     window.subdir = false;
     {
-        const test::ScopedEnv warning("FAKE_VDUB_WARNING", "\"a.avi\" has 2 audio streams; only the first is in the soundtrack");
-        EXPECT_EQ(Run(), "1 file was converted, but its source file was not deleted:\n" + a +
-                             ": the video tool says: \"a.avi\" has 2 audio streams; only the first is in the soundtrack");
+        const test::ScopedEnv warning("FAKE_VDUB_WARNING",
+                                      "\"a.avi\" has 2 audio streams; only the first is in the soundtrack");
+        EXPECT_EQ(Run(),
+                  "1 file was converted, but its source file was not deleted:\n" + a +
+                      ": the video tool says: \"a.avi\" has 2 audio streams; only the first is in the soundtrack");
         EXPECT_EQ(ReadFile(a), test::AviBytes(1));
     }
     for (const char* output : {".noaudio.avi", ".A1.wav", ".A2.wav"})
@@ -588,7 +588,7 @@ TEST_F(QueueRunTest, TheUsersOwnSoundtrackFileIsNeverTouchedAndAFailedEntryCanBe
     WriteFile(a + ".wav", "the user's own recording");
     window.entries = {a};
     window.deleteOriginal = true;
-    EXPECT_EQ(Run(), "1 file was not converted, and its source file was not deleted:\n" + a + ": " + a +
+    EXPECT_EQ(Run(), "1 file was not converted; its source file was kept:\n" + a + ": " + a +
                          ".wav exists; Quorvil will not overwrite it");
     EXPECT_TRUE(Runs().empty());
     EXPECT_EQ(ReadFile(a + ".wav"), "the user's own recording");
@@ -617,8 +617,8 @@ TEST_F(QueueRunTest, AnInterruptedRunEndsItsToolAndCleansUpItsEntry)
         if (!Runs().empty())
             throw RunInterrupted("Interrupted");
     };
-    EXPECT_EQ(Run(interrupt), "1 file was not converted, and its source file was not deleted:\n" + a +
-                                  ": the run was interrupted\n\nInterrupted");
+    EXPECT_EQ(Run(interrupt),
+              "1 file was not converted; its source file was kept:\n" + a + ": the run was interrupted\n\nInterrupted");
     EXPECT_EQ(Runs().size(), 1u);
     EXPECT_TRUE(fs::exists(a));
     EXPECT_FALSE(fs::exists(a + "_processed"));
@@ -643,8 +643,7 @@ TEST_F(QueueRunTest, AnInterruptionReachesTheCallerAsOneWithTheFailureListInIt)
         } catch (const Error& e) {
             text = std::string("a plain Error: ") + e.what();
         }
-        EXPECT_EQ(text, "1 file was not converted, and its source file was not deleted:\n" + a +
-                            ": the run was interrupted\n\nInterrupted");
+        EXPECT_EQ(text, "1 file was not converted:\n" + a + ": the run was interrupted\n\nInterrupted");
         fs::remove(log());
     }
 }
@@ -701,8 +700,8 @@ TEST_F(QueueRunTest, SomethingOfTheUsersAtOneOfOurNamesStopsTheEntryBeforeAnyToo
         window.entries = {a};
         window.subdir = false;
         window.deleteOriginal = true;
-        EXPECT_EQ(Run(), "1 file was not converted, and its source file was not deleted:\n" + a + ": " + a +
-                             row.suffix + row.reason);
+        EXPECT_EQ(Run(),
+                  "1 file was not converted; its source file was kept:\n" + a + ": " + a + row.suffix + row.reason);
         EXPECT_TRUE(Runs().empty());
         EXPECT_EQ(FolderHolds(clips.path().string()), before);
         EXPECT_EQ(ReadFile(mine), "the user's own");
@@ -734,7 +733,7 @@ TEST_F(QueueRunTest, AFailedEntryTakesBackOnlyTheFilesItsToolsMadeNeverWhatTookT
         }
         return code;
     };
-    EXPECT_EQ(Run(), "1 file was not converted, and its source file was not deleted:\n" + a + ": " + a +
+    EXPECT_EQ(Run(), "1 file was not converted; its source file was kept:\n" + a + ": " + a +
                          ".A2.wav is not a regular file; Quorvil will not replace it");
     EXPECT_EQ(Runs().size(), 2u); // the right channel's tool was not started
     EXPECT_EQ(ReadFile(a + ".noaudio.avi"), "the user's new video");
@@ -793,8 +792,7 @@ TEST_F(QueueRunTest, ASourceThatIsNotARegularFileIsRefusedBeforeAnyTool)
              return test::MakeFifo(clips / "fifo") && (fs::create_symlink("fifo", at), true);
          },
          notAFile},
-        {"nothing at all", [](const std::string&) { return true; },
-         ": the source file cannot be opened (" + kNoSuchFile + ")"},
+        {"nothing at all", [](const std::string&) { return true; }, ": the file is missing"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -806,7 +804,11 @@ TEST_F(QueueRunTest, ASourceThatIsNotARegularFileIsRefusedBeforeAnyTool)
         const std::set<std::string> before = FolderHolds(clips.path().string());
         window.entries = {a};
         window.deleteOriginal = true;
-        EXPECT_EQ(Run(), "1 file was not converted, and its source file was not deleted:\n" + a + row.reason);
+        // A missing file has no source to keep.
+        EXPECT_EQ(Run(), std::string(row.reason == ": the file is missing" ? "1 file was not converted:\n"
+                                                                           : "1 file was not converted; its source "
+                                                                             "file was kept:\n") +
+                             a + row.reason);
         EXPECT_TRUE(Runs().empty());
         EXPECT_EQ(FolderHolds(clips.path().string()), before);
         for (const auto& entry : fs::directory_iterator(clips.path()))
@@ -863,7 +865,7 @@ TEST_F(QueueRunTest, ASecondRunOnTheSameFileFailsItsEntryWithoutTouchingAnything
     secondEnded = true;
     firstRun.join();
 
-    EXPECT_EQ(secondMessage, "1 file was not converted, and its source file was not deleted:\n" + a +
+    EXPECT_EQ(secondMessage, "1 file was not converted; its source file was kept:\n" + a +
                                  ": the source file is locked: another run of Quorvil is converting it");
     EXPECT_EQ(afterSecond, (std::set<std::string>{"a.avi"}));
     EXPECT_EQ(first, "");
@@ -1110,8 +1112,7 @@ TEST_F(QueueRunTest, EntriesWithTheSameOutputsOrTheSameSourceFileNeverRunAtOnce)
             EXPECT_EQ(ReadFile(row.second + ".A2.wav"), test::WavBytes(1, 4));
         } else {
             // By then the first entry had deleted it.
-            EXPECT_EQ(Run({}, 2), "1 file was not converted, and its source file was not deleted:\n" + row.second +
-                                      ": the source file cannot be opened (" + kNoSuchFile + ")");
+            EXPECT_EQ(Run({}, 2), "1 file was not converted:\n" + row.second + ": the file is missing");
         }
         EXPECT_FALSE(together);
         EXPECT_FALSE(fs::exists(a));
@@ -1136,7 +1137,8 @@ TEST_F(QueueRunTest, AStopStartsNoMoreEntriesAndLetsTheRunningOnesEnd)
         const std::string c = Clip("c.avi");
         fs::create_directory(b + "_processed");
         window.entries = {a, b, c};
-        EXPECT_EQ(Run({}, jobs), "I/O error 183");
+        EXPECT_EQ(Run({}, jobs), "1 file was not converted:\n" + b + ": I/O error 183\n\nThe run stopped at " + b +
+                                     "; the rest of the queue, 1 file, was not converted");
         EXPECT_TRUE(fs::exists(a + "_processed" + Sep() + "a.avi.A2.wav"));
         EXPECT_FALSE(fs::exists(c + "_processed"));
         EXPECT_EQ(Runs().size(), 3u);

@@ -97,13 +97,13 @@ TEST_F(SplitCommandTest, FailuresGiveExitCodeOneAndTheList)
     WriteFile(clips / "b.avi", test::AviBytes(2));
     const Result r = Split("--no-subdir --delete missing.avi a.avi b.avi");
     EXPECT_EQ(r.code, 1);
-    const std::string missing = ": the source file cannot be opened (No such file or directory)";
+    const std::string missing = ": the file is missing";
     EXPECT_EQ(r.out, "[1/3] not converted " + (clips / "missing.avi") + missing + "\n" + "[2/3] converted " +
                          (clips / "a.avi") + "\n[3/3] converted " + (clips / "b.avi") +
                          "; source kept because it has 2 audio streams; only the first is in the outputs\n");
-    EXPECT_EQ(r.err, "1 file was not converted, and its source file was not deleted:\n" + (clips / "missing.avi") +
-                         missing + "\n\n1 file was converted, but its source file was not deleted:\n" +
-                         (clips / "b.avi") + ": it has 2 audio streams; only the first is in the outputs\n");
+    EXPECT_EQ(r.err, "1 file was not converted:\n" + (clips / "missing.avi") + missing +
+                         "\n\n1 file was converted, but its source file was not deleted:\n" + (clips / "b.avi") +
+                         ": it has 2 audio streams; only the first is in the outputs\n");
     EXPECT_TRUE(fs::exists(clips / "a.avi.noaudio.avi"));
     EXPECT_FALSE(fs::exists(clips / "a.avi"));
     EXPECT_TRUE(fs::exists(clips / "b.avi"));
@@ -159,8 +159,7 @@ TEST_F(SplitCommandTest, ASignalEndsTheToolCleansUpKeepsTheSourceAndARerunConver
             ASSERT_EQ(std::system(command.c_str()), 0);
         }
         EXPECT_EQ(ReadFile(clips / "code"), std::to_string(128 + row.number) + "\n");
-        EXPECT_EQ(ReadFile(clips / "err"), "1 file was not converted, and its source file was not deleted:\n" +
-                                               (clips / "a.avi") +
+        EXPECT_EQ(ReadFile(clips / "err"), "1 file was not converted; its source file was kept:\n" + (clips / "a.avi") +
                                                ": the run was interrupted\n\nquorvil-split was interrupted by signal " +
                                                std::to_string(row.number) + "\n");
         EXPECT_FALSE(ProgramRunning(app / "vdub"));
@@ -289,18 +288,21 @@ TEST_F(SplitCommandTest, AReaderThatWentAwayStopsNothingAndTheExitCodeStillTells
     EXPECT_TRUE(fs::exists(clips / "a.avi.A2.wav"));
     EXPECT_TRUE(fs::exists(clips / "b.avi.A2.wav"));
     EXPECT_EQ(ReadFile(clips / "err"),
-              "1 file was not converted, and its source file was not deleted:\n" + (clips / "missing.avi") +
-                  ": the source file cannot be opened (" + std::strerror(ENOENT) + ")\n" +
+              "1 file was not converted:\n" + (clips / "missing.avi") + ": the file is missing\n" +
                   "quorvil-split: 3 lines could not be written to standard output: " + std::strerror(EPIPE) + "\n");
 }
 
-TEST_F(SplitCommandTest, AStoppedRunGivesExitCodeOne)
+TEST_F(SplitCommandTest, AStoppedRunNamesTheFileItStoppedAtAndGivesExitCodeOne)
 {
-    WriteFile(clips / "a.avi", test::AviBytes(1));
-    fs::create_directory(clips / "a.avi_processed");
-    const Result r = Split("a.avi");
+    for (const char* name : {"a.avi", "b.avi", "c.avi"})
+        WriteFile(clips / name, test::AviBytes(1));
+    fs::create_directory(clips / "b.avi_processed");
+    const Result r = Split("a.avi b.avi c.avi");
+    const std::string b = clips / "b.avi";
     EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(r.err, "I/O error 183\n");
+    EXPECT_EQ(r.out, "[1/3] converted " + (clips / "a.avi") + "\n[2/3] not converted " + b + ": I/O error 183\n");
+    EXPECT_EQ(r.err, "1 file was not converted:\n" + b + ": I/O error 183\n\nThe run stopped at " + b +
+                         "; the rest of the queue, 1 file, was not converted\n");
 }
 
 TEST_F(SplitCommandTest, Usage)
@@ -373,13 +375,12 @@ TEST_F(SplitCommandTest, OneJobAndThreeGiveTheSameOutputsLinesAndExitCode)
                        (clips / "a.avi") + "\n[3/6] converted " + two +
                        "; source kept because it has 2 audio streams; only the first is in the outputs\n" +
                        "[4/6] not converted " + mine + ": " + mine + ".wav exists; Quorvil will not overwrite it\n" +
-                       "[5/6] not converted " + gone +
-                       ": the source file cannot be opened (No such file or directory)\n[6/6] converted " +
-                       (clips / "b.avi") + "\n");
-    EXPECT_EQ(err, "3 files were not converted, and their source files were not deleted:\n" + late +
+                       "[5/6] not converted " + gone + ": the file is missing\n[6/6] converted " + (clips / "b.avi") +
+                       "\n");
+    EXPECT_EQ(err, "2 files were not converted; their source files were kept:\n" + late +
                        ": vdub ended with exit code 1\n" + mine + ": " + mine +
-                       ".wav exists; Quorvil will not overwrite it\n" + gone +
-                       ": the source file cannot be opened (No such file or directory)\n\n"
+                       ".wav exists; Quorvil will not overwrite it\n\n1 file was not converted:\n" + gone +
+                       ": the file is missing\n\n"
                        "1 file was converted, but its source file was not deleted:\n" +
                        two + ": it has 2 audio streams; only the first is in the outputs\n");
     const auto size = [](const std::string& bytes) { return " " + std::to_string(bytes.size()); };
@@ -408,7 +409,7 @@ TEST_F(SplitCommandTest, ASignalDuringTwoJobsEndsBothToolsAndKeepsBothSources)
     EXPECT_EQ(runs[0].tool, "vdub");
     EXPECT_EQ(runs[1].tool, "vdub");
     EXPECT_EQ(ReadFile(clips / "code"), "143\n");
-    EXPECT_EQ(ReadFile(clips / "err"), "2 files were not converted, and their source files were not deleted:\n" +
+    EXPECT_EQ(ReadFile(clips / "err"), "2 files were not converted; their source files were kept:\n" +
                                            (clips / "a.avi") + ": the run was interrupted\n" + (clips / "b.avi") +
                                            ": the run was interrupted\n\nquorvil-split was interrupted by signal 15\n");
     EXPECT_FALSE(ProgramRunning(app / "vdub"));

@@ -1,44 +1,12 @@
 #pragma once
 
 #include <exception>
-#include <limits>
 #include <string>
-#include <vector>
 
 #include "errors.h"
+#include "run_report.h"
 
 namespace quorvil {
-
-// What a run of the queue has to tell when it ends: the files not converted, the sources kept,
-// and what stopped it, each said only where it is true.
-class FailureReport {
-public:
-    // A file not converted. sourceKept: "Delete original file(s)" was on for it and the file
-    // exists, so it was kept rather than deleted; missing: there was no such file.
-    void NotConverted(const std::string& path, const std::string& reason, bool sourceKept, bool missing);
-    // A file converted whose source was to be deleted but was not, or was removed or replaced by
-    // someone else during its conversion, and why.
-    void SourceKept(const std::string& path, const std::string& reason);
-    // The error that stopped the run before its end.
-    void Stopped(const std::string& message) { stop_ = message; }
-
-    [[nodiscard]] bool Empty() const { return groups_.empty() && stop_.empty(); }
-
-    // The text, in at most maxLines lines: every heading and the stop are kept, and files that do
-    // not fit are counted in a line of their own group ("... and 12 more files were not converted").
-    [[nodiscard]] std::string Text(int maxLines = std::numeric_limits<int>::max()) const;
-
-private:
-    enum class Group { notConvertedKept, notConverted, convertedKept };
-    struct Listed {
-        Group group;
-        std::vector<std::string> lines;
-    };
-    void Add(Group group, const std::string& line);
-
-    std::vector<Listed> groups_;
-    std::string stop_;
-};
 
 // The error that ends a run with a report; what() is the whole text.
 class RunFailed : public Error {

@@ -5,7 +5,6 @@
 
 #include "errors.h"
 #include "failure_report.h"
-#include "file_ops.h"
 
 namespace quorvil {
 
@@ -20,21 +19,25 @@ public:
         report = {};
         entryOpen = false;
         listIndexStop.reset();
+        stopCause.reset();
         hookThrew = false;
     }
 
     void EntryStarted(int, const std::string& path) override
     {
         current_ = path;
-        missing_ = !StampOf(path).exists;
         entryOpen = true;
     }
 
     void EntryFinished(int index, const std::string& path, const EntryOutcome& outcome) override
     {
         entryOpen = false;
+        if (outcome.stoppedRun) {
+            stopCause = outcome.reason; // the window tells the error alone, as it was raised
+            return;
+        }
         if (!outcome.converted)
-            NotConverted(path, outcome.reason);
+            NotConverted(path, outcome.reason, outcome.sourceMissing);
         else if (!outcome.reason.empty())
             report.SourceKept(path, outcome.reason);
         const int total = form_.view_.EntryCount();
@@ -43,23 +46,22 @@ public:
     }
 
     // The entry under way when the run was stopped while its tool ran.
-    void Interrupted() { NotConverted(current_, "the run was interrupted"); }
+    void Interrupted() { NotConverted(current_, "the run was interrupted", false); }
 
-    void NotConverted(const std::string& path, const std::string& reason)
+    void NotConverted(const std::string& path, const std::string& reason, bool missing)
     {
-        const bool missing = path == current_ && missing_;
-        report.NotConverted(path, reason, !missing && form_.view_.DeleteOriginals(), missing);
+        report.NotConverted(path, reason, form_.view_.DeleteOriginals(), missing);
     }
 
     FailureReport report;
-    bool entryOpen = false;           // an entry has started and not finished
-    std::optional<int> listIndexStop; // the entry that was no longer in the queue
-    bool hookThrew = false;           // the run was stopped from the event processing
+    bool entryOpen = false;               // an entry has started and not finished
+    std::optional<int> listIndexStop;     // the entry that was no longer in the queue
+    std::optional<std::string> stopCause; // the error of the entry that could not begin
+    bool hookThrew = false;               // the run was stopped from the event processing
 
 private:
     QueueForm& form_;
     std::string current_;
-    bool missing_ = false;
 };
 
 QueueForm::QueueForm(QueueView& view, RunEnvironment environment)
@@ -127,7 +129,6 @@ void QueueForm::ProcessQueue()
     try {
         runner_.RunQueue(queue, [this] { Events(); });
     } catch (const Error& error) {
-        const bool listedBefore = !tally.report.Empty();
         std::string stop;
         if (tally.hookThrew) {
             if (tally.entryOpen)
@@ -135,12 +136,10 @@ void QueueForm::ProcessQueue()
             stop = interrupted_.value_or(error.what());
         } else if (tally.listIndexStop) {
             stop = ListIndexOutOfBoundsMessage(*tally.listIndexStop);
-        } else if (tally.entryOpen) {
+        } else if (tally.stopCause) {
             // The entry could not begin (its output directory or script): the run's closing words
             // end with that error, after the files listed before it.
-            const std::string text = error.what();
-            const std::size_t last = text.rfind("\n\n");
-            stop = listedBefore && last != std::string::npos ? text.substr(last + 2) : text;
+            stop = *tally.stopCause;
         }
         if (stop.empty() && tally.report.Empty())
             throw; // not the run's own closing words: nothing to put in other words
