@@ -66,7 +66,7 @@ private:
     // What is selected in the list, when the name field still shows just that selection: Qt
     // would read the field again, and a name with a double quote in it breaks its reading.
     // Otherwise the names typed. Folders are never files.
-    QStringList Chosen() const
+    QStringList Chosen()
     {
         QStringList files;
         const auto* view = findChild<QAbstractItemView*>("listView"); // its selection is the detail view's too
@@ -74,12 +74,20 @@ private:
         if (view && model && field_ && view->selectionModel()) {
             QStringList names;
             for (const QModelIndex& index : view->selectionModel()->selectedRows()) {
+                if (model->isDir(index))
+                    continue; // as the field shows the selection: folders left out
                 files << model->filePath(index);
                 names << model->fileName(index);
             }
             const QString shown = names.size() == 1 ? names.first() : "\"" + names.join("\" \"") + "\"";
-            if (names.isEmpty() || field_->text() != shown)
+            if (names.isEmpty() || field_->text() != shown) {
+                // Typing selects the typed names that exist, and Qt reads a selection before the
+                // field: the names that do not exist would be lost. Emptied, the selection leaves
+                // the field as it is.
+                if (!field_->text().isEmpty())
+                    view->selectionModel()->clearSelection();
                 files = selectedFiles();
+            }
         } else {
             files = selectedFiles();
         }
