@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QWindow>
 
 #include "form_design.h"
 
@@ -114,10 +115,13 @@ std::optional<QStringList> OpenDialogChooser::Choose(QWidget* parent)
     if (!lastFile_.isEmpty())
         dialog.selectFile(lastFile_);
     dialog.setWindowModality(Qt::ApplicationModal);
-    // Horizontally centred on the active window's screen, its top at a third of the free height.
+    // Horizontally centred on the active window's screen, its top at a third of the free height,
+    // the frame counted in: the window manager tells a window's frame only once it is shown, and
+    // frames the dialog as it frames the main window.
     if (QScreen* screen = parent ? parent->screen() : QGuiApplication::primaryScreen()) {
         const QRect free = screen->availableGeometry();
-        const QSize size = dialog.sizeHint();
+        const QMargins frame = parent && parent->windowHandle() ? parent->windowHandle()->frameMargins() : QMargins();
+        const QSize size = dialog.sizeHint().grownBy(frame);
         dialog.move(free.x() + (free.width() - size.width()) / 2, free.y() + (free.height() - size.height()) / 3);
     }
     const bool chosen = dialog.exec() == QDialog::Accepted;
