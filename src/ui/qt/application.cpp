@@ -1,8 +1,12 @@
 #include "application.h"
 
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
+#include <QDir>
 #include <QFileInfo>
 #include <QIcon>
 #include <QSettings>
@@ -21,14 +25,44 @@ namespace {
 
 TApplication* application = nullptr;
 
+// Where Qt's own settings (the file dialog's history) go: a folder of the process's own that goes
+// with it. Qt's display back ends end the process with exit() when the connection to the display
+// breaks (the X server gone, the session logged out), which ends no object on the stack: this one
+// is static, so that exit() removes the folder too.
+class SettingsFolder {
+public:
+    SettingsFolder()
+    {
+        std::string path = QDir::tempPath().toStdString() + "/quorvil-XXXXXX";
+        if (::mkdtemp(path.data()))
+            path_ = std::move(path);
+    }
+    ~SettingsFolder()
+    {
+        // Without Qt, which may be gone at exit(); a folder that cannot be removed has no one to tell.
+        std::error_code ignored;
+        if (!path_.empty())
+            std::filesystem::remove_all(path_, ignored);
+    }
+    SettingsFolder(const SettingsFolder&) = delete;
+    SettingsFolder& operator=(const SettingsFolder&) = delete;
+
+    // When none could be made, a place where no folder can be made: Qt's settings then go nowhere.
+    [[nodiscard]] std::string Path() const { return path_.empty() ? "/dev/null" : path_; }
+
+private:
+    std::string path_;
+};
+
 } // namespace
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv)
 {
     application = this;
     // Qt's file dialog keeps a history in its settings: here they live and die with the run.
+    static const SettingsFolder settings;
     for (const auto format : {QSettings::NativeFormat, QSettings::IniFormat})
-        QSettings::setPath(format, QSettings::UserScope, settings_.path());
+        QSettings::setPath(format, QSettings::UserScope, QString::fromStdString(settings.Path()));
     setApplicationName(QString::fromUtf8(design::kApplicationTitle));
     setApplicationVersion(QString::fromUtf8(design::kVersion));
     setWindowIcon(QIcon(":/icons/quorvil.png"));

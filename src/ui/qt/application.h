@@ -5,7 +5,6 @@
 
 #include <QApplication>
 #include <QStringList>
-#include <QTemporaryDir>
 
 namespace quorvil {
 
@@ -22,10 +21,6 @@ public:
 
     // What puts the error on screen: the error box by default; tests read it instead.
     std::function<void(const std::exception& error)> showError;
-
-private:
-    // Where Qt's own settings (the file dialog's history) go: nowhere that outlives the run.
-    QTemporaryDir settings_;
 };
 
 // The whole program: reads the command line (files for the queue, or --help, --version), then
