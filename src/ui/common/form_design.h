@@ -46,6 +46,8 @@ inline constexpr int kMainClientWidth = 581;
 inline constexpr int kMainClientHeight = 392; // below the menu bar
 inline constexpr int kPanelHeight = 44;
 inline constexpr int kStatusHeight = 19;
+// ListBox1 shows no caption; a screen reader names it after what it holds.
+inline constexpr std::string_view kListBox1Name = "Queue";
 
 // The controls on Panel1, in tab order.
 inline constexpr std::array<Control, 5> kPanelControls{{

@@ -31,8 +31,11 @@ QString Text(std::string_view text)
 
 TForm1::Services TForm1::DefaultServices()
 {
-    return {std::make_unique<OpenDialogChooser>(), RunEnvironment{}, [] { QCoreApplication::quit(); },
-            ShowOnLauncherEntry, {}};
+    return {std::make_unique<OpenDialogChooser>(),
+            RunEnvironment{},
+            [] { QCoreApplication::quit(); },
+            ShowOnLauncherEntry,
+            {}};
 }
 
 TForm1::TForm1(Services services) : services_(std::move(services)), queue_(*this, services_.environment)
@@ -57,6 +60,7 @@ void TForm1::CreateComponents()
     column->setSpacing(0);
     ListBox1 = new QueueListBox(
         client, [this](const QStringList& files) { AppendFiles(files); }, services_.typeAheadClock);
+    ListBox1->setAccessibleName(Text(design::kListBox1Name));
     Panel1 = new AnchoredPanel(client);
     column->addWidget(ListBox1, 1);
     column->addWidget(Panel1);
