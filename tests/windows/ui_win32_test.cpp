@@ -145,7 +145,8 @@ TEST_F(WindowsUiTest, TheMainWindowHasItsComponentsAsDesigned)
     EXPECT_EQ(GetWindow(form1->Handle, GW_OWNER), TApplication::Instance()->Handle()); // no task-bar button of its own
     EXPECT_EQ(Text(TApplication::Instance()->Handle()), "Quorvil");
     for (const auto& [control, text] :
-         std::vector<std::pair<HWND, std::string>>{{form1->Button1, "Add AVI files"},
+         std::vector<std::pair<HWND, std::string>>{{form1->ListBox1, "Queue"}, // unseen; a screen reader's name
+                                                   {form1->Button1, "Add AVI files"},
                                                    {form1->Button2, "Clear"},
                                                    {form1->CheckBox1, "Delete original file(s)"},
                                                    {form1->Button3, "Process Queue"},

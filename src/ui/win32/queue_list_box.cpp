@@ -3,6 +3,7 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
+#include "form_design.h"
 #include "form_support.h"
 
 namespace quorvil {
@@ -16,8 +17,9 @@ constexpr UINT_PTR kSubclassId = 1;
 QueueListBox::QueueListBox(HWND parent, int id, HFONT font, TypeAhead::Clock clock, std::function<void(HDROP)> dropped)
     : typeAhead_(std::move(clock)), dropped_(std::move(dropped))
 {
+    // A list box shows no window text; MSAA takes it as the list's name, for a screen reader.
     handle_ =
-        CreateControl(WS_EX_CLIENTEDGE, "LISTBOX", "",
+        CreateControl(WS_EX_CLIENTEDGE, "LISTBOX", std::string(design::kListBox1Name).c_str(),
                       WS_TABSTOP | WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | LBS_HASSTRINGS, parent, id, font);
     SetWindowSubclass(handle_, Subclass, kSubclassId, reinterpret_cast<DWORD_PTR>(this));
     DragAcceptFiles(handle_, TRUE);
