@@ -10,6 +10,7 @@
 #include "host.h"
 #include "queue_run.h"
 #include "run_report.h"
+#include "wildcards.h"
 
 namespace quorvil {
 
@@ -160,6 +161,7 @@ int RunSplitCommand(const std::vector<std::string>& arguments, std::ostream& out
         err << kUsage;
         return 2;
     }
+    files = ExpandWildcards(files);
 
     PrintProgress progress(out, err, static_cast<int>(files.size()));
     const auto signal = [&pendingSignal] { return pendingSignal ? pendingSignal() : 0; };
