@@ -530,6 +530,11 @@ private slots:
                 QPushButton* open = buttons->button(QDialogButtonBox::Open);
                 QVERIFY(open);
                 QTRY_VERIFY(model->rowCount(model->index(dir)) > 0);
+                // Typed into the field as a user types, with the focus there: the dialog writes its
+                // list's selection into a field without the focus, over what was typed.
+                QApplication::setActiveWindow(dialog);
+                name->setFocus(Qt::OtherFocusReason);
+                QTRY_VERIFY(name->hasFocus());
                 name->setText(typed); // as typed, without the completer's pop-up, which takes no keys here
                 QCoreApplication::processEvents();
                 enabled = open->isEnabled();
