@@ -745,8 +745,11 @@ TEST_F(ConversionTest, OnAFullDiskAndOnCameraCardsNothingIsLeftHalfDone)
         for (const auto& [mark, path] : {std::pair{"IMG", Q(image / "volume.img")}, {"DIR", Q(volume.path().string())}})
             for (std::size_t at; (at = mount.find(mark)) != std::string::npos;)
                 mount.replace(at, 3, path);
+        const std::string unmount = "umount " + Q(volume.path().string()) + " 2>/dev/null; losetup -j " +
+                                    Q(image / "volume.img") + " -O NAME -n | xargs -r losetup -d";
         if (std::system(("(" + mount + ") >/dev/null 2>&1").c_str()) != 0) {
             std::printf("skipped %s: it cannot be mounted here (not root, or without its tools)\n", row.name);
+            std::system(unmount.c_str()); // a loop device set up before the mount failed
             continue;
         }
         const std::string source = volume / "a.avi";
@@ -775,9 +778,7 @@ TEST_F(ConversionTest, OnAFullDiskAndOnCameraCardsNothingIsLeftHalfDone)
         }
         EXPECT_FALSE(fs::exists(source + ".wav"));
         ExpectNoLeftovers(volume.path());
-        std::system(("umount " + Q(volume.path().string()) + "; losetup -j " + Q(image / "volume.img") +
-                     " -O NAME -n | xargs -r losetup -d")
-                        .c_str());
+        std::system(unmount.c_str());
     }
 }
 
