@@ -204,6 +204,8 @@ bool TForm1::OnContextMenu(HWND window, LPARAM at)
 
 LRESULT TForm1::Message(UINT message, WPARAM wParam, LPARAM lParam)
 {
+    if (const std::optional<LRESULT> answer = defaultLook_.FormMessage(message))
+        return *answer;
     switch (message) {
     case WM_SIZE:
         OnSize(LOWORD(lParam), HIWORD(lParam));
@@ -237,15 +239,6 @@ LRESULT TForm1::Message(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_COMMAND:
         OnCommand(LOWORD(wParam), HIWORD(wParam), reinterpret_cast<HWND>(lParam));
         return 0;
-    case DM_GETDEFID:
-        return defaultLook_.DefaultId();
-    case FocusedButtonDefault::kFollowFocus:
-        defaultLook_.FollowFocus();
-        return 0;
-    case WM_MOUSEACTIVATE:
-        if (!TApplication::Instance()->TakesActivation(Handle))
-            return MA_NOACTIVATE;
-        break;
     case WM_CLOSE:
         // Closing the window by any means asks the application to end.
         queue_.Command([this] { Quit1Click(); });

@@ -83,6 +83,8 @@ void TForm2::Button1Click()
 
 LRESULT TForm2::Message(UINT message, WPARAM wParam, LPARAM lParam)
 {
+    if (const std::optional<LRESULT> answer = defaultLook_.FormMessage(message))
+        return *answer;
     switch (message) {
     case WM_COMMAND:
         // OK clicked, or Enter while it has the focus; Esc (IDCANCEL) does nothing.
@@ -90,15 +92,6 @@ LRESULT TForm2::Message(UINT message, WPARAM wParam, LPARAM lParam)
             HIWORD(wParam) == BN_CLICKED)
             Button1Click();
         return 0;
-    case DM_GETDEFID:
-        return defaultLook_.DefaultId();
-    case FocusedButtonDefault::kFollowFocus:
-        defaultLook_.FollowFocus();
-        return 0;
-    case WM_MOUSEACTIVATE:
-        if (!TApplication::Instance()->TakesActivation(Handle))
-            return MA_NOACTIVATE;
-        break;
     case WM_CLOSE:
         Button1Click(); // the close box hides the window; it lives until the application ends
         return 0;

@@ -115,6 +115,23 @@ LRESULT FocusedButtonDefault::DefaultId() const
     return MAKELRESULT(GetDlgCtrlID(focus), DC_HASDEFID);
 }
 
+std::optional<LRESULT> FocusedButtonDefault::FormMessage(UINT message)
+{
+    switch (message) {
+    case DM_GETDEFID:
+        return DefaultId();
+    case kFollowFocus:
+        FollowFocus();
+        return 0;
+    case WM_MOUSEACTIVATE:
+        if (!TApplication::Instance()->TakesActivation(form_))
+            return MA_NOACTIVATE;
+        return std::nullopt;
+    default:
+        return std::nullopt;
+    }
+}
+
 void RefreshPointer()
 {
     POINT at{};

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <initializer_list>
+#include <optional>
 #include <vector>
 
 #include <windows.h>
@@ -82,6 +83,10 @@ public:
     void FollowFocus() const;
     // The answer to DM_GETDEFID: the focused button, or none.
     [[nodiscard]] LRESULT DefaultId() const;
+
+    // What every form answers alike to DM_GETDEFID, kFollowFocus and WM_MOUSEACTIVATE (an offer of
+    // the activation the application may decline); nothing for any other message.
+    [[nodiscard]] std::optional<LRESULT> FormMessage(UINT message);
 
 private:
     HWND form_ = nullptr;
