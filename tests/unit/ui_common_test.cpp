@@ -217,6 +217,18 @@ TEST(FailureReport, LinesThatFitTheScreen)
     EXPECT_EQ(LinesThatFit(800, 13, 100), 53);
     EXPECT_EQ(LinesThatFit(800, 15, 100), 46);
     EXPECT_EQ(LinesThatFit(100, 13, 200), 5); // never fewer than a report needs
+
+    // Cut by what the box measures: 10 pixels a line, 50 of its own, on a screen of 400 or 60.
+    std::string tall;
+    for (int i = 0; i < 100; ++i)
+        tall += "line " + std::to_string(i) + "\n";
+    for (const auto& [room, lines] : {std::pair{400, 35}, std::pair{60, 5}}) {
+        const FittedErrorText fitted = FitErrorBoxText(Error(tall), 100, 10, [room = room](const std::string& text) {
+            return Lines(text) * 10 + 50 - room;
+        });
+        EXPECT_EQ(fitted.lines, lines) << room;
+        EXPECT_EQ(Lines(fitted.text), lines) << room;
+    }
 }
 
 TEST(StartArguments, HelpVersionAndFiles)
@@ -262,7 +274,8 @@ public:
     std::vector<std::string> errors;                // what the error box showed
     int ends = 0;                                   // how often the application was asked to end
     int events = 0;                                 // how often the window handled its events
-    std::vector<std::pair<bool, double>> runStates; // what the pointer and progress were told
+    std::vector<std::pair<bool, double>> runStates; // what the progress was told
+    std::vector<bool> pointers;                     // what the pointer was told
     std::function<void()> onEvents;                 // what the user does when the window answers
 
     int EntryCount() const override { return static_cast<int>(entries.size()); }
@@ -275,14 +288,22 @@ public:
     bool PlaceInSubdirectory() const override { return subdir; }
     bool DeleteOriginals() const override { return deleteOriginals; }
     void ShowError(const std::exception& error) override { errors.push_back(ErrorBoxText(error, 1000)); }
-    void EndApplication() override { ++ends; }
     void ProcessEvents() override
     {
         ++events;
         if (onEvents)
             onEvents();
     }
-    void ShowRun(bool running, double fraction) override { runStates.push_back({running, fraction}); }
+    void ShowBusyPointer(bool busy) override { pointers.push_back(busy); }
+    void AppendEntries(const std::vector<std::string>& paths) override
+    {
+        entries.insert(entries.end(), paths.begin(), paths.end());
+    }
+    void ClearEntries() override { entries.clear(); }
+    std::optional<int> SelectedEntry() const override { return std::nullopt; }
+    void RemoveEntry(int) override {}
+    std::optional<std::vector<std::string>> ChooseFiles() override { return std::nullopt; }
+    void ShowAbout() override {}
 };
 
 class QueueFormTest : public ::testing::Test {
@@ -306,6 +327,13 @@ protected:
                 nullptr, {}};
     }
 
+    struct NoChooser {};
+    FormServices<NoChooser> Services()
+    {
+        return {nullptr, Environment(), [this] { ++view.ends; },
+                [this](double fraction, bool running) { view.runStates.push_back({running, fraction}); }, {}};
+    }
+
     std::string Clip(const std::string& name)
     {
         test::WriteFile(clips / name, test::AviBytes(1));
@@ -322,7 +350,7 @@ protected:
 
 TEST_F(QueueFormTest, QuitDuringARunEndsTheApplicationOnlyOnceTheWholeQueueHasRun)
 {
-    QueueForm form(view, Environment());
+    QueueForm form(view, Services());
     view.entries = {Clip("a.avi"), Clip("b.avi")};
     int endsDuringRun = -1;
     bool endDueAtOnce = true;
@@ -348,7 +376,7 @@ TEST_F(QueueFormTest, QuitDuringARunEndsTheApplicationOnlyOnceTheWholeQueueHasRu
 
 TEST_F(QueueFormTest, TheOptionsAreReadWhenTheRunNeedsThem)
 {
-    QueueForm form(view, Environment());
+    QueueForm form(view, Services());
     view.entries = {Clip("a.avi")};
     view.subdir = true;
     waits = 1;
@@ -361,7 +389,7 @@ TEST_F(QueueFormTest, TheOptionsAreReadWhenTheRunNeedsThem)
 
 TEST_F(QueueFormTest, TheWindowAnswersBetweenEntriesAndAfterEachToolWhenNoToolWaits)
 {
-    QueueForm form(view, Environment());
+    QueueForm form(view, Services());
     view.entries = {Clip("a.avi"), Clip("b.avi"), Clip("c.avi")};
     form.Command([&] { form.ProcessQueue(); });
     EXPECT_EQ(calls.size(), 9u);
@@ -391,7 +419,7 @@ TEST_F(QueueFormTest, TheFailureMessageFitsEachCase)
     const std::string b = Clip("b.avi");
     view.entries = {a, gone, b};
     for (const bool deleteOriginals : {false, true}) {
-        QueueForm form(view, Environment());
+        QueueForm form(view, Services());
         view.deleteOriginals = deleteOriginals;
         view.errors.clear();
         form.Command([&] { form.ProcessQueue(); });
@@ -418,7 +446,7 @@ TEST_F(QueueFormTest, AStopIsSaidOnceAfterTheFilesListedBeforeIt)
     const std::string a = Clip("a.avi");
     view.entries = {a, a}; // the second finds the first one's output directory
     view.subdir = true;
-    QueueForm form(view, Environment());
+    QueueForm form(view, Services());
     form.Command([&] { form.ProcessQueue(); });
     ASSERT_EQ(view.errors.size(), 1u);
     // The first entry failed and took its directory back: the second one runs its tools too.
@@ -439,7 +467,7 @@ TEST_F(QueueFormTest, AStopIsSaidOnceAfterTheFilesListedBeforeIt)
 
 TEST_F(QueueFormTest, AnInterruptEndsTheToolAndTheApplicationWithoutAnErrorBox)
 {
-    QueueForm form(view, Environment());
+    QueueForm form(view, Services());
     view.entries = {Clip("a.avi"), Clip("b.avi")};
     waits = 1;
     bool hookThrew = false;
@@ -454,7 +482,8 @@ TEST_F(QueueFormTest, AnInterruptEndsTheToolAndTheApplicationWithoutAnErrorBox)
                                          throw;
                                      }
                                  },
-                                 nullptr, {}});
+                                 nullptr, {}},
+                          [this] { ++view.ends; }, {});
     view.onEvents = [&] { interrupted.Interrupt("Quorvil was ended by signal 15"); };
     interrupted.Command([&] { interrupted.ProcessQueue(); });
     EXPECT_TRUE(hookThrew);
@@ -471,7 +500,7 @@ TEST_F(QueueFormTest, AnInterruptEndsTheToolAndTheApplicationWithoutAnErrorBox)
 
 TEST_F(QueueFormTest, ThePointerAndProgressFollowTheRun)
 {
-    QueueForm form(view, Environment());
+    QueueForm form(view, Services());
     view.entries = {Clip("a.avi"), Clip("b.avi")};
     int nested = 0;
     view.onEvents = [&] {
@@ -482,6 +511,7 @@ TEST_F(QueueFormTest, ThePointerAndProgressFollowTheRun)
     EXPECT_EQ(calls.size(), 6u);
     EXPECT_EQ(view.runStates,
               (std::vector<std::pair<bool, double>>{{true, 0.0}, {true, 0.5}, {true, 1.0}, {false, 0.0}}));
+    EXPECT_EQ(view.pointers, (std::vector<bool>{true, false})); // set once, as a toolkit's pointer stack needs
 }
 
 } // namespace

@@ -40,4 +40,18 @@ int LinesThatFit(int availableHeight, int lineHeight, int boxPartsHeight)
     return std::max(kFewest, (availableHeight - boxPartsHeight) / lineHeight);
 }
 
+FittedErrorText FitErrorBoxText(const std::exception& error, int lines, int lineHeight,
+                                const std::function<int(const std::string&)>& overBy)
+{
+    const int fewest = LinesThatFit(0, lineHeight, 0);
+    const int step = std::max(1, lineHeight);
+    for (;;) {
+        std::string text = ErrorBoxText(error, lines);
+        const int over = overBy(text);
+        if (over <= 0 || lines <= fewest)
+            return {std::move(text), lines};
+        lines = std::max(fewest, lines - std::max(1, (over + step - 1) / step));
+    }
+}
+
 } // namespace quorvil

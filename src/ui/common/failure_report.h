@@ -1,6 +1,7 @@
 #pragma once
 
 #include <exception>
+#include <functional>
 #include <string>
 
 #include "errors.h"
@@ -26,5 +27,16 @@ private:
 // parts (caption, frame, button, margins) are taken off, in lines of the box's font; never fewer
 // than the few a report needs to say anything.
 [[nodiscard]] int LinesThatFit(int availableHeight, int lineHeight, int boxPartsHeight);
+
+// The error box's text cut until the box fits the screen, from `lines` lines: overBy(text) tells
+// how far the box showing that text, as the front end measures it, is taller than the room it has
+// (zero or less: it fits). Each cut takes off the lines the excess comes to, never going below the
+// fewest a report needs. Also gives the lines the text was cut to.
+struct FittedErrorText {
+    std::string text;
+    int lines = 0;
+};
+[[nodiscard]] FittedErrorText FitErrorBoxText(const std::exception& error, int lines, int lineHeight,
+                                              const std::function<int(const std::string&)>& overBy);
 
 } // namespace quorvil

@@ -36,6 +36,13 @@ struct Control {
 
 inline constexpr std::string_view kApplicationTitle = "Quorvil";
 
+// The forms' font; the table's pixels are laid out for its text height at 96 dpi (layout.h).
+struct Font {
+    std::string_view face;
+    int points;
+};
+inline constexpr Font kFormFont{"Tahoma", 8};
+
 // The application's version, from the top-level project().
 inline constexpr std::string_view kVersion = QUORVIL_VERSION;
 

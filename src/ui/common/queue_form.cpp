@@ -41,7 +41,7 @@ public:
         else if (!outcome.reason.empty())
             report.SourceKept(path, outcome.reason);
         const int total = form_.view_.EntryCount();
-        form_.view_.ShowRun(true, total > 0 ? std::min(1.0, static_cast<double>(index + 1) / total) : 1.0);
+        form_.ShowRun(true, total > 0 ? std::min(1.0, static_cast<double>(index + 1) / total) : 1.0);
         form_.Events();
     }
 
@@ -64,8 +64,10 @@ private:
     std::string current_;
 };
 
-QueueForm::QueueForm(QueueView& view, RunEnvironment environment)
-    : view_(view), runner_(std::move(environment)), tally_(std::make_unique<Tally>(*this))
+QueueForm::QueueForm(QueueView& view, RunEnvironment environment, std::function<void()> endApplication,
+                     std::function<void(double, bool)> showProgress)
+    : view_(view), endApplication_(std::move(endApplication)), showProgress_(std::move(showProgress)),
+      runner_(std::move(environment)), tally_(std::make_unique<Tally>(*this))
 {
     RunEnvironment& run = runner_.Environment();
     run.observer = tally_.get();
@@ -103,6 +105,29 @@ void QueueForm::Command(const std::function<void()>& command)
     EndIfDue();
 }
 
+void QueueForm::Add()
+{
+    if (const auto chosen = view_.ChooseFiles())
+        view_.AppendEntries(*chosen);
+}
+
+void QueueForm::DeleteSelected()
+{
+    if (const std::optional<int> selected = view_.SelectedEntry())
+        view_.RemoveEntry(*selected);
+}
+
+void QueueForm::ShowRun(bool running, double fraction)
+{
+    // While a tool runs the window goes on handling whatever the user does: the pointer says busy
+    // but usable, the task-bar entry shows how far the run is.
+    if (running != busy_)
+        view_.ShowBusyPointer(running);
+    busy_ = running;
+    if (showProgress_)
+        showProgress_(fraction, running);
+}
+
 void QueueForm::ProcessQueue()
 {
     if (runner_.Busy())
@@ -120,11 +145,11 @@ void QueueForm::ProcessQueue()
         [this] { return view_.PlaceInSubdirectory(); },
         [this] { return view_.DeleteOriginals(); },
     };
-    view_.ShowRun(true, 0.0);
+    ShowRun(true, 0.0);
     struct EndOfRun {
-        QueueView& view;
-        ~EndOfRun() { view.ShowRun(false, 0.0); }
-    } endOfRun{view_};
+        QueueForm& form;
+        ~EndOfRun() { form.ShowRun(false, 0.0); }
+    } endOfRun{*this};
 
     try {
         runner_.RunQueue(queue, [this] { Events(); });
@@ -168,7 +193,8 @@ void QueueForm::EndIfDue()
     if (!endRequested_ || runner_.Busy())
         return;
     endRequested_ = false;
-    view_.EndApplication();
+    if (endApplication_)
+        endApplication_();
 }
 
 } // namespace quorvil

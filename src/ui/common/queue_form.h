@@ -5,40 +5,65 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "queue_run.h"
+#include "type_ahead.h"
 
 namespace quorvil {
 
+// What a main window works with besides its controls; tests replace parts of it. The chooser is
+// the front end's open dialog.
+template <class Chooser> struct FormServices {
+    std::unique_ptr<Chooser> chooser;
+    RunEnvironment environment;
+    std::function<void()> endApplication; // asks the event loop to end
+    // Shows a run's progress on the application's task-bar entry (fraction, visible).
+    std::function<void(double, bool)> showProgress;
+    TypeAhead::Clock typeAheadClock; // empty: the machine's steady clock
+};
+
 // What the queue form's logic needs of a window and its application; each front end answers it
-// with its own controls.
+// with its own controls, one toolkit call each.
 class QueueView {
 public:
     virtual ~QueueView() = default;
 
-    // The list of queue entries (ListBox1), read live.
+    // The list of queue entries (ListBox1), read live, in the file system's encoding.
     [[nodiscard]] virtual int EntryCount() const = 0;
     [[nodiscard]] virtual std::optional<std::string> Entry(int index) const = 0;
+    virtual void AppendEntries(const std::vector<std::string>& paths) = 0;
+    virtual void ClearEntries() = 0;
+    [[nodiscard]] virtual std::optional<int> SelectedEntry() const = 0;
+    // Removes an entry and leaves none selected, as a Windows list box does: a second Delete does nothing.
+    virtual void RemoveEntry(int index) = 0;
+    // The open dialog (OpenDialog1): the files chosen, in its order; nothing when the user cancels.
+    [[nodiscard]] virtual std::optional<std::vector<std::string>> ChooseFiles() = 0;
+    virtual void ShowAbout() = 0;
     // "Place in subdirectory" (CheckBox2) and "Delete original file(s)" (CheckBox1), read live.
     [[nodiscard]] virtual bool PlaceInSubdirectory() const = 0;
     [[nodiscard]] virtual bool DeleteOriginals() const = 0;
 
     // The application's error display.
     virtual void ShowError(const std::exception& error) = 0;
-    // Asks the event loop to end.
-    virtual void EndApplication() = 0;
     // The application's pending-event processing: handles what is waiting and returns at once.
     virtual void ProcessEvents() = 0;
-    // A run's state beside the window's texts: the busy-but-usable pointer and the task-bar
-    // progress (the fraction of entries done) while running, neither afterwards.
-    virtual void ShowRun(bool running, double fraction) = 0;
+    // The busy-but-usable pointer over the application's windows while a run is under way.
+    virtual void ShowBusyPointer(bool busy) = 0;
 };
 
-// The queue form's logic, written once for both front ends: the Process Queue flow, the quit flow,
-// the error display around every command, and a stop asked for from outside (a signal).
+// The queue form's logic, written once for both front ends: the handlers of the window's commands,
+// the Process Queue flow, the quit flow, the error display around every command, and a stop asked
+// for from outside (a signal).
 class QueueForm {
 public:
-    explicit QueueForm(QueueView& view, RunEnvironment environment = {});
+    template <class Chooser>
+    QueueForm(QueueView& view, const FormServices<Chooser>& services)
+        : QueueForm(view, services.environment, services.endApplication, services.showProgress)
+    {
+    }
+    QueueForm(QueueView& view, RunEnvironment environment, std::function<void()> endApplication,
+              std::function<void(double, bool)> showProgress);
     ~QueueForm();
     QueueForm(const QueueForm&) = delete;
     QueueForm& operator=(const QueueForm&) = delete;
@@ -46,6 +71,12 @@ public:
     // Runs a command of the window: an error that escapes it goes to the error display, and an
     // end of the application that became due meanwhile is asked for once it has returned.
     void Command(const std::function<void()>& command);
+
+    // The window's commands: Add AVI files, Clear, Delete, About.
+    void Add();
+    void Clear() { view_.ClearEntries(); }
+    void DeleteSelected();
+    void About() { view_.ShowAbout(); }
 
     // Process Queue: converts the queue with the options read whenever the run needs them. The
     // window answers between entries and after each tool too, not only while a tool runs. Throws
@@ -68,8 +99,12 @@ private:
     class Tally;
     void Events();
     void EndIfDue();
+    void ShowRun(bool running, double fraction);
 
     QueueView& view_;
+    std::function<void()> endApplication_;
+    std::function<void(double, bool)> showProgress_;
+    bool busy_ = false;
     QueueRunner runner_;
     std::unique_ptr<Tally> tally_;
     bool endRequested_ = false;

@@ -42,4 +42,17 @@ const std::string& TypeAhead::Backspace(std::int64_t nowMs)
     return prefix_;
 }
 
+void SelectFirstBeginningWith(TypeAheadList& list, const std::string& prefix)
+{
+    if (prefix.empty())
+        return;
+    const int count = list.Count();
+    for (int i = 0; i < count; ++i) {
+        if (list.BeginsWith(i, prefix)) {
+            list.Select(i);
+            return;
+        }
+    }
+}
+
 } // namespace quorvil

@@ -12,8 +12,7 @@ namespace quorvil {
 // build one prefix, a longer pause starts a new one, Backspace takes back the last character.
 // The caller gives whole characters in its own encoding (one code-page byte, a double-byte pair,
 // a UTF-8 sequence): the prefix keeps their boundaries, so Backspace never splits or joins one.
-// Matching the prefix against the entries (first entry that begins with it, regardless of
-// case) is the front end's, in its own string type.
+// SelectFirstBeginningWith finds and selects the entry the prefix names.
 class TypeAhead {
 public:
     static constexpr std::int64_t kPauseMs = 500;
@@ -43,5 +42,20 @@ private:
     std::int64_t last_ = 0;
     bool started_ = false;
 };
+
+// A list searched by its type-ahead; each front end answers with its own control and strings.
+class TypeAheadList {
+public:
+    [[nodiscard]] virtual int Count() const = 0;
+    // Whether the entry begins with the prefix (in the encoding TypeAhead was given it) regardless of case.
+    [[nodiscard]] virtual bool BeginsWith(int index, const std::string& prefix) const = 0;
+    virtual void Select(int index) = 0;
+
+protected:
+    ~TypeAheadList() = default;
+};
+
+// Selects the first entry that begins with the prefix; an empty prefix selects nothing.
+void SelectFirstBeginningWith(TypeAheadList& list, const std::string& prefix);
 
 } // namespace quorvil

@@ -38,7 +38,7 @@ TForm1::Services TForm1::DefaultServices()
             {}};
 }
 
-TForm1::TForm1(Services services) : services_(std::move(services)), queue_(*this, services_.environment)
+TForm1::TForm1(Services services) : services_(std::move(services)), queue_(*this, services_)
 {
     setWindowTitle(Text(design::kMainCaption));
     OpenDialog1 = services_.chooser.get();
@@ -151,44 +151,6 @@ void TForm1::AppendFiles(const QStringList& paths)
         ListBox1->addItem(path);
 }
 
-void TForm1::Button1Click()
-{
-    if (const auto chosen = OpenDialog1->Choose(this))
-        AppendFiles(*chosen);
-}
-
-void TForm1::Button2Click()
-{
-    ListBox1->clear();
-}
-
-void TForm1::Delete1Click()
-{
-    const auto selected = ListBox1->selectedItems();
-    if (selected.isEmpty())
-        return;
-    delete ListBox1->takeItem(ListBox1->row(selected.first()));
-    // As a Windows list box does: nothing is selected afterwards, so a second Delete does nothing.
-    ListBox1->setCurrentItem(nullptr);
-    ListBox1->clearSelection();
-}
-
-void TForm1::Button3Click()
-{
-    queue_.ProcessQueue();
-}
-
-void TForm1::About1Click()
-{
-    if (aboutForm_)
-        aboutForm_->ShowAbout();
-}
-
-void TForm1::Quit1Click()
-{
-    queue_.RequestEnd();
-}
-
 void TForm1::changeEvent(QEvent* event)
 {
     QMainWindow::changeEvent(event);
@@ -218,6 +180,51 @@ std::optional<std::string> TForm1::Entry(int index) const
     return QFile::encodeName(entry->text()).toStdString();
 }
 
+void TForm1::AppendEntries(const std::vector<std::string>& paths)
+{
+    QStringList entries;
+    for (const std::string& path : paths)
+        entries << QFile::decodeName(QByteArray::fromStdString(path));
+    AppendFiles(entries);
+}
+
+void TForm1::ClearEntries()
+{
+    ListBox1->clear();
+}
+
+std::optional<int> TForm1::SelectedEntry() const
+{
+    const auto selected = ListBox1->selectedItems();
+    if (selected.isEmpty())
+        return std::nullopt;
+    return ListBox1->row(selected.first());
+}
+
+void TForm1::RemoveEntry(int index)
+{
+    delete ListBox1->takeItem(index);
+    ListBox1->setCurrentItem(nullptr);
+    ListBox1->clearSelection();
+}
+
+std::optional<std::vector<std::string>> TForm1::ChooseFiles()
+{
+    const auto chosen = OpenDialog1->Choose(this);
+    if (!chosen)
+        return std::nullopt;
+    std::vector<std::string> paths;
+    for (const QString& path : *chosen)
+        paths.push_back(QFile::encodeName(path).toStdString());
+    return paths;
+}
+
+void TForm1::ShowAbout()
+{
+    if (aboutForm_)
+        aboutForm_->ShowAbout();
+}
+
 bool TForm1::PlaceInSubdirectory() const
 {
     return CheckBox2->isChecked();
@@ -233,30 +240,17 @@ void TForm1::ShowError(const std::exception& error)
     TApplication::Instance()->ShowException(error);
 }
 
-void TForm1::EndApplication()
-{
-    if (services_.endApplication)
-        services_.endApplication();
-}
-
 void TForm1::ProcessEvents()
 {
     QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
-void TForm1::ShowRun(bool running, double fraction)
+void TForm1::ShowBusyPointer(bool busy)
 {
-    // While a tool runs the window goes on handling whatever the user does: the pointer says busy
-    // but usable, the task-bar entry shows how far the run is.
-    if (running != busyPointer_) {
-        if (running)
-            QApplication::setOverrideCursor(Qt::BusyCursor);
-        else
-            QApplication::restoreOverrideCursor();
-        busyPointer_ = running;
-    }
-    if (services_.showProgress)
-        services_.showProgress(fraction, running);
+    if (busy)
+        QApplication::setOverrideCursor(Qt::BusyCursor);
+    else
+        QApplication::restoreOverrideCursor();
 }
 
 } // namespace quorvil

@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <QMainWindow>
 #include <QStringList>
@@ -29,15 +30,7 @@ class TForm2;
 // (QueueForm); this class puts the design table on screen and feeds it the window's events.
 class TForm1 : public QMainWindow, private QueueView {
 public:
-    // What the window works with; tests replace parts of it.
-    struct Services {
-        std::unique_ptr<FileChooser> chooser;
-        RunEnvironment environment;
-        std::function<void()> endApplication; // asks the event loop to end
-        // Shows a run's progress on the application's task-bar entry (fraction, visible).
-        std::function<void(double, bool)> showProgress;
-        TypeAhead::Clock typeAheadClock; // empty: the machine's steady clock
-    };
+    using Services = FormServices<FileChooser>;
     [[nodiscard]] static Services DefaultServices();
 
     explicit TForm1(Services services = DefaultServices());
@@ -63,12 +56,12 @@ public:
     QAction* Clear1;
     FileChooser* OpenDialog1;
 
-    void Button1Click(); // Add
-    void Button2Click(); // Clear
-    void Button3Click(); // Process Queue
-    void Delete1Click();
-    void About1Click();
-    void Quit1Click();
+    void Button1Click() { queue_.Add(); }
+    void Button2Click() { queue_.Clear(); }
+    void Button3Click() { queue_.ProcessQueue(); }
+    void Delete1Click() { queue_.DeleteSelected(); }
+    void About1Click() { queue_.About(); }
+    void Quit1Click() { queue_.RequestEnd(); } // a run under way finishes its queue first
 
     // Appends paths to the queue, in order (the open dialog's answer, dropped files).
     void AppendFiles(const QStringList& paths);
@@ -91,17 +84,21 @@ private:
 
     [[nodiscard]] int EntryCount() const override;
     [[nodiscard]] std::optional<std::string> Entry(int index) const override;
+    void AppendEntries(const std::vector<std::string>& paths) override;
+    void ClearEntries() override;
+    [[nodiscard]] std::optional<int> SelectedEntry() const override;
+    void RemoveEntry(int index) override;
+    [[nodiscard]] std::optional<std::vector<std::string>> ChooseFiles() override;
+    void ShowAbout() override;
     [[nodiscard]] bool PlaceInSubdirectory() const override;
     [[nodiscard]] bool DeleteOriginals() const override;
     void ShowError(const std::exception& error) override;
-    void EndApplication() override;
     void ProcessEvents() override;
-    void ShowRun(bool running, double fraction) override;
+    void ShowBusyPointer(bool busy) override;
 
     Services services_;
     QueueForm queue_;
     TForm2* aboutForm_ = nullptr;
-    bool busyPointer_ = false;
 };
 
 } // namespace quorvil

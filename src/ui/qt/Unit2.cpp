@@ -42,7 +42,16 @@ TForm2::TForm2(QWidget* owner)
 
 void TForm2::ShowAbout()
 {
-    PlaceAtFirstShowing();
+    showing_.Show();
+}
+
+void TForm2::PlaceCentred()
+{
+    ShowCentred(this);
+}
+
+void TForm2::Reveal()
+{
     // Under Wayland only the compositor stacks and focuses windows, and raise() and activateWindow()
     // do nothing; a window mapped anew is put on top and focused. Its place is the compositor's
     // anyway there.
@@ -50,29 +59,21 @@ void TForm2::ShowAbout()
         hide();
     show();
     KeepOffTaskBar(this); // one task-bar entry for the application: the main window's
-    BringToFront();
-    Button1->setFocus();
-    PaintNow();
 }
 
-void TForm2::PlaceAtFirstShowing()
-{
-    // Centred on the primary screen at the first showing; later showings keep the place it had.
-    if (!shownBefore_)
-        ShowCentred(this);
-    shownBefore_ = true;
-}
-
-void TForm2::BringToFront()
+void TForm2::Raise()
 {
     raise();
     activateWindow();
 }
 
+void TForm2::FocusOk()
+{
+    Button1->setFocus();
+}
+
 void TForm2::PaintNow()
 {
-    // Shown from inside a run's wait, the window would otherwise get its first paint only at the
-    // wait's next turn, or the one after: it is drawn before the command returns.
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     if (windowHandle() && windowHandle()->isExposed())
         repaint();

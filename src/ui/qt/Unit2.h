@@ -2,13 +2,15 @@
 
 #include <QDialog>
 
+#include "about_form.h"
+
 class QLabel;
 class QPushButton;
 
 namespace quorvil {
 
 // The About window: modeless, one for the application's run, hidden rather than closed.
-class TForm2 : public QDialog {
+class TForm2 : public QDialog, private AboutView {
 public:
     explicit TForm2(QWidget* owner);
 
@@ -26,12 +28,13 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    // The steps of ShowAbout, each the platform's to do its own way.
-    void PlaceAtFirstShowing();
-    void BringToFront();
-    void PaintNow();
+    void PlaceCentred() override;
+    void Reveal() override;
+    void Raise() override;
+    void FocusOk() override;
+    void PaintNow() override;
 
-    bool shownBefore_ = false;
+    AboutShowing showing_{*this};
 };
 
 } // namespace quorvil

@@ -66,7 +66,7 @@ TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv)
     setApplicationName(QString::fromUtf8(design::kApplicationTitle));
     setApplicationVersion(QString::fromUtf8(design::kVersion));
     setWindowIcon(QIcon(":/icons/quorvil.png"));
-    setFont(QFont("Tahoma", 8));
+    setFont(QFont(QString::fromUtf8(design::kFormFont.face), design::kFormFont.points));
     showError = ShowErrorBox;
 }
 

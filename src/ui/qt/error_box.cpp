@@ -1,7 +1,5 @@
 #include "error_box.h"
 
-#include <algorithm>
-
 #include <QApplication>
 #include <QFontMetrics>
 #include <QGridLayout>
@@ -35,20 +33,16 @@ void ShowErrorBox(const std::exception& error)
                       2 * box.style()->pixelMetric(QStyle::PM_DefaultFrameWidth);
     const int lineHeight = QFontMetrics(box.font()).lineSpacing();
     const QString whole = QString::fromStdString(WithFullStop(error.what()));
-    const int fewest = LinesThatFit(0, lineHeight, 0);
     // Long lines wrap at a width the box chooses as it is shown: the box is measured as laid out,
     // and cut further until it fits, before it takes the user's input.
-    for (int lines = LinesThatFit(available, lineHeight, frame);;) {
-        const QString shown = QString::fromStdString(ErrorBoxText(error, lines));
+    (void)FitErrorBoxText(error, LinesThatFit(available, lineHeight, frame), lineHeight, [&](const std::string& text) {
+        const QString shown = QString::fromStdString(text);
         box.setText(shown);
         if (shown != whole && box.detailedText().isEmpty())
             box.setDetailedText(whole);
         box.show();
-        const int over = box.height() + frame - available;
-        if (over <= 0 || lines <= fewest)
-            break;
-        lines = std::max(fewest, lines - std::max(1, (over + lineHeight - 1) / lineHeight));
-    }
+        return box.height() + frame - available;
+    });
     box.exec();
 }
 

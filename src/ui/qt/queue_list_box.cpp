@@ -92,14 +92,14 @@ void QueueListBox::keyPressEvent(QKeyEvent* event)
     }
     const bool plain = !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
     if (plain && event->key() == Qt::Key_Backspace) {
-        Search(typeAhead_.Backspace());
+        SelectFirstBeginningWith(*this, typeAhead_.Backspace());
         return;
     }
     const QString text = event->text();
     if (plain && !text.isEmpty() && text.at(0).isPrint()) {
         // One character at a time, so that Backspace takes back exactly one.
         for (const char32_t code : text.toUcs4())
-            Search(typeAhead_.Type(QString::fromUcs4(&code, 1).toStdString()));
+            SelectFirstBeginningWith(*this, typeAhead_.Type(QString::fromUcs4(&code, 1).toStdString()));
         return;
     }
     QListWidget::keyPressEvent(event);
@@ -124,17 +124,9 @@ void QueueListBox::dropEvent(QDropEvent* event)
     dropped_(files);
 }
 
-void QueueListBox::Search(const std::string& utf8Prefix)
+bool QueueListBox::BeginsWith(int index, const std::string& utf8Prefix) const
 {
-    const QString prefix = QString::fromStdString(utf8Prefix);
-    if (prefix.isEmpty())
-        return;
-    for (int i = 0; i < count(); ++i) {
-        if (item(i)->text().startsWith(prefix, Qt::CaseInsensitive)) {
-            setCurrentRow(i);
-            return;
-        }
-    }
+    return item(index)->text().startsWith(QString::fromStdString(utf8Prefix), Qt::CaseInsensitive);
 }
 
 } // namespace quorvil

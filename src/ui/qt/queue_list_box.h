@@ -14,7 +14,7 @@ namespace quorvil {
 
 // ListBox1, the queue: single selection, type-ahead search, a right click that leaves the
 // selection alone, the context menu at the list's corner from the keyboard, files dropped on it.
-class QueueListBox : public QListWidget {
+class QueueListBox : public QListWidget, private TypeAheadList {
 public:
     QueueListBox(QWidget* parent, std::function<void(const QStringList&)> dropped, TypeAhead::Clock clock);
 
@@ -32,8 +32,9 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
-    // Selects the first entry that begins with the prefix, regardless of case.
-    void Search(const std::string& prefix);
+    [[nodiscard]] int Count() const override { return count(); }
+    [[nodiscard]] bool BeginsWith(int index, const std::string& utf8Prefix) const override;
+    void Select(int index) override { setCurrentRow(index); }
 
     std::function<void(const QStringList&)> dropped_;
     TypeAhead typeAhead_;

@@ -49,7 +49,7 @@ TForm1::Services TForm1::DefaultServices()
             {}};
 }
 
-TForm1::TForm1(Services services) : services_(std::move(services)), queue_(*this, services_.environment)
+TForm1::TForm1(Services services) : services_(std::move(services)), queue_(*this, services_)
 {
     OpenDialog1 = services_.chooser.get();
     RegisterClassOnce(kForm1Class, FormWindowProc<TForm1>, TApplication::Instance()->Icon(), COLOR_BTNFACE);
@@ -206,30 +206,18 @@ LRESULT TForm1::Message(UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (const std::optional<LRESULT> answer = defaultLook_.FormMessage(message))
         return *answer;
+    // The list has the focus whenever the window becomes active.
+    if (const auto answer = TApplication::Instance()->FormMessage(Handle, ListBox1, message, wParam, lParam))
+        return *answer;
     switch (message) {
     case WM_SIZE:
         OnSize(LOWORD(lParam), HIWORD(lParam));
         return 0;
-    case WM_ACTIVATE:
-        // The list has the focus whenever the window becomes active.
-        if (LOWORD(wParam) != WA_INACTIVE) {
-            TApplication::Instance()->FormActivated(Handle);
-            SetFocus(ListBox1);
-            return 0;
-        }
-        break;
     case WM_SYSCOMMAND:
         // Minimising the main window minimises the application: its task-bar button, both forms.
         if ((wParam & 0xFFF0) == SC_MINIMIZE) {
             TApplication::Instance()->Minimise();
             return 0;
-        }
-        break;
-    case WM_SETCURSOR:
-        // During a run: the busy-but-usable pointer over the application's windows.
-        if (queue_.RunUnderWay() && LOWORD(lParam) == HTCLIENT) {
-            SetCursor(LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_APPSTARTING)));
-            return TRUE;
         }
         break;
     case WM_CONTEXTMENU:
@@ -268,41 +256,6 @@ std::vector<std::string> TForm1::Entries() const
     return list_->Entries();
 }
 
-void TForm1::Button1Click()
-{
-    if (const auto chosen = OpenDialog1->Choose(Handle))
-        AppendFiles(*chosen);
-}
-
-void TForm1::Button2Click()
-{
-    SendMessageA(ListBox1, LB_RESETCONTENT, 0, 0);
-}
-
-void TForm1::Delete1Click()
-{
-    const auto selected = SendMessageA(ListBox1, LB_GETCURSEL, 0, 0);
-    if (selected != LB_ERR)
-        SendMessageA(ListBox1, LB_DELETESTRING, static_cast<WPARAM>(selected), 0);
-}
-
-void TForm1::Button3Click()
-{
-    queue_.ProcessQueue();
-}
-
-void TForm1::About1Click()
-{
-    if (aboutForm_)
-        aboutForm_->ShowAbout();
-}
-
-void TForm1::Quit1Click()
-{
-    // The end is asked for; a run under way finishes its queue first.
-    queue_.RequestEnd();
-}
-
 int TForm1::EntryCount() const
 {
     return list_->Count();
@@ -323,15 +276,38 @@ bool TForm1::DeleteOriginals() const
     return SendMessageA(CheckBox1, BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
 
+void TForm1::ClearEntries()
+{
+    SendMessageA(ListBox1, LB_RESETCONTENT, 0, 0);
+}
+
+std::optional<int> TForm1::SelectedEntry() const
+{
+    const auto selected = SendMessageA(ListBox1, LB_GETCURSEL, 0, 0);
+    if (selected == LB_ERR)
+        return std::nullopt;
+    return static_cast<int>(selected);
+}
+
+void TForm1::RemoveEntry(int index)
+{
+    SendMessageA(ListBox1, LB_DELETESTRING, static_cast<WPARAM>(index), 0);
+}
+
+std::optional<std::vector<std::string>> TForm1::ChooseFiles()
+{
+    return OpenDialog1->Choose(Handle);
+}
+
+void TForm1::ShowAbout()
+{
+    if (aboutForm_)
+        aboutForm_->ShowAbout();
+}
+
 void TForm1::ShowError(const std::exception& error)
 {
     TApplication::Instance()->ShowException(error);
-}
-
-void TForm1::EndApplication()
-{
-    if (services_.endApplication)
-        services_.endApplication();
 }
 
 void TForm1::ProcessEvents()
@@ -339,11 +315,9 @@ void TForm1::ProcessEvents()
     TApplication::Instance()->ProcessMessages();
 }
 
-void TForm1::ShowRun(bool running, double fraction)
+void TForm1::ShowBusyPointer(bool busy)
 {
-    if (services_.showProgress)
-        services_.showProgress(fraction, running);
-    RefreshPointer();
+    TApplication::Instance()->ShowBusyPointer(busy);
 }
 
 } // namespace quorvil

@@ -40,14 +40,7 @@ enum : int {
 // (QueueForm); this class puts the design table on screen and routes the window's messages to it.
 class TForm1 : private QueueView {
 public:
-    // What the window works with; tests replace parts of it.
-    struct Services {
-        std::unique_ptr<FileChooser> chooser;
-        RunEnvironment environment;
-        std::function<void()> endApplication; // asks the event loop to end
-        std::function<void(double, bool)> showProgress;
-        TypeAhead::Clock typeAheadClock; // empty: the machine's steady clock
-    };
+    using Services = FormServices<FileChooser>;
     [[nodiscard]] static Services DefaultServices();
 
     explicit TForm1(Services services = DefaultServices());
@@ -72,12 +65,12 @@ public:
     HMENU PopupMenu1 = nullptr;
     FileChooser* OpenDialog1 = nullptr;
 
-    void Button1Click(); // Add
-    void Button2Click(); // Clear
-    void Button3Click(); // Process Queue
-    void Delete1Click();
-    void About1Click();
-    void Quit1Click();
+    void Button1Click() { queue_.Add(); }
+    void Button2Click() { queue_.Clear(); }
+    void Button3Click() { queue_.ProcessQueue(); }
+    void Delete1Click() { queue_.DeleteSelected(); }
+    void About1Click() { queue_.About(); }
+    void Quit1Click() { queue_.RequestEnd(); } // a run under way finishes its queue first
 
     // Appends paths to the queue, in order.
     void AppendFiles(const std::vector<std::string>& paths);
@@ -105,12 +98,17 @@ private:
 
     [[nodiscard]] int EntryCount() const override;
     [[nodiscard]] std::optional<std::string> Entry(int index) const override;
+    void AppendEntries(const std::vector<std::string>& paths) override { AppendFiles(paths); }
+    void ClearEntries() override;
+    [[nodiscard]] std::optional<int> SelectedEntry() const override;
+    void RemoveEntry(int index) override;
+    [[nodiscard]] std::optional<std::vector<std::string>> ChooseFiles() override;
+    void ShowAbout() override;
     [[nodiscard]] bool PlaceInSubdirectory() const override;
     [[nodiscard]] bool DeleteOriginals() const override;
     void ShowError(const std::exception& error) override;
-    void EndApplication() override;
     void ProcessEvents() override;
-    void ShowRun(bool running, double fraction) override;
+    void ShowBusyPointer(bool busy) override;
 
     Services services_;
     FormFont font_;

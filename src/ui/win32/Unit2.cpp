@@ -2,7 +2,6 @@
 
 #include <string>
 
-#include "Mainfrm.h"
 #include "application.h"
 #include "form_design.h"
 
@@ -54,26 +53,34 @@ TForm2::~TForm2()
 
 void TForm2::ShowAbout()
 {
-    PlaceAtFirstShowing();
-    ShowWindow(Handle, SW_SHOW);
-    BringToFront();
-    SetFocus(Button1);
-    UpdateWindow(Handle);
+    showing_.Show();
 }
 
-void TForm2::PlaceAtFirstShowing()
+void TForm2::PlaceCentred()
 {
-    // Centred on the primary screen at the first showing; later showings keep the place it had.
-    if (!shownBefore_)
-        CentreOnPrimaryScreen(Handle);
-    shownBefore_ = true;
+    CentreOnPrimaryScreen(Handle);
 }
 
-void TForm2::BringToFront()
+void TForm2::Reveal()
+{
+    ShowWindow(Handle, SW_SHOW);
+}
+
+void TForm2::Raise()
 {
     SetWindowPos(Handle, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
     SetForegroundWindow(Handle);
     SetActiveWindow(Handle);
+}
+
+void TForm2::FocusOk()
+{
+    SetFocus(Button1);
+}
+
+void TForm2::PaintNow()
+{
+    UpdateWindow(Handle);
 }
 
 void TForm2::Button1Click()
@@ -85,6 +92,9 @@ LRESULT TForm2::Message(UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (const std::optional<LRESULT> answer = defaultLook_.FormMessage(message))
         return *answer;
+    // The OK button has the focus whenever the window becomes active.
+    if (const auto answer = TApplication::Instance()->FormMessage(Handle, Button1, message, wParam, lParam))
+        return *answer;
     switch (message) {
     case WM_COMMAND:
         // OK clicked, or Enter while it has the focus; Esc (IDCANCEL) does nothing.
@@ -95,21 +105,6 @@ LRESULT TForm2::Message(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_CLOSE:
         Button1Click(); // the close box hides the window; it lives until the application ends
         return 0;
-    case WM_ACTIVATE:
-        if (LOWORD(wParam) != WA_INACTIVE) {
-            TApplication::Instance()->FormActivated(Handle);
-            SetFocus(Button1);
-            return 0;
-        }
-        break;
-    case WM_SETCURSOR: {
-        const TForm1* main = TApplication::Instance()->MainForm;
-        if (main && main->RunUnderWay() && LOWORD(lParam) == HTCLIENT) {
-            SetCursor(LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_APPSTARTING)));
-            return TRUE;
-        }
-        break;
-    }
     case WM_CTLCOLORSTATIC:
         SetBkColor(reinterpret_cast<HDC>(wParam), GetSysColor(COLOR_BTNFACE));
         return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));

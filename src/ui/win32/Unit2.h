@@ -2,12 +2,13 @@
 
 #include <windows.h>
 
+#include "about_form.h"
 #include "form_support.h"
 
 namespace quorvil {
 
 // The About window: modeless, one for the application's run, hidden rather than closed.
-class TForm2 {
+class TForm2 final : private AboutView {
 public:
     explicit TForm2(HWND owner);
     ~TForm2();
@@ -28,13 +29,15 @@ public:
 private:
     template <class Form> friend LRESULT CALLBACK FormWindowProc(HWND, UINT, WPARAM, LPARAM);
     LRESULT Message(UINT message, WPARAM wParam, LPARAM lParam);
-    // The steps of ShowAbout.
-    void PlaceAtFirstShowing();
-    void BringToFront();
+    void PlaceCentred() override;
+    void Reveal() override;
+    void Raise() override;
+    void FocusOk() override;
+    void PaintNow() override;
 
     FormFont font_;
     FocusedButtonDefault defaultLook_{};
-    bool shownBefore_ = false;
+    AboutShowing showing_{*this};
 };
 
 } // namespace quorvil

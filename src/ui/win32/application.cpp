@@ -126,6 +126,31 @@ LRESULT CALLBACK TApplication::WindowProc(HWND window, UINT message, WPARAM wPar
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
+void TApplication::ShowBusyPointer(bool busy)
+{
+    busyPointer_ = busy;
+    RefreshPointer();
+}
+
+std::optional<LRESULT> TApplication::FormMessage(HWND form, HWND focus, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_ACTIVATE:
+        if (LOWORD(wParam) == WA_INACTIVE)
+            return std::nullopt;
+        lastActive_ = form;
+        SetFocus(focus);
+        return 0;
+    case WM_SETCURSOR:
+        if (!busyPointer_ || LOWORD(lParam) != HTCLIENT)
+            return std::nullopt;
+        SetCursor(LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_APPSTARTING)));
+        return TRUE;
+    default:
+        return std::nullopt;
+    }
+}
+
 void TApplication::Minimise()
 {
     if (!IsIconic(handle_))

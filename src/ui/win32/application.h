@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <functional>
+#include <optional>
 
 #include <windows.h>
 
@@ -52,9 +53,11 @@ public:
     TForm1* MainForm = nullptr;
     TForm2* AboutForm = nullptr;
 
-    // A form tells when it becomes active: restored from the task-bar button, the application
-    // activates the form that was active last.
-    void FormActivated(HWND form) { lastActive_ = form; }
+    // What every form answers alike: its activation, noted so that a restore from the task-bar
+    // button activates the form that was active last, and giving `focus` the keyboard focus; the
+    // busy pointer over it during a run. Nothing for any other message.
+    [[nodiscard]] std::optional<LRESULT> FormMessage(HWND form, HWND focus, UINT message, WPARAM wParam,
+                                                     LPARAM lParam);
 
     // Minimises the application, its task-bar button and both forms, noting the form that is active
     // now: hiding the forms one by one activates the others on the way.
@@ -68,6 +71,9 @@ public:
     void GiveActivationBack(HWND form);
     // A form's answer to an offer of the activation (WM_MOUSEACTIVATE): whether it takes it.
     [[nodiscard]] bool TakesActivation(HWND form) const;
+
+    // The busy-but-usable pointer over the application's windows during a run, shown at once.
+    void ShowBusyPointer(bool busy);
 
     // Shows a run's progress on the task-bar button, or takes it away.
     void ShowProgress(double fraction, bool visible) { taskbar_.Show(handle_, fraction, visible); }
@@ -85,6 +91,7 @@ private:
     HWND lastActive_ = nullptr;
     HWND restoreTo_ = nullptr; // while minimised
     HWND givenBack_ = nullptr; // until the user's next key or click, or the timer
+    bool busyPointer_ = false;
     TaskbarProgress taskbar_;
 };
 

@@ -57,6 +57,7 @@ private:
 struct Fit {
     const std::exception* error = nullptr;
     int lines = 0;
+    int lineHeight = 0;
     HHOOK hook = nullptr;
 };
 thread_local Fit fit;
@@ -83,9 +84,9 @@ void FitToScreen(HWND box)
         return static_cast<int>(area.bottom);
     };
     const int room = (inner.bottom - inner.top) - over;
-    std::string shown = ErrorBoxText(*fit.error, fit.lines);
-    for (int lines = fit.lines; lines > LinesThatFit(0, 1, 0) && height(shown) > room;)
-        shown = ErrorBoxText(*fit.error, --lines);
+    const std::string shown =
+        FitErrorBoxText(*fit.error, fit.lines, fit.lineHeight, [&](const std::string& cut) { return height(cut) - room; })
+            .text;
     const int shrink = (inner.bottom - inner.top) - std::min(room, height(shown));
     SelectObject(dc, old);
     ReleaseDC(text, dc);
@@ -132,20 +133,13 @@ void ShowErrorBox(const std::exception& error, HWND fallbackOwner)
     // A first cut by the lines' height at a width the box may choose; the box itself is measured
     // once it is laid out (FitToScreen).
     const int width = (free.right - free.left) / 2;
-    const int fewest = LinesThatFit(0, line, 0);
-    int lines = LinesThatFit(available, line, parts);
-    std::string text;
-    for (;;) {
-        text = ErrorBoxText(error, lines);
-        const int over = measure.Height(text, width) + parts - available;
-        if (over <= 0 || lines <= fewest)
-            break;
-        lines = std::max(fewest, lines - std::max(1, (over + line - 1) / line));
-    }
+    const FittedErrorText fitted =
+        FitErrorBoxText(error, LinesThatFit(available, line, parts), line,
+                        [&](const std::string& text) { return measure.Height(text, width) + parts - available; });
 
     const ModalScope modal;
-    fit = {&error, lines, SetWindowsHookExA(WH_CBT, WatchForTheBox, nullptr, GetCurrentThreadId())};
-    MessageBoxA(modal.Active() ? modal.Active() : fallbackOwner, text.c_str(),
+    fit = {&error, fitted.lines, line, SetWindowsHookExA(WH_CBT, WatchForTheBox, nullptr, GetCurrentThreadId())};
+    MessageBoxA(modal.Active() ? modal.Active() : fallbackOwner, fitted.text.c_str(),
                 std::string(design::kErrorBoxCaption).c_str(), MB_OK | MB_ICONSTOP);
     if (fit.hook)
         UnhookWindowsHookEx(fit.hook);

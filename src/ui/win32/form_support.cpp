@@ -1,6 +1,7 @@
 #include "form_support.h"
 
 #include <algorithm>
+#include <string>
 
 #include "application.h"
 #include "layout.h"
@@ -13,8 +14,9 @@ FormFont::FormFont()
     const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
     for (const int weight : {FW_NORMAL, FW_BOLD}) {
         const HFONT made =
-            CreateFontA(-MulDiv(8, dpi, 72), 0, 0, 0, weight, FALSE, FALSE, FALSE, ANSI_CHARSET, OUT_DEFAULT_PRECIS,
-                        CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, "Tahoma");
+            CreateFontA(-MulDiv(design::kFormFont.points, dpi, 72), 0, 0, 0, weight, FALSE, FALSE, FALSE, ANSI_CHARSET,
+                        OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
+                        std::string(design::kFormFont.face).c_str());
         (weight == FW_NORMAL ? normal_ : bold_) = made;
     }
     // The height of "0" in it decides the scaling of every position and size.

@@ -10,7 +10,7 @@
 
 namespace quorvil {
 
-// The forms' font, Tahoma 8 points in the ANSI character set at the screen's resolution, and the
+// The forms' font (design::kFormFont) in the ANSI character set at the screen's resolution, and the
 // scaling of the design table by the measured height of "0" in it. Owns its two fonts.
 class FormFont {
 public:

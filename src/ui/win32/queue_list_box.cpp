@@ -91,7 +91,7 @@ void QueueListBox::TypeAheadKey(WPARAM key)
 {
     if (key == VK_BACK) {
         leadByte_.clear();
-        Search(typeAhead_.Backspace());
+        SelectFirstBeginningWith(*this, typeAhead_.Backspace());
         return;
     }
     if (key < ' ')
@@ -105,7 +105,7 @@ void QueueListBox::TypeAheadKey(WPARAM key)
         BOOL lossy = FALSE;
         const int length = WideCharToMultiByte(CP_ACP, 0, &unit, 1, bytes, sizeof bytes, nullptr, &lossy);
         if (length > 0 && !lossy)
-            Search(typeAhead_.Type(std::string(bytes, static_cast<std::size_t>(length))));
+            SelectFirstBeginningWith(*this, typeAhead_.Type(std::string(bytes, static_cast<std::size_t>(length))));
         return;
     }
     // An ANSI window gets a double-byte character as two WM_CHAR messages, one byte each.
@@ -116,24 +116,20 @@ void QueueListBox::TypeAheadKey(WPARAM key)
     }
     const std::string character = leadByte_ + byte;
     leadByte_.clear();
-    Search(typeAhead_.Type(character));
+    SelectFirstBeginningWith(*this, typeAhead_.Type(character));
 }
 
-void QueueListBox::Search(const std::string& prefix)
+bool QueueListBox::BeginsWith(int index, const std::string& prefix) const
 {
-    if (prefix.empty())
-        return;
-    // The first entry that begins with the prefix, regardless of case.
-    const int count = Count();
-    for (int i = 0; i < count; ++i) {
-        const std::string text = Entry(i).value_or("");
-        if (text.size() >= prefix.size() &&
-            CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, text.c_str(), static_cast<int>(prefix.size()),
-                           prefix.c_str(), static_cast<int>(prefix.size())) == CSTR_EQUAL) {
-            SendMessageA(handle_, LB_SETCURSEL, static_cast<WPARAM>(i), 0);
-            return;
-        }
-    }
+    const std::string text = Entry(index).value_or("");
+    return text.size() >= prefix.size() &&
+           CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, text.c_str(), static_cast<int>(prefix.size()),
+                          prefix.c_str(), static_cast<int>(prefix.size())) == CSTR_EQUAL;
+}
+
+void QueueListBox::Select(int index)
+{
+    SendMessageA(handle_, LB_SETCURSEL, static_cast<WPARAM>(index), 0);
 }
 
 } // namespace quorvil

@@ -15,7 +15,7 @@ namespace quorvil {
 // scroll bar when needed and never a horizontal one, type-ahead search by whole characters of the
 // ANSI code page, no action on a double click, and files dropped on it from Explorer handed to
 // `dropped` (the drop is let go afterwards).
-class QueueListBox {
+class QueueListBox final : private TypeAheadList {
 public:
     QueueListBox(HWND parent, int id, HFONT font, TypeAhead::Clock clock, std::function<void(HDROP)> dropped);
     ~QueueListBox();
@@ -24,7 +24,7 @@ public:
 
     [[nodiscard]] HWND Handle() const { return handle_; }
 
-    [[nodiscard]] int Count() const;
+    [[nodiscard]] int Count() const override;
     // Entry i, or nothing when the list has no such entry.
     [[nodiscard]] std::optional<std::string> Entry(int index) const;
     [[nodiscard]] std::vector<std::string> Entries() const;
@@ -34,7 +34,8 @@ private:
     static LRESULT CALLBACK Subclass(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
                                      DWORD_PTR self);
     void TypeAheadKey(WPARAM key);
-    void Search(const std::string& prefix);
+    [[nodiscard]] bool BeginsWith(int index, const std::string& prefix) const override;
+    void Select(int index) override;
 
     HWND handle_ = nullptr;
     TypeAhead typeAhead_;
