@@ -105,13 +105,13 @@ void QueueForm::Command(const std::function<void()>& command)
     EndIfDue();
 }
 
-void QueueForm::Add()
+void QueueForm::Button1Click()
 {
     if (const auto chosen = view_.ChooseFiles())
         view_.AppendEntries(*chosen);
 }
 
-void QueueForm::DeleteSelected()
+void QueueForm::Delete1Click()
 {
     if (const std::optional<int> selected = view_.SelectedEntry())
         view_.RemoveEntry(*selected);

@@ -72,11 +72,13 @@ public:
     // end of the application that became due meanwhile is asked for once it has returned.
     void Command(const std::function<void()>& command);
 
-    // The window's commands: Add AVI files, Clear, Delete, About.
-    void Add();
-    void Clear() { view_.ClearEntries(); }
-    void DeleteSelected();
-    void About() { view_.ShowAbout(); }
+    // The window's commands, each run through Command() by the view.
+    void Button1Click(); // Add AVI files
+    void Button2Click() { view_.ClearEntries(); } // Clear, and the list's Clear1
+    void Button3Click() { ProcessQueue(); }       // Process Queue
+    void Delete1Click();
+    void About1Click() { view_.ShowAbout(); }
+    void Quit1Click() { RequestEnd(); } // a run under way finishes its queue first
 
     // Process Queue: converts the queue with the options read whenever the run needs them. The
     // window answers between entries and after each tool too, not only while a tool runs. Throws

@@ -116,16 +116,16 @@ void TForm1::CreateMenus()
 
 void TForm1::ConnectCommands()
 {
-    const auto command = [this](void (TForm1::*handler)()) {
-        return [this, handler] { queue_.Command([this, handler] { (this->*handler)(); }); };
+    const auto command = [this](void (QueueForm::*handler)()) {
+        return [this, handler] { queue_.Command([this, handler] { (queue_.*handler)(); }); };
     };
-    connect(Button1, &QPushButton::clicked, this, command(&TForm1::Button1Click));
-    connect(Button2, &QPushButton::clicked, this, command(&TForm1::Button2Click));
-    connect(Button3, &QPushButton::clicked, this, command(&TForm1::Button3Click));
-    connect(Quit1, &QAction::triggered, this, command(&TForm1::Quit1Click));
-    connect(About1, &QAction::triggered, this, command(&TForm1::About1Click));
-    connect(Delete1, &QAction::triggered, this, command(&TForm1::Delete1Click));
-    connect(Clear1, &QAction::triggered, this, command(&TForm1::Button2Click));
+    connect(Button1, &QPushButton::clicked, this, command(&QueueForm::Button1Click));
+    connect(Button2, &QPushButton::clicked, this, command(&QueueForm::Button2Click));
+    connect(Button3, &QPushButton::clicked, this, command(&QueueForm::Button3Click));
+    connect(Quit1, &QAction::triggered, this, command(&QueueForm::Quit1Click));
+    connect(About1, &QAction::triggered, this, command(&QueueForm::About1Click));
+    connect(Delete1, &QAction::triggered, this, command(&QueueForm::Delete1Click));
+    connect(Clear1, &QAction::triggered, this, command(&QueueForm::Button2Click));
 }
 
 void TForm1::LayOut()

@@ -56,13 +56,6 @@ public:
     QAction* Clear1;
     FileChooser* OpenDialog1;
 
-    void Button1Click() { queue_.Add(); }
-    void Button2Click() { queue_.Clear(); }
-    void Button3Click() { queue_.ProcessQueue(); }
-    void Delete1Click() { queue_.DeleteSelected(); }
-    void About1Click() { queue_.About(); }
-    void Quit1Click() { queue_.RequestEnd(); } // a run under way finishes its queue first
-
     // Appends paths to the queue, in order (the open dialog's answer, dropped files).
     void AppendFiles(const QStringList& paths);
 

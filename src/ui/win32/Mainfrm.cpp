@@ -164,16 +164,16 @@ bool TForm1::OnCommand(int id, int code, HWND control)
     static constexpr struct {
         int id;
         int code;
-        void (TForm1::*handler)();
+        void (QueueForm::*handler)();
     } routes[] = {
-        {kButton1, BN_CLICKED, &TForm1::Button1Click}, {kButton2, BN_CLICKED, &TForm1::Button2Click},
-        {kButton3, BN_CLICKED, &TForm1::Button3Click}, {kClear1, kMenu, &TForm1::Button2Click},
-        {kDelete1, kMenu, &TForm1::Delete1Click},      {kAbout1, kMenu, &TForm1::About1Click},
-        {kQuit1, kMenu, &TForm1::Quit1Click},
+        {kButton1, BN_CLICKED, &QueueForm::Button1Click}, {kButton2, BN_CLICKED, &QueueForm::Button2Click},
+        {kButton3, BN_CLICKED, &QueueForm::Button3Click}, {kClear1, kMenu, &QueueForm::Button2Click},
+        {kDelete1, kMenu, &QueueForm::Delete1Click},      {kAbout1, kMenu, &QueueForm::About1Click},
+        {kQuit1, kMenu, &QueueForm::Quit1Click},
     };
     for (const auto& route : routes) {
         if (route.id == id && route.code == code) {
-            queue_.Command([this, &route] { (this->*route.handler)(); });
+            queue_.Command([this, &route] { (queue_.*route.handler)(); });
             return true;
         }
     }
@@ -229,7 +229,7 @@ LRESULT TForm1::Message(UINT message, WPARAM wParam, LPARAM lParam)
         return 0;
     case WM_CLOSE:
         // Closing the window by any means asks the application to end.
-        queue_.Command([this] { Quit1Click(); });
+        queue_.Command([this] { queue_.Quit1Click(); });
         return 0;
     default:
         break;

@@ -65,13 +65,6 @@ public:
     HMENU PopupMenu1 = nullptr;
     FileChooser* OpenDialog1 = nullptr;
 
-    void Button1Click() { queue_.Add(); }
-    void Button2Click() { queue_.Clear(); }
-    void Button3Click() { queue_.ProcessQueue(); }
-    void Delete1Click() { queue_.DeleteSelected(); }
-    void About1Click() { queue_.About(); }
-    void Quit1Click() { queue_.RequestEnd(); } // a run under way finishes its queue first
-
     // Appends paths to the queue, in order.
     void AppendFiles(const std::vector<std::string>& paths);
     // Appends the files the shell handed over (a drop, the command line); the names it refused are

@@ -104,13 +104,13 @@ LRESULT CALLBACK TApplication::WindowProc(HWND window, UINT message, WPARAM wPar
         }
         if ((wParam & 0xFFF0) == SC_CLOSE) {
             if (self && self->MainForm)
-                self->MainForm->Quit1Click();
+                self->MainForm->RequestEnd();
             return 0;
         }
         break;
     case WM_CLOSE:
         if (self && self->MainForm)
-            self->MainForm->Quit1Click();
+            self->MainForm->RequestEnd();
         return 0;
     case WM_TIMER:
         if (wParam == kGiveBackTimer) {
@@ -202,7 +202,7 @@ void TApplication::HandleMessage(MSG& message)
     // Alt+F4 is the application's shortcut for Quit, from either form, while the main window is
     // enabled (a modal dialog disables it, and then Alt+F4 is the dialog's).
     if (ours && message.message == WM_SYSKEYDOWN && message.wParam == VK_F4 && IsWindowEnabled(MainForm->Handle)) {
-        MainForm->Quit1Click();
+        MainForm->RequestEnd();
         return;
     }
     // Tab, Shift+Tab, Enter and Space on the focused button, as in a dialog.
