@@ -343,7 +343,10 @@ void RunChannelCopy(const ChannelCopy& copy)
                       (outputFile.LastError().empty() ? sf_strerror(nullptr) : outputFile.LastError()));
     sf_command(output.get(), SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
 
-    const std::size_t chunkFrames = std::max<std::size_t>(1, kChunkBytes / frameBytes);
+    // No bigger than the soundtrack: the buffers are zeroed page by page, which would cost a short
+    // file more than copying it.
+    const auto chunkFrames = static_cast<std::size_t>(
+        std::max<std::uint64_t>(1, std::min<std::uint64_t>(frames, kChunkBytes / frameBytes)));
     std::vector<unsigned char> in(chunkFrames * frameBytes);
     std::vector<unsigned char> out(chunkFrames * static_cast<std::size_t>(bytesPerSample));
     ChunkWriter writer(
