@@ -71,7 +71,6 @@ public:
     // shown in the error box.
     void AddShellFiles(const ShellFiles& files);
     [[nodiscard]] std::vector<std::string> Entries() const;
-    [[nodiscard]] bool RunUnderWay() const { return queue_.RunUnderWay(); }
 
     // Shows the window with a show command, centred at its first showing.
     void Show(int showCommand);
