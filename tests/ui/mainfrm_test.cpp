@@ -1,6 +1,7 @@
 // The desktop windows, headless (QT_QPA_PLATFORM=offscreen), with fake tools for the runs.
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QElapsedTimer>
@@ -272,7 +273,7 @@ private slots:
     {
         QTest::keyClick(form1_->ListBox1, Qt::Key_F10, Qt::ShiftModifier);
         QVERIFY(form1_->PopupMenu1->isVisible());
-        QCOMPARE(form1_->PopupMenu1->pos(), form1_->ListBox1->mapToGlobal(QPoint(0, 0)));
+        QCOMPARE(form1_->PopupMenu1->pos(), form1_->ListBox1->viewport()->mapToGlobal(QPoint(0, 0)));
         form1_->PopupMenu1->close();
     }
 
@@ -448,9 +449,12 @@ private slots:
         QStringList filters;
         WhenShown<QFileDialog>(form1_, [&](QFileDialog* dialog) {
             title = dialog->windowTitle();
-            filters = dialog->nameFilters();
+            const auto* types = dialog->findChild<QComboBox*>("fileTypeCombo");
+            QVERIFY(types);
+            for (int i = 0; i < types->count(); ++i)
+                filters << types->itemText(i); // as shown
             dialog->setDirectory(dir);
-            dialog->selectNameFilter(filters.value(1));
+            dialog->selectNameFilter(dialog->nameFilters().value(1));
             auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
             QVERIFY(name);
             name->setText("not there yet.avi");
@@ -458,14 +462,14 @@ private slots:
         });
         const auto chosen = chooser.Choose(form1_);
         QCOMPARE(title, QString("Choose avi files"));
-        QCOMPARE(filters, (QStringList{"AVI Files (*.avi)", "All files (*.*)"}));
+        QCOMPARE(filters, (QStringList{"AVI Files", "All files (*.*)"}));
         QVERIFY(chosen);
         QCOMPARE(*chosen, QStringList{dir + "/not there yet.avi"});
 
         QString filter;
         QStringList preselected;
         WhenShown<QFileDialog>(form1_, [&](QFileDialog* dialog) {
-            filter = dialog->selectedNameFilter();
+            filter = dialog->findChild<QComboBox*>("fileTypeCombo")->currentText();
             preselected = dialog->selectedFiles();
             dialog->reject();
         });
@@ -478,32 +482,54 @@ private slots:
     {
         OpenDialogChooser chooser;
         const QString dir = QString::fromStdString(clips_->path().string());
-        const QStringList names{"b.avi", "dq\"uote.avi"};
+        QStringList names{"b.avi", "dq\"uote.avi"};
         for (const QString& name : names)
             Clip(name);
         QDir(dir).mkdir("folder.avi");
-        WhenShown<QFileDialog>(form1_, [&](QFileDialog* dialog) {
-            // Whatever fails below, the dialog closes and the test goes on.
-            const auto close =
-                qScopeGuard([dialog] { QMetaObject::invokeMethod(dialog, "reject", Qt::QueuedConnection); });
-            dialog->setDirectory(dir);
-            auto* view = dialog->findChild<QAbstractItemView*>(dialog->viewMode() == QFileDialog::Detail ? "treeView"
-                                                                                                         : "listView");
-            auto* model = dialog->findChild<QFileSystemModel*>();
-            QVERIFY(view && model);
-            QTRY_COMPARE(model->rowCount(model->index(dir)), 3); // the folder and the two files
+        // The dialog in dir; once its files and the folder are listed, select() chooses in its view.
+        const auto choose = [&](int files, const std::function<void(QAbstractItemView*, QFileSystemModel*)>& select) {
+            WhenShown<QFileDialog>(form1_, [&](QFileDialog* dialog) {
+                // Whatever fails below, the dialog closes and the test goes on.
+                const auto close =
+                    qScopeGuard([dialog] { QMetaObject::invokeMethod(dialog, "reject", Qt::QueuedConnection); });
+                dialog->setDirectory(dir);
+                auto* view = dialog->findChild<QAbstractItemView*>(
+                    dialog->viewMode() == QFileDialog::Detail ? "treeView" : "listView");
+                auto* model = dialog->findChild<QFileSystemModel*>();
+                QVERIFY(view && model);
+                QTRY_COMPARE(model->rowCount(model->index(dir)), files + 1);
+                select(view, model);
+                QMetaObject::invokeMethod(dialog, "accept"); // as the Open button does
+            });
+            return chooser.Choose(form1_);
+        };
+        auto chosen = choose(2, [&](QAbstractItemView* view, QFileSystemModel* model) {
             // A click on one, a Ctrl+click on the other, as the user chooses them.
             for (const QString& name : names) {
                 const QRect item = view->visualRect(model->index(dir + "/" + name));
                 QTest::mouseClick(view->viewport(), Qt::LeftButton,
                                   name == names.first() ? Qt::NoModifier : Qt::ControlModifier, item.center());
             }
-            QCOMPARE(dialog->findChild<QLineEdit*>("fileNameEdit")->text(), QString("\"b.avi\" \"dq\"uote.avi\""));
-            QMetaObject::invokeMethod(dialog, "accept"); // as the Open button does
+            QCOMPARE(view->window()->findChild<QLineEdit*>("fileNameEdit")->text(),
+                     QString("\"b.avi\" \"dq\"uote.avi\""));
         });
-        const auto chosen = chooser.Choose(form1_);
         QVERIFY(chosen);
         QCOMPARE(*chosen, (QStringList{dir + "/b.avi", dir + "/dq\"uote.avi"}));
+        // More names than the name field holds: it shows the first of them; all are taken.
+        for (int i = 0; i < 300; ++i) {
+            names << QString("%1%2.avi").arg(i).arg(QString(120, 'x'));
+            QFile(dir + "/" + names.back()).open(QIODevice::WriteOnly);
+        }
+        chosen = choose(302, [](QAbstractItemView* view, QFileSystemModel*) {
+            view->setFocus(); // as a click gives it: the field follows the selection
+            view->selectAll();
+        });
+        QVERIFY(chosen);
+        QStringList got = *chosen;
+        QStringList expected = names.replaceInStrings(QRegularExpression("^"), dir + "/");
+        got.sort();
+        expected.sort();
+        QCOMPARE(got, expected);
         // Qt's file dialog keeps a history; nothing of it outlives the run.
         QVERIFY(!QFile::exists(qEnvironmentVariable("XDG_CONFIG_HOME") + "/QtProject.conf"));
     }

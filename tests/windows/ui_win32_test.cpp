@@ -191,6 +191,12 @@ TEST_F(WindowsUiTest, TheMainWindowHasItsComponentsAsDesigned)
         EXPECT_EQ(PlaceOf(control).left, s(designed.place.left) + moved) << designed.name;
         EXPECT_EQ(PlaceOf(control).top, s(designed.place.top)) << designed.name;
     }
+    // Shorter than the panel and the bar: the panel stays docked on the bar, its top off the window.
+    SetWindowPos(form1->Handle, nullptr, 0, 0, outer.right - outer.left,
+                 outer.bottom - outer.top - client.bottom + s(40), SWP_NOMOVE | SWP_NOZORDER);
+    EXPECT_EQ(PlaceOf(form1->Panel1).bottom, PlaceOf(form1->StatusBar1).top);
+    SetWindowPos(form1->Handle, nullptr, 0, 0, outer.right - outer.left, outer.bottom - outer.top,
+                 SWP_NOMOVE | SWP_NOZORDER);
 
     // Tab order: the list, Add, Clear, Delete original, Process Queue, Place in subdirectory.
     HWND at = form1->ListBox1;

@@ -1,6 +1,7 @@
 #include "open_dialog.h"
 
 #include <QAbstractItemView>
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QEvent>
 #include <QFileDialog>
@@ -81,7 +82,8 @@ private:
                 names << model->fileName(index);
             }
             const QString shown = names.size() == 1 ? names.first() : "\"" + names.join("\" \"") + "\"";
-            if (names.isEmpty() || field_->text() != shown) {
+            // The field holds so many characters; a longer selection shows as its beginning.
+            if (names.isEmpty() || field_->text() != shown.left(field_->maxLength())) {
                 // Typing selects the typed names that exist, and Qt reads a selection before the
                 // field: the names that do not exist would be lost. Emptied, the selection leaves
                 // the field as it is.
@@ -110,6 +112,11 @@ std::optional<QStringList> OpenDialogChooser::Choose(QWidget* parent)
     for (const design::FileFilter& filter : design::kOpenDialogFilters)
         filters << QString::fromStdString(design::LabelWithPattern(filter));
     dialog.setNameFilters(filters);
+    // Qt reads each filter's patterns from its brackets; the list shows the labels as they are.
+    if (auto* types = dialog.findChild<QComboBox*>("fileTypeCombo")) {
+        for (int i = 0; i < types->count() && i < static_cast<int>(design::kOpenDialogFilters.size()); ++i)
+            types->setItemText(i, QString::fromUtf8(design::kOpenDialogFilters[i].label));
+    }
     if (!lastFilter_.isEmpty())
         dialog.selectNameFilter(lastFilter_);
     if (!lastFile_.isEmpty())

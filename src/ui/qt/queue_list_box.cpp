@@ -78,16 +78,17 @@ void QueueListBox::contextMenuEvent(QContextMenuEvent* event)
 {
     if (!contextMenu)
         return;
-    const QPoint at = event->reason() == QContextMenuEvent::Mouse ? event->globalPos() : mapToGlobal(QPoint(0, 0));
+    const QPoint at =
+        event->reason() == QContextMenuEvent::Mouse ? event->globalPos() : viewport()->mapToGlobal(QPoint(0, 0));
     contextMenu->popup(at);
     event->accept();
 }
 
 void QueueListBox::keyPressEvent(QKeyEvent* event)
 {
-    // Shift+F10 opens the context menu as the Menu key does, at the list's corner.
+    // Shift+F10 opens the context menu as the Menu key does, at the corner inside the list's frame.
     if (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier && contextMenu) {
-        contextMenu->popup(mapToGlobal(QPoint(0, 0)));
+        contextMenu->popup(viewport()->mapToGlobal(QPoint(0, 0)));
         return;
     }
     const bool plain = !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));

@@ -138,7 +138,7 @@ void TForm1::OnSize(int width, int height)
     const int panelHeight = font_.Scale(design::kPanelHeight);
     const int listHeight = std::max(0, height - statusHeight - panelHeight);
     MoveWindow(ListBox1, 0, 0, width, listHeight, TRUE);
-    panel_->SetBounds(0, listHeight, width, panelHeight);
+    panel_->SetBounds(0, height - statusHeight - panelHeight, width, panelHeight); // on the bar, even off the top
     MoveWindow(StatusBar1, 0, height - statusHeight, width, statusHeight, TRUE);
     // The grip is drawn at the bar's right end: where it was before is drawn anew too.
     InvalidateRect(StatusBar1, nullptr, TRUE);
