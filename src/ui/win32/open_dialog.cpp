@@ -1,10 +1,14 @@
 #include "open_dialog.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <string_view>
 
+#include <cderr.h>
 #include <commdlg.h>
 
+#include "errors.h"
 #include "form_design.h"
 #include "form_support.h"
 #include "layout.h"
@@ -12,6 +16,8 @@
 namespace quorvil {
 
 namespace {
+
+constexpr char kTooManyChosen[] = "Too many files were chosen at once; none were added. Choose fewer at a time";
 
 // The open dialog's hook: horizontally centred on the monitor of the window it was opened from,
 // its top at one third of the free height.
@@ -72,8 +78,21 @@ std::optional<std::vector<std::string>> OpenDialogChooser::Choose(HWND owner)
         chosen = GetOpenFileNameA(&request);
     }
     filterIndex_ = request.nFilterIndex;
-    if (!chosen)
-        return std::nullopt; // cancelled, or the choice did not fit: nothing is added, nothing shown
+    if (!chosen) {
+        const DWORD code = CommDlgExtendedError();
+        if (code == 0)
+            return std::nullopt; // cancelled
+        if (code == FNERR_BUFFERTOOSMALL)
+            throw Error(kTooManyChosen);
+        char text[64];
+        std::snprintf(text, sizeof text, "The file dialog failed (error 0x%04lX)", static_cast<unsigned long>(code));
+        throw Error(text);
+    }
+    // Wine reports success for a choice that does not fit: the field is full, its last name cut
+    // off and the list unended. An ended list has an empty name within the field.
+    if (std::string_view(buffer.data(), design::kOpenDialogNameBuffer).find(std::string_view("\0\0", 2)) ==
+        std::string_view::npos)
+        throw Error(kTooManyChosen);
 
     // One file: its full path. Several: the directory, then each name.
     const std::string directory = buffer.data();

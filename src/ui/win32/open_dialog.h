@@ -12,8 +12,8 @@ namespace quorvil {
 class FileChooser {
 public:
     virtual ~FileChooser() = default;
-    // The chosen files, full paths in the dialog's order; nothing when the user cancels or the
-    // dialog fails.
+    // The chosen files, full paths in the dialog's order; nothing when the user cancels. Throws
+    // Error when the dialog fails or the choice does not fit its name field: nothing is taken.
     [[nodiscard]] virtual std::optional<std::vector<std::string>> Choose(HWND owner) = 0;
 };
 
