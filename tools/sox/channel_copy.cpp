@@ -75,7 +75,7 @@ int BytesPerSample(int subtype)
 class ChunkWriter {
 public:
     // Writes a chunk's frames, or throws.
-    using Write = std::function<void(const std::vector<unsigned char>& chunk, std::size_t frames)>;
+    using Write = std::function<void(const ChunkBuffer& chunk, std::size_t frames)>;
 
     // Chunks are of up to `chunkBytes` bytes.
     ChunkWriter(Write write, std::size_t chunkBytes) : write_(std::move(write))
@@ -108,7 +108,7 @@ public:
 
     // Hands over a chunk of `frames` frames once the one before is written, and gives back that
     // one's buffer in its place. Throws what writing the one before threw.
-    void Put(std::vector<unsigned char>& chunk, std::size_t frames)
+    void Put(ChunkBuffer& chunk, std::size_t frames)
     {
         if (!thread_.joinable())
             return write_(chunk, frames);
@@ -133,7 +133,7 @@ private:
     Write write_;
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::vector<unsigned char> chunk_;
+    ChunkBuffer chunk_;
     std::size_t frames_ = 0;
     bool pending_ = false;
     bool stop_ = false;
@@ -345,12 +345,12 @@ void RunChannelCopy(const ChannelCopy& copy)
 
     // No bigger than the soundtrack: the buffers are zeroed page by page, which would cost a short
     // file more than copying it.
-    const auto chunkFrames = static_cast<std::size_t>(
-        std::max<std::uint64_t>(1, std::min<std::uint64_t>(frames, kChunkBytes / frameBytes)));
-    std::vector<unsigned char> in(chunkFrames * frameBytes);
-    std::vector<unsigned char> out(chunkFrames * static_cast<std::size_t>(bytesPerSample));
+    const auto chunkFrames =
+        static_cast<std::size_t>(std::max<std::uint64_t>(1, std::min<std::uint64_t>(frames, kChunkBytes / frameBytes)));
+    ChunkBuffer in(chunkFrames * frameBytes);
+    ChunkBuffer out(chunkFrames * static_cast<std::size_t>(bytesPerSample));
     ChunkWriter writer(
-        [&](const std::vector<unsigned char>& chunk, std::size_t n) {
+        [&](const ChunkBuffer& chunk, std::size_t n) {
             Deinterleave(chunk.data(), n, info.channels, bytesPerSample, copy.channel - 1, out.data());
             const auto bytes = static_cast<sf_count_t>(n * static_cast<std::size_t>(bytesPerSample));
             if (sf_write_raw(output.get(), out.data(), bytes) != bytes)

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -103,6 +104,19 @@ std::unique_ptr<File> OpenInput(const std::string& name)
 std::unique_ptr<File> FileOf(tool::NewFile& file)
 {
     return std::make_unique<FdFile>(static_cast<int>(file.handle()), false, &file);
+}
+
+void* AllocateChunkMemory(std::size_t bytes)
+{
+    void* memory = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+    if (memory == MAP_FAILED)
+        throw std::bad_alloc();
+    return memory;
+}
+
+void FreeChunkMemory(void* memory, std::size_t bytes) noexcept
+{
+    ::munmap(memory, bytes);
 }
 
 } // namespace sox

@@ -109,4 +109,14 @@ std::unique_ptr<File> FileOf(tool::NewFile& file)
     return std::make_unique<HandleFile>(reinterpret_cast<HANDLE>(file.handle()), false, &file);
 }
 
+void* AllocateChunkMemory(std::size_t bytes)
+{
+    return ::operator new(bytes);
+}
+
+void FreeChunkMemory(void* memory, std::size_t) noexcept
+{
+    ::operator delete(memory);
+}
+
 } // namespace sox
