@@ -67,8 +67,7 @@ protected:
 [[nodiscard]] std::unique_ptr<File> FileOf(tool::NewFile& file);
 
 // Memory for the chunks, its pages there from the start: on Linux made present in one call, where
-// the first reads would fault them in one by one, and neither zeroed twice (about a tenth of a run
-// on a soundtrack of a few minutes). Throws std::bad_alloc.
+// the first reads would fault them in one by one, and not zeroed twice. Throws std::bad_alloc.
 [[nodiscard]] void* AllocateChunkMemory(std::size_t bytes);
 void FreeChunkMemory(void* memory, std::size_t bytes) noexcept;
 

@@ -1,6 +1,7 @@
 #include "file_io.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <utility>
@@ -106,17 +107,54 @@ std::unique_ptr<File> FileOf(tool::NewFile& file)
     return std::make_unique<FdFile>(static_cast<int>(file.handle()), false, &file);
 }
 
+namespace {
+
+// Chunks of a megabyte or more lie in huge pages where the system has them to spare: one page to
+// clear and map where there would be 512.
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+
+bool InHugePages(std::size_t bytes)
+{
+    return bytes >= kHugePage / 2;
+}
+
+std::size_t MappedSize(std::size_t bytes)
+{
+    return InHugePages(bytes) ? (bytes + kHugePage - 1) / kHugePage * kHugePage : bytes;
+}
+
+} // namespace
+
 void* AllocateChunkMemory(std::size_t bytes)
 {
-    void* memory = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
-    if (memory == MAP_FAILED)
+    if (!InHugePages(bytes)) {
+        void* memory =
+            ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+        if (memory == MAP_FAILED)
+            throw std::bad_alloc();
+        return memory;
+    }
+    // Room to start on a huge page's boundary; what lies before and after goes back at once.
+    const std::size_t size = MappedSize(bytes);
+    void* room = ::mmap(nullptr, size + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (room == MAP_FAILED)
         throw std::bad_alloc();
+    const auto start = reinterpret_cast<std::uintptr_t>(room);
+    const std::uintptr_t aligned = (start + kHugePage - 1) / kHugePage * kHugePage;
+    if (aligned > start)
+        ::munmap(room, aligned - start);
+    ::munmap(reinterpret_cast<void*>(aligned + size), start + kHugePage - aligned);
+    void* memory = reinterpret_cast<void*>(aligned);
+    (void)::madvise(memory, size, MADV_HUGEPAGE);
+    // Present at once, in huge pages or, where there are none, in small ones; a kernel without the
+    // call leaves them to the first reads.
+    (void)::madvise(memory, size, MADV_POPULATE_WRITE);
     return memory;
 }
 
 void FreeChunkMemory(void* memory, std::size_t bytes) noexcept
 {
-    ::munmap(memory, bytes);
+    ::munmap(memory, MappedSize(bytes));
 }
 
 } // namespace sox
