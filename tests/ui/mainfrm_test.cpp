@@ -525,11 +525,9 @@ private slots:
             view->selectAll();
         });
         QVERIFY(chosen);
-        QStringList got = *chosen;
-        QStringList expected = names.replaceInStrings(QRegularExpression("^"), dir + "/");
-        got.sort();
-        expected.sort();
-        QCOMPARE(got, expected);
+        QCOMPARE(chosen->size(), names.size());
+        names.replaceInStrings(QRegularExpression("^"), dir + "/");
+        QCOMPARE(QSet<QString>(chosen->begin(), chosen->end()), QSet<QString>(names.begin(), names.end()));
         // Qt's file dialog keeps a history; nothing of it outlives the run.
         QVERIFY(!QFile::exists(qEnvironmentVariable("XDG_CONFIG_HOME") + "/QtProject.conf"));
     }
