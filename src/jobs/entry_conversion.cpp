@@ -77,6 +77,8 @@ EntryOutcome EntryConversion::Run()
         if (WhatIsAt(*output) == NameHolds::somethingElse)
             return {false, NotAFile(*output), false};
     }
+    // Whether the source is still there tells a later run whether what this entry made is to be taken back.
+    record_.Source(path_, sourceBefore);
 
     Assessment verdict;
     try {
@@ -88,10 +90,16 @@ EntryOutcome EntryConversion::Run()
     }
     CleanUp(verdict.converted);
     EntryOutcome outcome{verdict.converted, verdict.reason, false, verdict.tellAlways};
-    if (!verdict.converted || verdict.tellAlways)
+    if (!verdict.converted)
         return outcome;
+    if (verdict.tellAlways) {
+        Finish(false);
+        return outcome;
+    }
     if (!queue_.deleteOriginal()) {
         outcome.reason.clear(); // nothing was to be deleted: nothing to explain
+    } else if (outcome.reason.empty() && source.WriteProtected()) {
+        outcome.reason = "it is write-protected; Quorvil deletes no write-protected file";
     } else if (outcome.reason.empty()) {
         // The outputs and the names that lead to them on disk before their only other copy goes: a
         // power loss or a stick pulled just after must not leave the source gone and the outputs empty.
@@ -107,8 +115,9 @@ EntryOutcome EntryConversion::Run()
         if (const std::string why = FlushToDisk(durable); !why.empty()) {
             outcome.reason = "its outputs could not be put on disk: " + why;
         } else {
-            // Killed while it is moved aside to be removed, a later run puts it back.
-            record_.Source(path_, sourceBefore);
+            // Killed from here on, a later run keeps the outputs once the source is gone, and takes them
+            // back (putting the source back, should it be aside) while it is there.
+            record_.Deleting();
             record_.Save();
             if (const std::string removed = source.Remove(sourceBefore); !removed.empty()) {
                 outcome.reason = "its source file could not be deleted: " + removed;
@@ -116,23 +125,57 @@ EntryOutcome EntryConversion::Run()
                 outcome.sourceDeleted = true;
                 (void)FlushToDisk({sourceFolder}); // the removal itself: a power loss brings no source back
             }
-            record_.End();
         }
     }
+    Finish(outcome.sourceDeleted);
     return outcome;
+}
+
+// Quorvil's own output folder, named in the record before it exists.
+void EntryConversion::MakeOutputFolder()
+{
+    const std::string sub = OutputDirectory(path_);
+    const bool free = WhatIsAt(sub) == NameHolds::nothing;
+    if (free) {
+        record_.Folder(sub);
+        record_.Save();
+    }
+    try {
+        CreateDirectoryLevel(sub); // "I/O error 183" when something is there
+    } catch (...) {
+        if (free)
+            record_.Forget(sub);
+        throw;
+    }
+    madeDirectory_ = sub;
+    madeStamp_ = FolderStampAt(sub);
+    record_.Folder(sub);
+}
+
+// The user's file at an output's name goes aside, recorded first, so that the tool creates the name
+// (run by Quorvil, our tools never replace one) and a failed entry can put the file back. False, with
+// refused_ set, when it cannot be moved.
+bool EntryConversion::MoveAsideWhatIsAt(const std::string& output)
+{
+    if (WhatIsAt(output) != NameHolds::regularFile)
+        return true;
+    const MovedAside moved{output, NameAside(output), StampAt(output)};
+    record_.Aside(moved.path, moved.aside, moved.stamp);
+    record_.Save();
+    if (const std::string why = MoveNoReplace(moved.path, moved.aside); !why.empty()) {
+        refused_ = output + " could not be moved aside to be replaced: " + why;
+        return false;
+    }
+    asides_.push_back(moved);
+    return true;
 }
 
 // The output directory, the script, the three tools. The options are read when
 // each step needs them: a change made while a tool runs applies to the steps after it.
 void EntryConversion::RunSteps()
 {
-    if (queue_.subdir()) {
-        const std::string sub = OutputDirectory(path_);
-        CreateDirectoryLevel(sub);
-        madeDirectory_ = sub;
-        madeStamp_ = FolderStampAt(sub);
-        record_.Folder(sub);
-    }
+    if (queue_.subdir())
+        MakeOutputFolder();
     const bool videoSubdir = queue_.subdir();
     const std::string& scriptDir = slot_.ScriptDir();
     const std::string bytes = ScriptFileBytes(BuildScriptLines(path_, videoSubdir, rules_));
@@ -151,7 +194,7 @@ void EntryConversion::RunSteps()
     }
     if (!script_)
         throw Error(CannotCreateFileMessage(ScriptFile(scriptDir, slot_.number), busy));
-    record_.File(script_->path(), StampAt(script_->path()));
+    record_.Scratch(script_->path(), StampAt(script_->path()));
     record_.Save();
 
     static constexpr std::array<const char*, 3> roles = {"", " for the left channel", " for the right channel"};
@@ -170,6 +213,8 @@ void EntryConversion::RunSteps()
             refused_ = FolderReplacedReason();
             return;
         }
+        if (!MoveAsideWhatIsAt(step.output))
+            return;
         step.before = StampAt(step.output);
         ran_ = i + 1;
         try {
@@ -183,6 +228,13 @@ void EntryConversion::RunSteps()
         if (i == 0 && step.result != 0)
             return;
     }
+}
+
+const MadeFile* EntryConversion::Made(const std::string& path) const
+{
+    const auto found =
+        std::find_if(made_.begin(), made_.end(), [&path](const MadeFile& made) { return made.path == path; });
+    return found == made_.end() ? nullptr : &*found;
 }
 
 // The one place where tool results and outputs become an outcome. A tool may exit 0 after
@@ -205,8 +257,9 @@ EntryConversion::Assessment EntryConversion::Assess(const std::string& wav, cons
         const FileStamp after = StampAt(step.output);
         if (!after.exists || after.size == 0)
             return {false, step.output + " is missing or empty"};
-        if (after == step.before)
-            return {false, step.output + " was not written (it is left from before)"};
+        const MadeFile* made = Made(step.output);
+        if (!made || !IsStampedFile(after, made->stamp, KnownBy::state))
+            return {false, step.output + " is not the file its tool wrote (another program put a file at its name)"};
     }
     const WavCheck soundtrack = ReadWavFacts(wav);
     if (!soundtrack.facts)
@@ -261,21 +314,34 @@ EntryConversion::Assessment EntryConversion::Assess(const std::string& wav, cons
     return {true, {}};
 }
 
-// What a tool made is recorded as it ends, by the files' identity: a failed entry takes back those
-// files and no other, whatever has come to their names since. A file that was there before the entry
-// stays. A tool that failed or was ended may leave its temporary files, named after its process
-// (.vdub-PID-..., .sox-PID-...) in its outputs' folders: they go now.
+// What a tool made is recorded as it ends, by the files' identity as the tool recorded them before
+// naming them: a failed entry takes back those files and no other, whatever has come to their names
+// since. A tool not ours records nothing, and what stands at its outputs' names then is taken for its
+// own (nothing stood there as it began). A tool that failed or was ended may leave its temporary
+// files, named after its process (.vdub-PID-..., .sox-PID-...) in its outputs' folders: they go now.
 void EntryConversion::ToolEnded(std::size_t i, bool succeeded)
 {
     const Step& step = steps_[i];
+    const std::string wav = SoundtrackFile(path_);
     std::vector<std::string> outputs{step.output};
     if (i == 0)
-        outputs.push_back(SoundtrackFile(path_)); // nothing was there as the entry began
-    for (const std::string& output : outputs) {
-        const FileStamp now = StampAt(output);
-        if (now.exists && !(output == step.output && step.before.exists)) {
-            made_.push_back({output, now});
-            record_.File(output, now);
+        outputs.push_back(wav); // nothing was there as the entry began
+    const auto recordMade = [this, &wav](const std::string& path, const FileStamp& stamp) {
+        made_.push_back({path, stamp});
+        if (path == wav)
+            record_.Scratch(path, stamp);
+        else
+            record_.File(path, stamp);
+    };
+    const std::optional<std::vector<ToolOutput>> recorded =
+        step.end.pid > 0 ? ReadToolRecord(slot_.records, static_cast<std::uint64_t>(step.end.pid)) : std::nullopt;
+    if (recorded) {
+        for (const ToolOutput& output : *recorded)
+            recordMade(output.path, output.stamp);
+    } else {
+        for (const std::string& output : outputs) {
+            if (const FileStamp now = StampAt(output); now.exists && !(output == step.output && step.before.exists))
+                recordMade(output, now);
         }
     }
     record_.Save();
@@ -288,28 +354,35 @@ void EntryConversion::ToolEnded(std::size_t i, bool succeeded)
     }
 }
 
-// The soundtrack and the script go; a failed entry also takes back the outputs and the directory
-// it made, so that a retry finds the disk as it was. A directory that holds anything else stays.
+// The soundtrack and the script go. A failed entry also takes back the outputs and the directory it
+// made, and puts back what it moved aside, so that a retry finds the disk as it was; a directory that
+// holds anything else stays. A converted entry's outputs stay recorded until it is over (Finish).
 void EntryConversion::CleanUp(bool converted)
 {
     const std::string wav = SoundtrackFile(path_);
-    if (converted) {
-        // The outputs are the user's now, before anything is removed (the source perhaps): a later run
-        // must not take them back should this one be killed.
-        for (const MadeFile& file : made_) {
-            if (file.path != wav)
-                record_.Forget(file.path);
-        }
-        record_.Forget(madeDirectory_);
-        record_.Save();
-    }
     for (const MadeFile& file : made_) {
         if (file.path == wav || !converted)
-            (void)RemoveIfSame(file.path, file.stamp);
+            (void)RemoveIfSame(file.path, file.stamp, KnownBy::birth);
     }
     script_.reset();
-    if (!converted && !madeDirectory_.empty())
+    if (converted)
+        return;
+    if (!madeDirectory_.empty())
         RemoveEmptyFolder(madeDirectory_);
+    for (const MovedAside& moved : asides_)
+        (void)MoveNoReplace(moved.aside, moved.path);
+    record_.End();
+}
+
+// A converted entry is over: its outputs are the user's, and replace what stood at their names.
+void EntryConversion::Finish(bool sourceDeleted)
+{
+    if (!asides_.empty() && !sourceDeleted) {
+        record_.Over(); // from here on a later run keeps the outputs, whatever becomes of the source
+        record_.Save();
+    }
+    for (const MovedAside& moved : asides_)
+        (void)RemoveIfSame(moved.aside, moved.stamp);
     record_.End();
 }
 

@@ -26,9 +26,18 @@ struct Step {
     ToolEnd end;
 };
 
-// A file a tool of the entry made, as it was when the tool ended: only that file is ever taken back.
+// A file a tool of the entry made, as the tool recorded it before naming it (or, for a tool not ours,
+// as it was when the tool ended): only that file is ever taken back.
 struct MadeFile {
     std::string path;
+    FileStamp stamp;
+};
+
+// A file of the user's that stood at an output's name, moved aside before its tool ran: back when the
+// entry fails, gone once the entry's output has replaced it.
+struct MovedAside {
+    std::string path;
+    std::string aside;
     FileStamp stamp;
 };
 
@@ -80,10 +89,14 @@ private:
     };
 
     void RunSteps();
+    void MakeOutputFolder();
+    [[nodiscard]] bool MoveAsideWhatIsAt(const std::string& output);
     void ToolEnded(std::size_t step, bool succeeded);
+    [[nodiscard]] const MadeFile* Made(const std::string& path) const;
     Assessment Assess(const std::string& wav, const SourceFile& source, const FileStamp& sourceBefore,
                       const std::optional<StreamCensus>& census) const;
     void CleanUp(bool converted);
+    void Finish(bool sourceDeleted);
 
     std::string path_;
     const QueueAccess& queue_;
@@ -101,6 +114,7 @@ private:
     std::array<Step, 3> steps_;
     std::size_t ran_ = 0;
     std::vector<MadeFile> made_;
+    std::vector<MovedAside> asides_;
     std::string refused_; // why a step was not started: something not ours at its output's name
     EntryRecord record_;  // what made_ and madeDirectory_ hold, for a later run should this one be killed
 };

@@ -63,53 +63,86 @@ std::optional<RecordOwner> OwnerOfRecord(std::string name)
     return owner;
 }
 
-enum class Kind { file, folder, source };
+// What one record names, as read.
+struct RecordedEntry {
+    struct Line {
+        std::string path;
+        FileStamp file;
+        FolderStamp dir;
+        std::string aside;
+    };
+    std::optional<Line> source;
+    std::vector<Line> files, scratch, folders, asides;
+    bool deleting = false;
+    bool over = false;
+};
 
-// Reads a record written by Save(), line by line; a line cut short (a power loss) ends it.
+// Reads a record written by Save() or by a tool, line by line; a line cut short (a power loss) ends
+// it. Records of the first form have no birth times, and name a source only while removing it.
 class RecordReader {
 public:
     explicit RecordReader(std::string text) : text_(std::move(text)) {}
 
-    template <class Found> void Each(Found found)
+    RecordedEntry Read()
     {
-        if (!text_.starts_with(kHeader))
-            return;
+        RecordedEntry entry;
+        const bool withBirth = text_.starts_with(kHeader);
+        if (!withBirth && !text_.starts_with(kRecordHeaderWithoutBirth))
+            return entry;
         at_ = std::string(kHeader).size();
         while (at_ < text_.size()) {
             const std::string kind = Word();
-            if (kind == "file" || kind == "source") {
-                FileStamp stamp;
+            if (kind == "deleting" || kind == "over") {
+                (kind == "over" ? entry.over : entry.deleting) = true;
+                continue;
+            }
+            RecordedEntry::Line line;
+            if (kind == "folder") {
+                if (!Number(line.dir.volume) || !Number(line.dir.identity) || !Number(line.dir.born) ||
+                    !Number(line.dir.generation))
+                    break;
+                line.dir.exists = line.dir.identity != 0; // a folder named before it was made has no number
+            } else if (kind == "file" || kind == "scratch" || kind == "source" || kind == "aside") {
+                FileStamp& stamp = line.file;
                 stamp.exists = true;
-                if (!Number(stamp.volume) || !Number(stamp.identity) || !Number(stamp.size) || !Number(stamp.modified))
-                    return;
-                const std::optional<std::string> path = Path();
-                if (!path)
-                    return;
-                found(kind == "file" ? Kind::file : Kind::source, *path, stamp, FolderStamp{});
-            } else if (kind == "folder") {
-                FolderStamp stamp;
-                stamp.exists = true;
-                if (!Number(stamp.volume) || !Number(stamp.identity) || !Number(stamp.born) ||
-                    !Number(stamp.generation))
-                    return;
-                const std::optional<std::string> path = Path();
-                if (!path)
-                    return;
-                found(Kind::folder, *path, FileStamp{}, stamp);
+                if (!Number(stamp.volume) || !Number(stamp.identity) || !Number(stamp.size) ||
+                    !Number(stamp.modified) || (withBirth && !Number(stamp.born)))
+                    break;
             } else {
-                return;
+                break;
+            }
+            const std::optional<std::string> path = Path();
+            std::optional<std::string> aside;
+            if (!path || (kind == "aside" && !(aside = Path())))
+                break;
+            line.path = *path;
+            if (kind == "aside")
+                line.aside = *aside;
+            if (kind == "folder")
+                entry.folders.push_back(std::move(line));
+            else if (kind == "file")
+                entry.files.push_back(std::move(line));
+            else if (kind == "scratch")
+                entry.scratch.push_back(std::move(line));
+            else if (kind == "aside")
+                entry.asides.push_back(std::move(line));
+            else {
+                entry.source = std::move(line);
+                entry.deleting = entry.deleting || !withBirth;
             }
         }
+        return entry;
     }
 
 private:
+    // A word ends at a space or at the line's end.
     std::string Word()
     {
-        const std::size_t space = text_.find(' ', at_);
-        if (space == std::string::npos)
+        const std::size_t end = text_.find_first_of(" \n", at_);
+        if (end == std::string::npos)
             return {};
-        std::string word = text_.substr(at_, space - at_);
-        at_ = space + 1;
+        std::string word = text_.substr(at_, end - at_);
+        at_ = end + 1;
         return word;
     }
     template <class Integer> bool Number(Integer& value)
@@ -133,37 +166,77 @@ private:
     std::size_t at_ = 0;
 };
 
-// Takes back what one record names: files first, so that their folders may then be empty.
-// Takes back what records name: every file first, then the folders, so that a folder one record
-// names (a run's script folder, say) is empty once the files another names in it have gone.
+// Removes a file an entry made while it is that very file, also from under the name its removal had
+// moved it to when its run ended.
+void RemoveMade(const std::string& path, const FileStamp& stamp)
+{
+    if (!RemoveIfSame(path, stamp, KnownBy::birth).empty()) {
+        if (const std::string aside = FileAsideOf(path, stamp, KnownBy::birth); !aside.empty())
+            (void)RemoveIfSame(aside, stamp, KnownBy::birth);
+    }
+}
+
+// Whether an entry's outputs are the user's now: it was over, or it was deleting its source and the
+// source is gone. A source its run was moving aside to remove comes back first.
+bool OutputsAreTheUsers(const RecordedEntry& entry)
+{
+    if (entry.over)
+        return true;
+    if (!entry.source)
+        return false;
+    const RecordedEntry::Line& source = *entry.source;
+    if (const std::string aside = FileAsideOf(source.path, source.file, KnownBy::birth); !aside.empty())
+        (void)MoveNoReplace(aside, source.path);
+    if (!entry.deleting)
+        return false;
+    const FileStamp now = StampAt(source.path);
+    return !IsStampedFile(now, source.file, KnownBy::birth) && FileAsideOf(source.path, source.file).empty();
+}
+
+// Takes back what records name: every file first, then what was moved aside, then the folders, so
+// that a folder one record names (a run's script folder, say) is empty once the files another names
+// in it have gone. A file an entry whose outputs are the user's names stays, whatever other record
+// names it too (a tool's, whose removal a power loss undid).
 void TakeBack(const std::vector<std::string>& texts)
 {
-    std::vector<std::pair<std::string, FolderStamp>> folders;
+    std::vector<RecordedEntry> entries;
+    std::vector<bool> kept;
+    std::vector<std::string> users; // files that are the user's now
     for (const std::string& text : texts) {
-        RecordReader(text).Each([&](Kind kind, const std::string& path, const FileStamp& file, const FolderStamp& dir) {
-            switch (kind) {
-            case Kind::folder:
-                folders.emplace_back(path, dir);
-                break;
-            case Kind::file:
-                // Another file at the name, or none: it stays as it is. The file itself may be under
-                // the name it was being removed by when its run ended.
-                if (!RemoveIfSame(path, file).empty()) {
-                    if (const std::string aside = FileAsideOf(path, file); !aside.empty())
-                        (void)RemoveIfSame(aside, file);
-                }
-                break;
-            case Kind::source:
-                // A source whose run ended while removing it comes back; a name taken since keeps it aside.
-                if (const std::string aside = FileAsideOf(path, file); !aside.empty())
-                    (void)record_host::Rename(aside, path, false);
-                break;
-            }
-        });
+        entries.push_back(RecordReader(text).Read());
+        kept.push_back(OutputsAreTheUsers(entries.back()));
+        if (kept.back()) {
+            for (const RecordedEntry::Line& file : entries.back().files)
+                users.push_back(file.path);
+        }
+    }
+    const auto theUsers = [&users](const std::string& path) {
+        return std::find(users.begin(), users.end(), path) != users.end();
+    };
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        for (const RecordedEntry::Line& file : entries[i].scratch)
+            RemoveMade(file.path, file.file);
+        for (const RecordedEntry::Line& file : entries[i].files) {
+            if (!kept[i] && !theUsers(file.path))
+                RemoveMade(file.path, file.file);
+        }
+    }
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        // The user's file at the name again; or, the entry's output having replaced it, gone.
+        for (const RecordedEntry::Line& file : entries[i].asides) {
+            if (kept[i])
+                (void)RemoveIfSame(file.aside, file.file, KnownBy::birth);
+            else if (IsStampedFile(StampAt(file.aside), file.file, KnownBy::birth))
+                (void)MoveNoReplace(file.aside, file.path);
+        }
     }
     // A folder made later may lie inside one made earlier.
-    for (auto it = folders.rbegin(); it != folders.rend(); ++it)
-        record_host::RemoveFolderIfSame(it->first, it->second);
+    for (std::size_t i = entries.size(); i-- > 0;) {
+        if (kept[i])
+            continue;
+        for (auto it = entries[i].folders.rbegin(); it != entries[i].folders.rend(); ++it)
+            record_host::RemoveFolderIfSame(it->path, it->dir);
+    }
 }
 
 // The beginning of the names of the tools' records of a run: records of its owner, as its entries'.
@@ -173,6 +246,15 @@ std::string ToolRecordPrefix(const RecordPlace& place)
 }
 
 } // namespace
+
+bool IsStampedFolder(const FolderStamp& now, const FolderStamp& stamp)
+{
+    if (!now.exists || !stamp.exists || now.identity != stamp.identity)
+        return false;
+    if (stamp.born != 0 || stamp.generation != 0)
+        return now.born == stamp.born && now.generation == stamp.generation;
+    return now.volume == stamp.volume;
+}
 
 ToolRecords::ToolRecords(const RecordPlace& place)
 {
@@ -188,6 +270,19 @@ void RemoveToolRecord(const RecordPlace& place, std::uint64_t processId)
 {
     if (!place.folder.empty())
         DeleteFileQuietly(ToolRecordName(ToolRecordPrefix(place), processId));
+}
+
+std::optional<std::vector<ToolOutput>> ReadToolRecord(const RecordPlace& place, std::uint64_t processId)
+{
+    if (place.folder.empty())
+        return std::nullopt;
+    const std::optional<std::string> text = record_host::ReadRecord(ToolRecordName(ToolRecordPrefix(place), processId));
+    if (!text)
+        return std::nullopt;
+    std::vector<ToolOutput> outputs;
+    for (const RecordedEntry::Line& line : RecordReader(*text).Read().files)
+        outputs.push_back({line.path, line.file});
+    return outputs;
 }
 
 OwnerLock::OwnerLock(const std::string& folder, bool removeFolderWhenEmpty)
@@ -254,30 +349,55 @@ void EntryRecord::Folder(const std::string& path)
         name.pop_back(); // the folder itself, never what a link in its place leads to
     Forget(name);
     Made made;
-    made.folder = true;
+    made.kind = Kind::folder;
     made.path = name;
     made.dir = FolderStampAt(path);
-    if (made.dir.exists)
-        made_.push_back(std::move(made));
+    made_.push_back(std::move(made));
 }
 
 void EntryRecord::File(const std::string& path, const FileStamp& stamp)
 {
     Forget(path);
     if (stamp.exists)
-        made_.push_back({false, false, path, stamp, {}});
+        made_.push_back({Kind::file, path, stamp, {}, {}});
+}
+
+void EntryRecord::Scratch(const std::string& path, const FileStamp& stamp)
+{
+    Forget(path);
+    if (stamp.exists)
+        made_.push_back({Kind::scratch, path, stamp, {}, {}});
 }
 
 void EntryRecord::Source(const std::string& path, const FileStamp& stamp)
 {
     Forget(path);
-    made_.push_back({false, true, path, stamp, {}});
+    made_.push_back({Kind::source, path, stamp, {}, {}});
+}
+
+void EntryRecord::Aside(const std::string& path, const std::string& aside, const FileStamp& stamp)
+{
+    made_.push_back({Kind::aside, path, stamp, {}, aside});
+}
+
+void EntryRecord::Deleting()
+{
+    deleting_ = true;
+    named_ = false;
+}
+
+void EntryRecord::Over()
+{
+    over_ = true;
+    named_ = false;
 }
 
 void EntryRecord::Forget(const std::string& path)
 {
     std::erase_if(made_, [&path](const Made& made) {
-        return made.path == path || (made.folder && path.starts_with(made.path) && path.size() == made.path.size() + 1);
+        return made.kind != Kind::aside && made.kind != Kind::source &&
+               (made.path == path ||
+                (made.kind == Kind::folder && path.starts_with(made.path) && path.size() == made.path.size() + 1));
     });
 }
 
@@ -288,29 +408,52 @@ void EntryRecord::Save()
     std::ostringstream text;
     text << kHeader;
     for (const Made& made : made_) {
-        if (made.folder) {
+        switch (made.kind) {
+        case Kind::folder:
             text << "folder " << made.dir.volume << ' ' << made.dir.identity << ' ' << made.dir.born << ' '
                  << made.dir.generation << ' ' << made.path.size() << ' ' << made.path << '\n';
-            continue;
+            break;
+        case Kind::file:
+            text << RecordLine(made.file.volume, made.file.identity, made.file.size, made.file.modified, made.file.born,
+                               made.path);
+            break;
+        default: {
+            // The line of a file our tools write, under another first word.
+            const std::string line = RecordLine(made.file.volume, made.file.identity, made.file.size,
+                                                made.file.modified, made.file.born, made.path);
+            const char* kind = made.kind == Kind::scratch ? "scratch" : made.kind == Kind::source ? "source" : "aside";
+            text << kind << line.substr(line.find(' '), line.size() - line.find(' ') - 1);
+            if (made.kind == Kind::aside)
+                text << ' ' << made.aside.size() << ' ' << made.aside;
+            text << '\n';
         }
-        // A file's line is what our tools write of their outputs; a source's differs in its first word.
-        const std::string line =
-            RecordLine(made.file.volume, made.file.identity, made.file.size, made.file.modified, made.path);
-        text << (made.source ? "source" + line.substr(line.find(' ')) : line);
+        }
     }
+    if (deleting_)
+        text << "deleting\n";
+    if (over_)
+        text << "over\n";
     // A record that cannot be written leaves the entry as it would be without one.
     const std::string fresh = path_ + kNew;
     written_ = true;
-    if (!record_host::WriteDurably(fresh, text.str()) || !record_host::Rename(fresh, path_, true))
+    if (!record_host::WriteDurably(fresh, text.str()) || !record_host::Rename(fresh, path_, true)) {
         DeleteFileQuietly(fresh);
+        return;
+    }
+    if (!named_) {
+        record_host::FlushFolder(path_.substr(0, path_.find_last_of("/\\") + 1));
+        named_ = true;
+    }
 }
 
 void EntryRecord::End()
 {
     made_.clear();
+    deleting_ = over_ = false;
     if (written_)
         DeleteFileQuietly(path_);
     written_ = false;
+    named_ = false;
 }
 
 std::string TakeBackWhatDeadRunsLeft(const std::string& folder, const RecordOwner& self)
@@ -342,7 +485,7 @@ std::string TakeBackWhatDeadRunsLeft(const std::string& folder, const RecordOwne
         }
         // Taken under a name of our own first: of two runs that start at once, one takes it back.
         const std::string taken = folder + RecordName("undo", self);
-        if (!record_host::Rename(folder + name, taken, false))
+        if (!MoveNoReplace(folder + name, taken).empty())
             continue;
         if (std::optional<std::string> text = record_host::ReadRecord(taken))
             texts.push_back(std::move(*text));

@@ -80,11 +80,18 @@ struct FolderStamp {
     friend bool operator==(const FolderStamp&, const FolderStamp&) = default;
 };
 [[nodiscard]] FolderStamp FolderStampAt(const std::string& path);
+// Whether the folder now at a name is the folder stamped. Its number with its birth or generation
+// names it on any volume (a disk that came back after a power loss may have another number).
+[[nodiscard]] bool IsStampedFolder(const FolderStamp& now, const FolderStamp& stamp);
 
 // The record of one entry, a file of its own in the record folder whose name tells its owner,
 // rewritten whole (a new file, on disk, renamed over the old) at each Save(), so that a reader finds
-// the old state or the new one. The file goes when the object does: an entry that ended normally has
-// taken back what it was to. A record that cannot be written is given up; the entry runs on.
+// the old state or the new one. Every name the entry makes is in it before it exists, and stays until
+// the entry is over. A later run takes back what it names while the entry's source is there: the
+// files and folders it made, and the user's files it moved aside come back. Once the entry was
+// deleting its source and the source is gone, or once the entry is over, what it made is the user's.
+// The file goes when the object does: an entry that ended normally has taken back what it was to. A
+// record that cannot be written is given up; the entry runs on.
 class EntryRecord {
 public:
     // Keeps no record when folder is empty.
@@ -94,15 +101,27 @@ public:
     EntryRecord& operator=(const EntryRecord&) = delete;
 
     // What the entry made or is done with, noted here and written by Save(): a few writes per entry.
-    // A folder the entry made: removed, if empty, by a later run.
-    void Folder(const std::string& path);
-    // A file the entry made, as stamped: removed by a later run while it is still that very file.
-    void File(const std::string& path, const FileStamp& stamp);
-    // A source about to be removed, as checked: should the run end before it is gone, a later run
-    // puts it back under its name (a removal moves it aside first).
+    // The entry's source, as it began: what tells a later run whether the source is still there.
     void Source(const std::string& path, const FileStamp& stamp);
+    // A folder the entry is about to make, or has made: named before it exists (removed by a later run
+    // when it is empty), stamped once it does (removed when it is empty and still that folder).
+    void Folder(const std::string& path);
+    // A file the entry made, as stamped: removed by a later run while it is still that very file, by
+    // its birth where the system tells it (a power loss may have emptied it).
+    void File(const std::string& path, const FileStamp& stamp);
+    // A file the entry made for itself alone (the soundtrack, the script): removed in any case.
+    void Scratch(const std::string& path, const FileStamp& stamp);
+    // A file of the user's at path, as stamped, about to be moved to aside: put back by a later run
+    // unless the entry is over, removed when it is (the entry's output replaced it).
+    void Aside(const std::string& path, const std::string& aside, const FileStamp& stamp);
+    // The entry is about to delete its source: once the source is gone, its outputs are the user's.
+    void Deleting();
+    // The entry is over: its outputs are the user's, whatever became of its source.
+    void Over();
     // The entry is done with this file or folder: it is kept, or has gone.
     void Forget(const std::string& path);
+    // Writes the record. The first save, and one after Deleting() or Over(), is on disk, name and all,
+    // before it returns: what the entry does next may rely on it.
     void Save();
     // Removes the record: the entry has ended and taken back what it was to.
     void End();
@@ -111,16 +130,20 @@ public:
     [[nodiscard]] const std::string& Path() const { return path_; }
 
 private:
+    enum class Kind { file, scratch, source, folder, aside };
     struct Made {
-        bool folder = false;
-        bool source = false;
+        Kind kind = Kind::file;
         std::string path;
         FileStamp file;
         FolderStamp dir;
+        std::string aside;
     };
     std::string path_;
     std::vector<Made> made_;
+    bool deleting_ = false;
+    bool over_ = false;
     bool written_ = false;
+    bool named_ = false; // the record's name is on disk
 };
 
 // Our tools record each output before it takes its name, in a record of their own whose path begins
@@ -135,10 +158,18 @@ public:
 };
 // The record a tool of that process id wrote, removed once the entry's own record names its outputs.
 void RemoveToolRecord(const RecordPlace& place, std::uint64_t processId);
+// What a tool of that process id recorded of its outputs, each name with the file's stamp as the tool
+// was about to give it that name; nothing when the tool kept no record (it is not one of ours).
+struct ToolOutput {
+    std::string path;
+    FileStamp stamp;
+};
+[[nodiscard]] std::optional<std::vector<ToolOutput>> ReadToolRecord(const RecordPlace& place, std::uint64_t processId);
 
 // Takes back what the entries of runs that no longer run have left, as a failed entry takes back
 // what it made: each recorded file only while it is the file recorded, each recorded folder only when
-// it is then empty and the folder recorded; links are never followed. Records of running runs stay,
+// it is then empty and the folder recorded, each file moved aside back to its name; links are never
+// followed. What an entry over, or one whose source it deleted, made stays (EntryRecord). Records of running runs stay,
 // and so do records that are not the user's own regular files of a sane size; a warning then says
 // so (empty when none was left). Two runs that start at once take each record in turn, never both.
 [[nodiscard]] std::string TakeBackWhatDeadRunsLeft(const std::string& folder, const RecordOwner& self);
@@ -157,6 +188,8 @@ void SetToolEnvironment(const char* name, const std::string& value);
 [[nodiscard]] std::optional<std::string> ReadRecord(const std::string& path);
 [[nodiscard]] bool WriteDurably(const std::string& path, const std::string& bytes);
 [[nodiscard]] bool Rename(const std::string& from, const std::string& to, bool replace);
+// Puts the names in a folder on disk.
+void FlushFolder(const std::string& folder);
 void RemoveFolderIfSame(const std::string& path, const FolderStamp& stamp);
 // An owner's lock file: made at path and held, -1 when it cannot be; let go (and removed).
 [[nodiscard]] std::intptr_t TakeOwnerLock(const std::string& path);

@@ -157,9 +157,18 @@ bool Rename(const std::string& from, const std::string& to, bool replace)
 
 void RemoveFolderIfSame(const std::string& path, const FolderStamp& stamp)
 {
-    // rmdir removes only an empty folder, and never what a link leads to.
-    if (stamp.exists && FolderStampAt(path) == stamp)
+    // rmdir removes only an empty folder, and never what a link leads to. A folder recorded before it
+    // was made has no stamp: whatever folder is at its name is the one made.
+    const FolderStamp now = FolderStampAt(path);
+    if (now.exists && (!stamp.exists || IsStampedFolder(now, stamp)))
         (void)::rmdir(path.c_str());
+}
+
+void FlushFolder(const std::string& folder)
+{
+    const UniqueFd file(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (file.get() >= 0)
+        (void)::fsync(file.get());
 }
 
 std::intptr_t TakeOwnerLock(const std::string& path)

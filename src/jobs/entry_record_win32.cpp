@@ -132,11 +132,15 @@ bool Rename(const std::string& from, const std::string& to, bool replace)
     return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0));
 }
 
+// MoveFileEx's write-through puts a record's new name on disk.
+void FlushFolder(const std::string&) {}
+
 void RemoveFolderIfSame(const std::string& path, const FolderStamp& stamp)
 {
     // Checked and removed through one handle; the system removes only an empty folder.
+    // A folder recorded before it was made has no stamp: whatever folder is at its name is the one made.
     const UniqueHandle folder = OpenFolder(path, DELETE | FILE_READ_ATTRIBUTES);
-    if (!folder || !stamp.exists || !(StampOfOpen(folder.get()) == stamp))
+    if (!folder || (stamp.exists && !IsStampedFolder(StampOfOpen(folder.get()), stamp)))
         return;
     FILE_DISPOSITION_INFO disposition{TRUE};
     (void)SetFileInformationByHandle(folder.get(), FileDispositionInfo, &disposition, sizeof disposition);

@@ -48,9 +48,17 @@ struct FileStamp {
     std::int64_t modified = 0;  // in the platform's finest unit
     std::uint64_t identity = 0; // the file's number on its volume, where the platform gives one cheaply
     std::uint64_t volume = 0;   // the device or volume that number is on, where it is given
+    std::int64_t born = 0;      // when the file was made, where the system tells (else 0)
 
     friend bool operator==(const FileStamp&, const FileStamp&) = default;
 };
+
+// How a stamped file is known again at a name: by its whole state (the same file, unchanged since),
+// or by its birth (the same file, whatever has come of its bytes: a file a run made, which a power
+// loss may have emptied, on a volume that may since have another number). Where the system tells no
+// birth, a file is known by its state either way.
+enum class KnownBy { state, birth };
+[[nodiscard]] bool IsStampedFile(const FileStamp& now, const FileStamp& stamp, KnownBy knownBy);
 // The file a name leads to, through any link.
 [[nodiscard]] FileStamp StampOf(const std::string& path);
 // The file at a name itself: a link is not followed, and exists is set only for a regular file.
@@ -66,12 +74,23 @@ enum class NameHolds { nothing, regularFile, somethingElse };
 // system's words. On POSIX the file is first moved aside, under a hidden name beside it, so that the
 // file checked is the file removed; where the file system can neither rename without replacing nor
 // link (FAT and exFAT through FUSE), it is checked through an open descriptor and its name removed.
-[[nodiscard]] std::string RemoveIfSame(const std::string& path, const FileStamp& stamp);
+[[nodiscard]] std::string RemoveIfSame(const std::string& path, const FileStamp& stamp,
+                                       KnownBy knownBy = KnownBy::state);
 
 // The hidden name beside path under which a removal had put that very file aside when its process
 // ended before the file was gone; empty when there is none (always on Windows, which removes a file
 // without moving it).
-[[nodiscard]] std::string FileAsideOf(const std::string& path, const FileStamp& stamp);
+[[nodiscard]] std::string FileAsideOf(const std::string& path, const FileStamp& stamp,
+                                      KnownBy knownBy = KnownBy::state);
+
+// A hidden name beside path that no other file has, for a file moved aside (".quorvil-..."): chosen
+// before the move, so that a record names it first.
+[[nodiscard]] std::string NameAside(const std::string& path);
+
+// Renames a file without ever replacing what is at `to`, also where the file system has neither the
+// system's no-replace rename nor links (FAT, exFAT through FUSE: there the name is looked at just
+// before). Empty when done; else why not, in the system's words.
+[[nodiscard]] std::string MoveNoReplace(const std::string& from, const std::string& to);
 
 // Removes the regular files of a folder (given with its trailing separator, or empty for the
 // current one) whose names start with prefix; links, folders and other things stay.
@@ -111,6 +130,11 @@ public:
     // Whether the name still leads to this very file, or to nothing at all, or to another file.
     enum class AtName { same, nothing, other };
     [[nodiscard]] AtName StillAtItsName() const;
+
+    // Whether the file is write-protected: no one may write it (POSIX: no write permission; Windows:
+    // the read-only attribute), or the user running us may not. rm asks before removing such a file
+    // and Windows refuses: Quorvil keeps it.
+    [[nodiscard]] bool WriteProtected() const;
 
     // Removes the file at the source's name when it is this very file, still as `checked`, and the
     // name is not a link; else the name is left as it was. Empty when the file is gone, or on Windows

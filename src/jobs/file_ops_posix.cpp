@@ -44,11 +44,31 @@ int WriteAll(int fd, const std::string& bytes)
     return 0;
 }
 
-FileStamp StampFrom(const struct stat& info)
+std::int64_t Nanoseconds(const statx_timestamp& time)
 {
-    return {S_ISREG(info.st_mode), static_cast<std::uint64_t>(info.st_size),
-            static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec,
-            static_cast<std::uint64_t>(info.st_ino), static_cast<std::uint64_t>(info.st_dev)};
+    return static_cast<std::int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
+}
+
+constexpr unsigned kStampFields = STATX_TYPE | STATX_INO | STATX_SIZE | STATX_MTIME | STATX_BTIME;
+
+FileStamp StampFrom(const struct statx& info)
+{
+    return {S_ISREG(info.stx_mode),
+            info.stx_size,
+            Nanoseconds(info.stx_mtime),
+            info.stx_ino,
+            ::makedev(info.stx_dev_major, info.stx_dev_minor),
+            (info.stx_mask & STATX_BTIME) ? Nanoseconds(info.stx_btime) : 0};
+}
+
+// The stamp of what is at path (flags: AT_SYMLINK_NOFOLLOW for the name itself), or of an open file
+// (path empty); nothing when there is no regular file.
+FileStamp StampFrom(int folder, const char* path, int flags)
+{
+    struct statx info {};
+    if (::statx(folder, path, flags | (*path ? 0 : AT_EMPTY_PATH), kStampFields, &info) != 0 || !S_ISREG(info.stx_mode))
+        return {};
+    return StampFrom(info);
 }
 
 std::string SystemReason(int error)
@@ -57,6 +77,8 @@ std::string SystemReason(int error)
 }
 
 constexpr const char* kAsidePrefix = ".quorvil-";
+
+} // namespace
 
 // A name beside path that nobody else uses: the process, a count and a random number.
 std::string NameAside(const std::string& path)
@@ -70,14 +92,6 @@ std::string NameAside(const std::string& path)
                   static_cast<unsigned>(random()));
     return folder + name;
 }
-
-bool SameState(const FileStamp& a, const FileStamp& b)
-{
-    return a.exists && b.exists && a.volume == b.volume && a.identity == b.identity && a.size == b.size &&
-           a.modified == b.modified;
-}
-
-} // namespace
 
 bool RenameNoReplace(const std::string& from, const std::string& to)
 {
@@ -94,6 +108,19 @@ bool RenameNoReplace(const std::string& from, const std::string& to)
         return false;
     }
     return true;
+}
+
+std::string MoveNoReplace(const std::string& from, const std::string& to)
+{
+    if (RenameNoReplace(from, to))
+        return {};
+    if (errno != EPERM && errno != EOPNOTSUPP)
+        return SystemReason(errno);
+    // Neither way exists here: the name is looked at just before the rename.
+    struct stat info {};
+    if (::lstat(to.c_str(), &info) == 0)
+        return SystemReason(EEXIST);
+    return ::rename(from.c_str(), to.c_str()) == 0 ? std::string() : SystemReason(errno);
 }
 
 void CreateDirectoryLevel(const std::string& path)
@@ -133,18 +160,12 @@ HeldScript::~HeldScript()
 
 FileStamp StampOf(const std::string& path)
 {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
-        return {};
-    return StampFrom(info);
+    return StampFrom(AT_FDCWD, path.c_str(), 0);
 }
 
 FileStamp StampAt(const std::string& path)
 {
-    struct stat info {};
-    if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
-        return {};
-    return StampFrom(info);
+    return path.empty() ? FileStamp{} : StampFrom(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW);
 }
 
 NameHolds WhatIsAt(const std::string& path)
@@ -155,7 +176,7 @@ NameHolds WhatIsAt(const std::string& path)
     return S_ISREG(info.st_mode) ? NameHolds::regularFile : NameHolds::somethingElse;
 }
 
-std::string RemoveIfSame(const std::string& path, const FileStamp& stamp)
+std::string RemoveIfSame(const std::string& path, const FileStamp& stamp, KnownBy knownBy)
 {
     // Moved aside first: what is checked under a name of our own is what is removed, whatever
     // comes to the old name meanwhile.
@@ -166,15 +187,14 @@ std::string RemoveIfSame(const std::string& path, const FileStamp& stamp)
         // Neither way exists here: checked through a descriptor, then the name removed. A file put at
         // the name in the moment between the two would go instead; nothing else can.
         const UniqueFd file(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-        struct stat info {};
-        if (file.get() < 0 || ::fstat(file.get(), &info) != 0)
+        if (file.get() < 0)
             return SystemReason(errno);
-        if (!S_ISREG(info.st_mode) || !SameState(StampFrom(info), stamp))
+        if (!IsStampedFile(StampFrom(file.get(), "", 0), stamp, knownBy))
             return "the file at its name is no longer the one Quorvil checked";
         return ::unlink(path.c_str()) == 0 ? std::string() : SystemReason(errno);
     }
     std::string why;
-    if (!SameState(StampAt(aside), stamp))
+    if (!IsStampedFile(StampAt(aside), stamp, knownBy))
         why = "the file at its name is no longer the one Quorvil checked";
     else if (::unlink(aside.c_str()) == 0)
         return {};
@@ -185,7 +205,7 @@ std::string RemoveIfSame(const std::string& path, const FileStamp& stamp)
     return why;
 }
 
-std::string FileAsideOf(const std::string& path, const FileStamp& stamp)
+std::string FileAsideOf(const std::string& path, const FileStamp& stamp, KnownBy knownBy)
 {
     const auto slash = path.find_last_of('/');
     const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
@@ -194,10 +214,8 @@ std::string FileAsideOf(const std::string& path, const FileStamp& stamp)
         return {};
     while (const dirent* entry = ::readdir(dir.get())) {
         const std::string name = entry->d_name;
-        struct stat info {};
         if (name.starts_with(kAsidePrefix) &&
-            ::fstatat(::dirfd(dir.get()), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode) &&
-            SameState(StampFrom(info), stamp))
+            IsStampedFile(StampFrom(::dirfd(dir.get()), name.c_str(), AT_SYMLINK_NOFOLLOW), stamp, knownBy))
             return folder + name;
     }
     return {};
@@ -372,10 +390,18 @@ SourceFile::~SourceFile()
 
 FileStamp SourceFile::Stamp() const
 {
+    return handle_ < 0 ? FileStamp{} : StampFrom(static_cast<int>(handle_), "", 0);
+}
+
+bool SourceFile::WriteProtected() const
+{
+    // As rm tells it: no write permission for us (an immutable file is not refused here: its removal
+    // fails with the system's reason), or none for anyone (which binds root too).
     struct stat info {};
     if (handle_ < 0 || ::fstat(static_cast<int>(handle_), &info) != 0)
-        return {};
-    return StampFrom(info);
+        return true;
+    return (info.st_mode & 0222) == 0 ||
+           (::faccessat(AT_FDCWD, path_.c_str(), W_OK, AT_EACCESS) != 0 && errno == EACCES);
 }
 
 SourceFile::AtName SourceFile::StillAtItsName() const

@@ -1,7 +1,10 @@
 #include "file_ops.h"
 
+#include <atomic>
+#include <cstdio>
 #include <memory>
 #include <optional>
+#include <random>
 #include <tuple>
 
 #include <windows.h>
@@ -57,12 +60,6 @@ UniqueHandle OpenName(const std::string& path, DWORD access)
     return OpenShared(path, access, FILE_FLAG_OPEN_REPARSE_POINT);
 }
 
-bool SameState(const FileStamp& a, const FileStamp& b)
-{
-    return a.exists && b.exists && a.volume == b.volume && a.identity == b.identity && a.size == b.size &&
-           a.modified == b.modified;
-}
-
 bool NotFound(DWORD error)
 {
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
@@ -70,12 +67,12 @@ bool NotFound(DWORD error)
 
 // Marks the open file for deletion, after checking it is the file stamped; it goes when the last
 // handle to it closes. Empty when marked; else why not.
-std::string DeleteIfSame(HANDLE file, const FileStamp& stamp)
+std::string DeleteIfSame(HANDLE file, const FileStamp& stamp, KnownBy knownBy)
 {
     BY_HANDLE_FILE_INFORMATION info;
     if (!GetFileInformationByHandle(file, &info))
         return SystemReason(GetLastError());
-    if (!SameState(StampFrom(info), stamp))
+    if (!IsStampedFile(StampFrom(info), stamp, knownBy))
         return "the file at its name is no longer the one Quorvil checked";
     FILE_DISPOSITION_INFO disposition{TRUE};
     if (!SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition))
@@ -245,18 +242,36 @@ NameHolds WhatIsAt(const std::string& path)
     return NameHolds::regularFile;
 }
 
-std::string RemoveIfSame(const std::string& path, const FileStamp& stamp)
+std::string RemoveIfSame(const std::string& path, const FileStamp& stamp, KnownBy knownBy)
 {
     // Checked and deleted through one handle: whatever comes to the name meanwhile stays.
     const UniqueHandle file = OpenName(path, DELETE | FILE_READ_ATTRIBUTES);
     if (!file)
         return SystemReason(GetLastError());
-    return DeleteIfSame(file.get(), stamp);
+    return DeleteIfSame(file.get(), stamp, knownBy);
 }
 
-std::string FileAsideOf(const std::string&, const FileStamp&)
+std::string FileAsideOf(const std::string&, const FileStamp&, KnownBy)
 {
     return {};
+}
+
+std::string NameAside(const std::string& path)
+{
+    static std::atomic<unsigned> count{0};
+    thread_local std::mt19937 random{std::random_device{}()};
+    const auto separator = path.find_last_of("\\/:");
+    const std::string folder = separator == std::string::npos ? std::string() : path.substr(0, separator + 1);
+    char name[64];
+    std::snprintf(name, sizeof name, ".quorvil-%lu-%u-%08x", GetCurrentProcessId(), count++,
+                  static_cast<unsigned>(random()));
+    return folder + name;
+}
+
+std::string MoveNoReplace(const std::string& from, const std::string& to)
+{
+    // Without the replace flag, a name taken is refused.
+    return MoveFileExA(from.c_str(), to.c_str(), 0) ? std::string() : SystemReason(GetLastError());
 }
 
 void RemoveFilesStartingWith(const std::string& folder, const std::string& prefix)
@@ -350,6 +365,13 @@ FileStamp SourceFile::Stamp() const
     if (info.dwVolumeSerialNumber == 0)
         info.dwVolumeSerialNumber = volume_;
     return StampFrom(info);
+}
+
+bool SourceFile::WriteProtected() const
+{
+    BY_HANDLE_FILE_INFORMATION info;
+    return handle_ == -1 || !GetFileInformationByHandle(reinterpret_cast<HANDLE>(handle_), &info) ||
+           (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
 }
 
 SourceFile::AtName SourceFile::StillAtItsName() const

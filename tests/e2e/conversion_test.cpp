@@ -691,12 +691,14 @@ TEST_F(ConversionTest, TwoRunsOnOneFileLeaveItConvertedOnceAndDeletedWithItsOutp
 
 TEST_F(ConversionTest, ASourceInAStickyFolderOfAnotherUserIsConvertedAndItsDeletionFailureReported)
 {
-    // Another user's file in a folder everyone may write to, the sticky bit set: an ordinary user
+    // Another user's file, writable by all, in a folder everyone may write to, the sticky bit set: an ordinary user
     // may read it and write beside it, but not delete it.
     if (::geteuid() != 0)
         GTEST_SKIP() << "not root: no second user to be";
     const std::string source = clips / "a.avi";
     MakeAvi(source, kStereo + ":s=44100", "pcm_s16le");
+    fs::permissions(source, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                                fs::perms::group_write | fs::perms::others_read | fs::perms::others_write);
     fs::permissions(clips.path(), fs::perms::all | fs::perms::sticky_bit);
     int code = -1;
     output = Capture("cd " + Q(clips.path().string()) +

@@ -11,6 +11,7 @@
 
 #include "command_line.h"
 #include "errors.h"
+#include "file_ops.h"
 #include "plan.h"
 #include "queue_run.h"
 #include "riff_writer.h"
@@ -558,30 +559,6 @@ TEST_F(QueueRunTest, WhatTheVideoToolSaysItLeftOutKeepsTheSourceWhereTheHeadersS
     EXPECT_FALSE(fs::exists(a));
 }
 
-TEST_F(QueueRunTest, OutputsLeftFromBeforeDoNotCountAndAreNotTakenBack)
-{
-    const std::string a = Clip("a.avi");
-    window.entries = {a};
-    window.subdir = false;
-    EXPECT_EQ(Run(), "");
-    // The second run's video tool writes nothing: the first run's video stays as it was.
-    window.deleteOriginal = true;
-    const std::string video = a + ".noaudio.avi";
-    launch = [&](const ToolCommand& command, const EventHook& hook, ToolEnd* end) {
-        const bool videoTool = command.showMode == ShowMode::hidden;
-        if (videoTool)
-            fs::rename(video, video + ".old");
-        const int code = LaunchTool(command, hook, end);
-        if (videoTool)
-            fs::rename(video + ".old", video); // the same file as before, untouched
-        return code;
-    };
-    EXPECT_NE(Run().find(video + " was not written (it is left from before)"), std::string::npos);
-    EXPECT_TRUE(fs::exists(a));
-    for (const auto& output : {video, a + ".A1.wav", a + ".A2.wav"})
-        EXPECT_TRUE(fs::exists(output)) << output; // they were there before the entry: not its to take back
-}
-
 TEST_F(QueueRunTest, TheUsersOwnSoundtrackFileIsNeverTouchedAndAFailedEntryCanBeRetried)
 {
     const std::string a = Clip("a.avi");
@@ -664,6 +641,36 @@ std::set<std::string> FolderHolds(const std::string& folder)
         names.insert(name);
     }
     return names;
+}
+
+TEST_F(QueueRunTest, FilesAtTheOutputsNamesAreBackAfterAFailedEntryAndReplacedByAConvertedOne)
+{
+    const std::string a = Clip("a.avi");
+    window.entries = {a};
+    window.subdir = false;
+    window.deleteOriginal = true;
+    const std::vector<std::string> outputs{a + ".noaudio.avi", a + ".A1.wav", a + ".A2.wav"};
+    std::vector<FileStamp> before;
+    for (const std::string& output : outputs) {
+        WriteFile(output, "the user's own " + output);
+        before.push_back(StampAt(output));
+    }
+    std::set<std::string> names{"a.avi", "a.avi.noaudio.avi", "a.avi.A1.wav", "a.avi.A2.wav", "tools.log"};
+    {
+        const test::ScopedEnv fail("FAKE_FAIL", "right"); // after the video and the left channel were written
+        EXPECT_NE(Run(), "");
+    }
+    for (std::size_t i = 0; i < outputs.size(); ++i) {
+        EXPECT_EQ(ReadFile(outputs[i]), "the user's own " + outputs[i]);
+        EXPECT_TRUE(StampAt(outputs[i]) == before[i]) << outputs[i];
+    }
+    EXPECT_EQ(FolderHolds(clips.path().string()), names);
+
+    EXPECT_EQ(Run(), "");
+    for (const std::string& output : outputs)
+        EXPECT_NE(ReadFile(output), "the user's own " + output);
+    names.erase("a.avi");
+    EXPECT_EQ(FolderHolds(clips.path().string()), names); // nothing left aside
 }
 
 TEST_F(QueueRunTest, SomethingOfTheUsersAtOneOfOurNamesStopsTheEntryBeforeAnyToolAndStays)

@@ -46,7 +46,7 @@ public:
     // Gives the complete file its target's name and closes it. Space reserved beyond its end is given
     // back first. A file that was at the name when this object was made is replaced (never written
     // through); a name taken since (by a user's own program writing there meanwhile) is not: it
-    // stays as it is and FileFailure says so. Throws FileFailure.
+    // stays as it is and FileFailure says so. Run by Quorvil, no name is replaced. Throws FileFailure.
     void Commit();
     // Removes the committed file again, when a sibling output could not be completed.
     void Withdraw();
@@ -88,6 +88,10 @@ inline FileFailure NewFile::NameTaken() const
     return FileFailure("cannot write " + Quoted(target_) +
                        ": another program made a file of that name meanwhile, which is left as it is");
 }
+
+// Run by Quorvil, makes the tool's record of its outputs (output_record.h) at once, so that Quorvil
+// knows the tool as one of ours that names each output it makes there. Call at the start.
+void StartOutputRecord();
 
 // Makes the signals that end a tool from outside (SIGINT, SIGTERM, SIGHUP; on Windows Ctrl+C)
 // remove the temporary files first, and ends the tool with its parent (Linux: SIGTERM when the

@@ -13,6 +13,7 @@
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include "output_record.h"
@@ -122,6 +123,26 @@ int CreateUnnamed(int directory)
     return -1;
 }
 
+// The record Quorvil asked for (output_record.h), or empty when the tool runs alone.
+std::string OutputRecordPath()
+{
+    const char* prefix = std::getenv(kOutputRecordVariable);
+    if (!prefix || !*prefix)
+        return {};
+    return ToolRecordName(prefix, static_cast<std::uint64_t>(::getpid()));
+}
+
+// The folder of path, opened and put on disk: a file made in it keeps its name through a power loss.
+void FlushFolderOf(const std::string& path)
+{
+    const std::string folder = DirectoryOf(path);
+    const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        (void)::fsync(fd);
+        ::close(fd);
+    }
+}
+
 } // namespace
 
 NewFile::Identity NewFile::TargetIdentity() const
@@ -165,7 +186,8 @@ NewFile::NewFile(std::string target, const char* prefix, const char* suffix)
 void NewFile::Create()
 {
     const int folder = static_cast<int>(folder_);
-    before_ = TargetIdentity();
+    // Run by Quorvil, nothing at the name is ours to replace: what stood there was moved aside.
+    before_ = OutputRecordPath().empty() ? TargetIdentity() : Identity{};
     if (const int fd = CreateUnnamed(folder); fd >= 0) {
         handle_ = fd;
         return;
@@ -318,11 +340,11 @@ void NewFile::Commit()
 
 void NewFile::RecordBeforeNaming() const
 {
-    const char* prefix = std::getenv(kOutputRecordVariable);
-    struct stat info {};
-    if (!prefix || !*prefix || ::fstat(static_cast<int>(handle_), &info) != 0)
+    const std::string record = OutputRecordPath();
+    struct statx info {};
+    if (record.empty() || ::statx(static_cast<int>(handle_), "", AT_EMPTY_PATH,
+                                  STATX_INO | STATX_SIZE | STATX_MTIME | STATX_BTIME, &info) != 0)
         return;
-    const std::string record = ToolRecordName(prefix, static_cast<std::uint64_t>(::getpid()));
     const int fd = ::open(record.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0600);
     struct stat recorded {};
     if (fd < 0 || ::fstat(fd, &recorded) != 0) {
@@ -330,13 +352,34 @@ void NewFile::RecordBeforeNaming() const
             ::close(fd);
         return; // Quorvil then learns of the file once the tool has ended, as without a record
     }
+    const auto nanoseconds = [](const statx_timestamp& time) {
+        return static_cast<std::int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
+    };
     // One write per line: a kill leaves whole lines, or a last line cut short, which a reader drops.
-    const std::string line =
-        std::string(recorded.st_size == 0 ? kRecordHeader : "") +
-        RecordLine(static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
-                   static_cast<std::uint64_t>(info.st_size),
-                   static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec, target_);
-    (void)!::write(fd, line.data(), line.size());
+    const std::string line = std::string(recorded.st_size == 0 ? kRecordHeader : "") +
+                             RecordLine(::makedev(info.stx_dev_major, info.stx_dev_minor), info.stx_ino, info.stx_size,
+                                        nanoseconds(info.stx_mtime),
+                                        (info.stx_mask & STATX_BTIME) ? nanoseconds(info.stx_btime) : 0, target_);
+    // On disk before the name is: a power loss that keeps the name keeps the line that names it.
+    if (::write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size()))
+        (void)::fsync(fd);
+    ::close(fd);
+    static bool recordNamed = false; // the record's own name on disk, once
+    if (!recordNamed) {
+        FlushFolderOf(record);
+        recordNamed = true;
+    }
+}
+
+void StartOutputRecord()
+{
+    const std::string record = OutputRecordPath();
+    if (record.empty())
+        return;
+    const int fd = ::open(record.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return;
+    (void)!::write(fd, kRecordHeader, sizeof kRecordHeader - 1);
     ::close(fd);
 }
 

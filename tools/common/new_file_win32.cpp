@@ -42,6 +42,15 @@ std::string DirectoryOf(const std::string& path)
     return separator == std::string::npos ? std::string() : path.substr(0, separator + 1);
 }
 
+// The record Quorvil asked for (output_record.h), or empty when the tool runs alone.
+std::string OutputRecordPath()
+{
+    const char* prefix = std::getenv(kOutputRecordVariable);
+    if (!prefix || !*prefix)
+        return {};
+    return ToolRecordName(prefix, GetCurrentProcessId());
+}
+
 } // namespace
 
 NewFile::Identity NewFile::TargetIdentity() const
@@ -69,7 +78,8 @@ NewFile::NewFile(std::string target, const char* prefix, const char* suffix)
 
 void NewFile::Create()
 {
-    before_ = TargetIdentity();
+    // Run by Quorvil, nothing at the name is ours to replace: what stood there was moved aside.
+    before_ = OutputRecordPath().empty() ? TargetIdentity() : Identity{};
     // CREATE_NEW fails on any file or link at the name. Names of our own process id cannot be
     // another running tool's; a leftover of an earlier process with our id (a file, or one being
     // deleted: access denied) is left alone and the next number tried.
@@ -134,25 +144,42 @@ void NewFile::Commit()
 
 void NewFile::RecordBeforeNaming() const
 {
-    const char* prefix = std::getenv(kOutputRecordVariable);
+    const std::string record = OutputRecordPath();
     BY_HANDLE_FILE_INFORMATION info;
-    if (!prefix || !*prefix || !GetFileInformationByHandle(Handle(handle_), &info))
+    if (record.empty() || !GetFileInformationByHandle(Handle(handle_), &info))
         return;
-    const std::string record = ToolRecordName(prefix, GetCurrentProcessId());
     const HANDLE file = CreateFileA(record.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                                     OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return; // Quorvil then learns of the file once the tool has ended, as without a record
-    const bool fresh = GetLastError() != ERROR_ALREADY_EXISTS;
+    LARGE_INTEGER size{};
+    const bool fresh = GetFileSizeEx(file, &size) && size.QuadPart == 0;
+    // No birth time: the stamps Quorvil compares it with on Windows carry none.
     const std::string line =
         std::string(fresh ? kRecordHeader : "") +
         RecordLine(info.dwVolumeSerialNumber, (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow,
                    (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow,
                    static_cast<std::int64_t>((std::uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32) |
                                              info.ftLastWriteTime.dwLowDateTime),
-                   target_);
+                   0, target_);
     DWORD written = 0;
-    (void)WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    // On disk before the name is: a power loss that keeps the name keeps the line that names it.
+    if (WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr))
+        (void)FlushFileBuffers(file);
+    CloseHandle(file);
+}
+
+void StartOutputRecord()
+{
+    const std::string record = OutputRecordPath();
+    if (record.empty())
+        return;
+    const HANDLE file = CreateFileA(record.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    DWORD written = 0;
+    (void)WriteFile(file, kRecordHeader, sizeof kRecordHeader - 1, &written, nullptr);
     CloseHandle(file);
 }
 

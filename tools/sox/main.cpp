@@ -17,6 +17,7 @@ int main(int argc, char** argv)
         return sox::RunOtherCommand(argv);
     // Not before: the system's SoX keeps its own ways.
     tool::EndCleanlyWithParent();
+    tool::StartOutputRecord();
     try {
         sox::RunChannelCopy(*copy);
     } catch (const std::exception& failure) { // also running out of memory: the output goes all the same

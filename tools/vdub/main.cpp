@@ -68,6 +68,7 @@ int Run(int argc, char** argv)
 int main(int argc, char** argv)
 {
     tool::EndCleanlyWithParent();
+    tool::StartOutputRecord();
     // FFmpeg's log lines (a context's address, its own wording, several for one fault) would land in
     // the error output whose last lines Quorvil shows as the reason: vdub says why it failed itself,
     // in one line, and FFmpeg says nothing.
