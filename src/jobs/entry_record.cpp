@@ -111,9 +111,9 @@ public:
             } else {
                 break;
             }
-            const std::optional<std::string> path = Path();
+            const std::optional<std::string> path = Path(kind == "aside" ? ' ' : '\n');
             std::optional<std::string> aside;
-            if (!path || (kind == "aside" && !(aside = Path())))
+            if (!path || (kind == "aside" && !(aside = Path('\n'))))
                 break;
             line.path = *path;
             if (kind == "aside")
@@ -151,11 +151,12 @@ private:
         return !word.empty() &&
                std::from_chars(word.data(), word.data() + word.size(), value).ptr == word.data() + word.size();
     }
-    // A path of any bytes: its length, a space, the bytes, a line end.
-    std::optional<std::string> Path()
+    // A path of any bytes: its length, a space, the bytes, then `end` (a line end, or the space before
+    // another path).
+    std::optional<std::string> Path(char end)
     {
         std::size_t length = 0;
-        if (!Number(length) || length == 0 || length >= text_.size() - at_ || text_[at_ + length] != '\n')
+        if (!Number(length) || length == 0 || length >= text_.size() - at_ || text_[at_ + length] != end)
             return std::nullopt;
         std::string path = text_.substr(at_, length);
         at_ += length + 1;

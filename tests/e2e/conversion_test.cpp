@@ -594,6 +594,43 @@ void SetStreamType(std::string& bytes, int n, const std::string& type)
     bytes.replace(header + 8, 4, type);
 }
 
+TEST_F(ConversionTest, WhatANeighbourPutsAtAnOutputsNameWhileAToolRunsIsLeftAsItIs)
+{
+    // In the tool's place, a script that first does what the neighbour does, then runs the tool.
+    const struct {
+        const char* name;
+        const char* options;
+        const char* tool;
+        const char* neighbour; // shell commands, in the sources' folder
+        const char* theirs;    // the neighbour's file, which must hold "theirs" afterwards
+    } rows[] = {
+        {"the soundtrack's name", "", "vdub", "printf theirs > a.avi.wav", "a.avi.wav"},
+        {"the video's name", "--no-subdir", "vdub", "printf theirs > a.avi.noaudio.avi", "a.avi.noaudio.avi"},
+        {"the left channel's name", "--no-subdir", "sox", "[ -e a.avi.A1.wav ] || printf theirs > a.avi.A1.wav",
+         "a.avi.A1.wav"},
+        {"a folder of theirs in place of the output folder", "", "vdub",
+         "mv a.avi_processed made && mkdir a.avi_processed && printf theirs > a.avi_processed/a.avi",
+         "a.avi_processed/a.avi"},
+    };
+    const std::string a = clips / "a.avi";
+    MakeAvi(a, kStereo, "pcm_s16le");
+    const std::string source = ReadFile(a);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        fs::rename(app / row.tool, app / (std::string(row.tool) + ".real"));
+        test::WriteFile(app / row.tool, std::string("#!/bin/sh\n") + row.neighbour + "\nexec \"$0.real\" \"$@\"\n");
+        fs::permissions(app / row.tool, fs::perms::owner_all);
+        EXPECT_EQ(Split(std::string(row.options) + " --delete a.avi"), 1) << output;
+        fs::rename(app / (std::string(row.tool) + ".real"), app / row.tool);
+        EXPECT_EQ(ReadFile(clips / row.theirs), "theirs");
+        EXPECT_EQ(ReadFile(a), source);
+        for (const auto& entry : fs::directory_iterator(clips.path())) {
+            if (entry.path() != a)
+                fs::remove_all(entry.path());
+        }
+    }
+}
+
 TEST_F(ConversionTest, ASourceWithAStreamTheOutputsCannotCarryIsConvertedAndKept)
 {
     const std::string only = "; only the first video and the first audio stream are in the outputs";

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "entry_record.h"
+#include "file_ops.h"
 #include "plan.h"
 #include "queue_run.h"
 #include "test_support.h"
@@ -136,6 +137,73 @@ TEST(EntryRecord, ARecordCutShortByAPowerLossTakesBackWhatItNamesWhole)
     EXPECT_FALSE(fs::exists(video));
     EXPECT_TRUE(fs::exists(soundtrack));
     EXPECT_TRUE(NamesIn(records).empty());
+}
+
+TEST(EntryRecord, WhatAnEntryMadeIsTheUsersOnceItWasOverOrHadDeletedItsSourceElseItGoesAndWhatItMovedAsideComesBack)
+{
+    enum class Source { there, aside, gone };
+    const struct {
+        const char* name;
+        bool deleting;
+        bool over;
+        Source source;
+        bool kept; // the entry's outputs, and its folder
+    } rows[] = {
+        {"killed while converting", false, false, Source::there, false},
+        {"killed deleting the source, before it went", true, false, Source::there, false},
+        {"killed deleting the source, which was aside", true, false, Source::aside, false},
+        {"killed once the source was deleted", true, false, Source::gone, true},
+        {"killed once over, the source kept", false, true, Source::there, true},
+        {"the user removed the source after a kill", false, false, Source::gone, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        TempDir records;
+        TempDir work;
+        const std::string source = work / "a.avi";
+        const std::string folder = work / "a.avi_processed";
+        const std::string video = work / "a.avi.noaudio.avi";
+        const std::string left = work / "a.avi.A1.wav";
+        const std::string soundtrack = work / "a.avi.wav";
+        const std::string aside = NameAside(video);
+        WriteFile(source, "source");
+        WriteFile(video, "the user's video");
+        const FileStamp sourceStamp = StampAt(source);
+        const FileStamp usersVideo = StampAt(video);
+        LeaveRecord(records.dir(), DeadOwners()[0].second, [&](EntryRecord& record) {
+            record.Source(source, sourceStamp);
+            record.Folder(folder); // named before it was made
+            fs::create_directory(folder);
+            record.Aside(video, aside, usersVideo);
+            fs::rename(video, aside);
+            for (const std::string& made : {video, left, soundtrack})
+                WriteFile(made, "ours");
+            record.File(video, StampAt(video));
+            record.File(left, StampAt(left));
+            record.Scratch(soundtrack, StampAt(soundtrack));
+            if (row.deleting)
+                record.Deleting();
+            if (row.over)
+                record.Over();
+        });
+        // A tool's record of the left channel, which a power loss brought back after it was removed.
+        LeaveRecord(records.dir(), DeadOwners()[0].second,
+                    [&](EntryRecord& record) { record.File(left, StampAt(left)); });
+        WriteFile(left, ""); // as a power loss leaves a file whose bytes never reached the disk
+        if (row.source == Source::aside)
+            fs::rename(source, NameAside(source));
+        if (row.source == Source::gone)
+            fs::remove(source);
+
+        EXPECT_EQ(TakeBackWhatDeadRunsLeft(records.dir(), kSelf), "");
+        EXPECT_EQ(fs::exists(source), row.source != Source::gone);
+        EXPECT_FALSE(fs::exists(soundtrack));
+        EXPECT_EQ(fs::exists(folder), row.kept);
+        EXPECT_EQ(fs::exists(left), row.kept);
+        EXPECT_EQ(ReadFile(video), row.kept ? "ours" : "the user's video");
+        EXPECT_EQ(NamesIn(work).size(), (row.kept ? 3u : 1u) + (row.source != Source::gone)); // nothing aside
+        EXPECT_TRUE(NamesIn(records).empty());
+    }
 }
 
 TEST(EntryRecord, ARecordOfARunThatStillRunsIsLeftAlone)
