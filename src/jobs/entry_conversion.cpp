@@ -174,10 +174,15 @@ bool EntryConversion::MoveAsideWhatIsAt(const std::string& output)
 // each step needs them: a change made while a tool runs applies to the steps after it.
 void EntryConversion::RunSteps()
 {
+    const std::string& scriptDir = slot_.ScriptDir();
+    // In the run's own folder the script's name is the slot's: named before it exists.
+    if (ScriptDirectory::Owned())
+        record_.Scratch(ScriptFile(scriptDir, slot_.number), {});
     if (queue_.subdir())
         MakeOutputFolder();
+    else
+        record_.Save();
     const bool videoSubdir = queue_.subdir();
-    const std::string& scriptDir = slot_.ScriptDir();
     const std::string bytes = ScriptFileBytes(BuildScriptLines(path_, videoSubdir, rules_));
     // Other runs write their scripts beside the program too (on Windows): the slot's own name when no
     // other run holds it, else the next one that is free.

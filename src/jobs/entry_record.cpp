@@ -215,8 +215,12 @@ void TakeBack(const std::vector<std::string>& texts)
         return std::find(users.begin(), users.end(), path) != users.end();
     };
     for (std::size_t i = 0; i < entries.size(); ++i) {
-        for (const RecordedEntry::Line& file : entries[i].scratch)
-            RemoveMade(file.path, file.file);
+        for (const RecordedEntry::Line& file : entries[i].scratch) {
+            if (file.file.identity != 0)
+                RemoveMade(file.path, file.file);
+            else if (WhatIsAt(file.path) == NameHolds::regularFile) // named before it was made, in a folder of ours
+                DeleteFileQuietly(file.path);
+        }
         for (const RecordedEntry::Line& file : entries[i].files) {
             if (!kept[i] && !theUsers(file.path))
                 RemoveMade(file.path, file.file);
@@ -366,8 +370,7 @@ void EntryRecord::File(const std::string& path, const FileStamp& stamp)
 void EntryRecord::Scratch(const std::string& path, const FileStamp& stamp)
 {
     Forget(path);
-    if (stamp.exists)
-        made_.push_back({Kind::scratch, path, stamp, {}, {}});
+    made_.push_back({Kind::scratch, path, stamp, {}, {}});
 }
 
 void EntryRecord::Source(const std::string& path, const FileStamp& stamp)

@@ -109,7 +109,8 @@ public:
     // A file the entry made, as stamped: removed by a later run while it is still that very file, by
     // its birth where the system tells it (a power loss may have emptied it).
     void File(const std::string& path, const FileStamp& stamp);
-    // A file the entry made for itself alone (the soundtrack, the script): removed in any case.
+    // A file the entry made for itself alone (the soundtrack, the script): removed in any case. Named
+    // without a stamp before it exists (only in a folder of the run's own), it is removed by its name.
     void Scratch(const std::string& path, const FileStamp& stamp);
     // A file of the user's at path, as stamped, about to be moved to aside: put back by a later run
     // unless the entry is over, removed when it is (the entry's output replaced it).

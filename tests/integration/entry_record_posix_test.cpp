@@ -66,8 +66,8 @@ TEST(EntryRecordPosix, WhatIsNotTheUsersOwnAloneIsLeftAndTold)
              fs::remove(r);
              fs::create_symlink("/dev/zero", r);
          }},
-        {"a record others can write to", [](const std::string& r) { fs::permissions(r, fs::perms::others_write,
-                                                                                   fs::perm_options::add); }},
+        {"a record others can write to",
+         [](const std::string& r) { fs::permissions(r, fs::perms::others_write, fs::perm_options::add); }},
         {"a record of another user", [](const std::string& r) { ASSERT_EQ(::chown(r.c_str(), 65534, 65534), 0); },
          true},
     };

@@ -172,6 +172,8 @@ TEST(EntryRecord, WhatAnEntryMadeIsTheUsersOnceItWasOverOrHadDeletedItsSourceEls
         const FileStamp usersVideo = StampAt(video);
         LeaveRecord(records.dir(), DeadOwners()[0].second, [&](EntryRecord& record) {
             record.Source(source, sourceStamp);
+            record.Scratch(work / "temp.vdf", {}); // named before it was made, in a folder of the run's own
+            WriteFile(work / "temp.vdf", "script");
             record.Folder(folder); // named before it was made
             fs::create_directory(folder);
             record.Aside(video, aside, usersVideo);
@@ -189,9 +191,14 @@ TEST(EntryRecord, WhatAnEntryMadeIsTheUsersOnceItWasOverOrHadDeletedItsSourceEls
         // A tool's record of the left channel, which a power loss brought back after it was removed.
         LeaveRecord(records.dir(), DeadOwners()[0].second,
                     [&](EntryRecord& record) { record.File(left, StampAt(left)); });
-        WriteFile(left, ""); // as a power loss leaves a file whose bytes never reached the disk
-        if (row.source == Source::aside)
+        // As a power loss leaves a file whose bytes never reached the disk, where a file's birth tells it.
+        if (StampAt(left).born != 0)
+            WriteFile(left, "");
+        if (row.source == Source::aside) {
             fs::rename(source, NameAside(source));
+            if (FileAsideOf(source, sourceStamp).empty())
+                continue; // a system that removes a file without moving it aside first
+        }
         if (row.source == Source::gone)
             fs::remove(source);
 

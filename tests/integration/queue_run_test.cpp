@@ -398,6 +398,12 @@ TEST_F(QueueRunTest, ASourceIsDeletedOnlyWhenItsContentIsProvablyInTheOutputs)
          kept, "it has 6 audio channels; only the first two are in the outputs"},
         {"two audio streams", 0, {}, kept, "it has 2 audio streams; only the first is in the outputs", 2},
         {"not an AVI", 0, {}, kept, "its streams could not be counted", -1},
+        {"write-protected", 0,
+         [](const std::string& source, auto&) {
+             fs::permissions(source, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                             fs::perm_options::remove);
+         },
+         kept, "it is write-protected; Quorvil deletes no write-protected file"},
         {"one video and one audio stream", 0, {}, deleted, ""},
     };
     for (const auto& row : rows) {
@@ -429,6 +435,8 @@ TEST_F(QueueRunTest, ASourceIsDeletedOnlyWhenItsContentIsProvablyInTheOutputs)
         EXPECT_EQ(fs::exists(a + "_processed"), row.outcome != failed); // a failed entry takes back what it made
         EXPECT_FALSE(fs::exists(a + ".wav"));
         fs::remove_all(a + "_processed");
+        if (fs::exists(a))
+            fs::permissions(a, fs::perms::owner_write, fs::perm_options::add);
     }
 }
 

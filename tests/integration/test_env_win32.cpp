@@ -1,5 +1,7 @@
 #include <cstdlib>
 
+#include <map>
+
 #include <windows.h>
 
 #include "test_support.h"
@@ -34,14 +36,27 @@ bool MakeFifo(const std::string&)
     return false;
 }
 
+// Held open by the test without sharing its deletion, as another program may hold a file: Windows
+// refuses to delete it meanwhile. (The read-only attribute would make it write-protected, which
+// Quorvil keeps before trying.)
+std::map<std::string, HANDLE> heldOpen;
+
 bool MakeUndeletable(const std::string& path)
 {
-    return SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY) != 0;
+    const HANDLE file =
+        CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    heldOpen[path] = file;
+    return true;
 }
 
 void MakeDeletable(const std::string& path)
 {
-    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (const auto held = heldOpen.find(path); held != heldOpen.end()) {
+        CloseHandle(held->second);
+        heldOpen.erase(held);
+    }
 }
 
 } // namespace quorvil::test
