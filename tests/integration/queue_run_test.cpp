@@ -383,6 +383,8 @@ TEST_F(QueueRunTest, ASourceIsDeletedOnlyWhenItsContentIsProvablyInTheOutputs)
         {"left missing", 1, [](auto&, auto& out) { fs::remove(out); }, failed, "a.avi.A1.wav is missing or empty"},
         {"right short (a full disk)", 2, write(test::WavBytes(1, 2)), failed,
          "a.avi.A2.wav holds 2 of the soundtrack's 4 sample frames"},
+        {"left one frame short", 1, write(test::WavBytes(1, 3)), failed,
+         "a.avi.A1.wav holds 3 of the soundtrack's 4 sample frames"},
         {"right cut off", 2, write(fourFrames.substr(0, fourFrames.size() - 1)), failed,
          "a.avi.A2.wav is shorter or longer than its header says"},
         {"left not a WAV", 1, write("RIFF left"), failed, "a.avi.A1.wav is not a WAV file"},
