@@ -12,11 +12,13 @@
 //                        it can be), then says "asked" in FILE and ends with 0
 //   ignore-ask MS FILE   the same, but ignores such requests for MS, then ends with 1
 //   grandchild FILE MS   starts a child that sleeps a minute, writes its id to FILE, sleeps MS (POSIX)
+//   read-input MS   reads standard input to its end and ends with 0; gives up after MS and ends with 7
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <string>
 #include <thread>
 
@@ -75,6 +77,18 @@ int main(int argc, char** argv)
             return 98;
         std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(argv[3])));
         return 0;
+    }
+    if (mode == "read-input" && argc > 2) {
+        // A read that never ends holds its thread: the process ends without waiting for it.
+        std::promise<void> ended;
+        std::future<void> read = ended.get_future();
+        std::thread([ended = std::move(ended)]() mutable {
+            char buffer[4096];
+            while (std::fread(buffer, 1, sizeof buffer, stdin) > 0) {
+            }
+            ended.set_value();
+        }).detach();
+        std::_Exit(read.wait_for(std::chrono::milliseconds(std::atoi(argv[2]))) == std::future_status::ready ? 0 : 7);
     }
     if (mode == "kill")
         std::abort();

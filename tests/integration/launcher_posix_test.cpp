@@ -5,6 +5,7 @@
 #include <iterator>
 #include <stdexcept>
 #include <thread>
+#include <vector>
 
 #include <fcntl.h>
 #include <sstream>
@@ -145,6 +146,24 @@ TEST(LauncherPosix, NoDescriptorLeaksAndAHiddenToolsOutputIsNotShown)
     }
     EXPECT_NE(ReadFile(hiddenList).find("1 /dev/null"), std::string::npos);
     EXPECT_NE(ReadFile(hiddenList).find("2 pipe:"), std::string::npos); // read for the failure list
+}
+
+TEST(LauncherPosix, AWaitedToolReadsNoInputOfQuorvilsOwnAndSoEnds)
+{
+    // Quorvil's input a pipe that stays open, as a terminal does: a tool given it would wait for ever
+    // for its end (the helper gives up after 5 s, with 7).
+    int input[2];
+    ASSERT_EQ(::pipe(input), 0);
+    const int ownInput = ::dup(STDIN_FILENO);
+    ASSERT_GE(ownInput, 0);
+    ::dup2(input[0], STDIN_FILENO);
+    std::vector<int> codes;
+    for (const ShowMode show : {ShowMode::normal, ShowMode::hidden})
+        codes.push_back(LaunchTool(Helper("read-input 5000", show), {}));
+    ::dup2(ownInput, STDIN_FILENO);
+    for (const int fd : {ownInput, input[0], input[1]})
+        ::close(fd);
+    EXPECT_EQ(codes, (std::vector<int>{0, 0})) << "7: the tool waited for the end of Quorvil's own input";
 }
 
 } // namespace
