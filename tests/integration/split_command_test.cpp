@@ -4,6 +4,7 @@
 #include <cstring>
 #include <filesystem>
 #include <set>
+#include <sstream>
 #include <sys/wait.h>
 #include <system_error>
 #include <tuple>
@@ -58,9 +59,10 @@ protected:
         test::InstallFakeTools(app);
     }
 
-    Result Split(const std::string& arguments)
+    // `under`: a program that runs it, such as a tracer.
+    Result Split(const std::string& arguments, const std::string& under = "")
     {
-        const std::string command = "cd " + QuoteArgument(clips.path().string()) + " && " +
+        const std::string command = "cd " + QuoteArgument(clips.path().string()) + " && " + under + " " +
                                     QuoteArgument(app / "quorvil-split") + " " + arguments + " >" +
                                     QuoteArgument(clips / "out") + " 2>" + QuoteArgument(clips / "err");
         const int status = std::system(command.c_str());
@@ -89,6 +91,39 @@ TEST_F(SplitCommandTest, ConvertsRelativePathsWithItsOwnTools)
     EXPECT_TRUE(fs::exists(clips / "a.avi_processed/a.avi.A1.wav"));
     EXPECT_FALSE(fs::exists(clips / "a.avi"));
     EXPECT_FALSE(fs::exists(app / "temp.vdf"));
+}
+
+TEST_F(SplitCommandTest, EveryOutputAndItsFolderIsOnDiskBeforeTheSourceLeavesItsName)
+{
+    // A power loss just after the source goes must not take outputs that were still in memory with
+    // it: each output, its folder and the source's folder are flushed first, as the system calls show.
+    if (std::system("strace -V >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "strace is missing";
+    WriteFile(clips / "a.avi", test::AviBytes(1));
+    const std::string trace = state / "trace";
+    const Result r = Split("--delete a.avi", "strace -f -qq -y -o " + QuoteArgument(trace) +
+                                                 " -e trace=fsync,fdatasync,rename,renameat,renameat2,unlink,unlinkat");
+    ASSERT_EQ(r.code, 0) << r.err;
+    ASSERT_FALSE(fs::exists(clips / "a.avi"));
+
+    const std::string folder = fs::canonical(clips.path()).string();
+    const std::string source = "\"" + folder + "/a.avi\"";
+    std::set<std::string> flushed; // before the call that takes the source's name away
+    std::string taken;
+    std::istringstream lines(ReadFile(trace));
+    for (std::string line; taken.empty() && std::getline(lines, line);) {
+        const bool namesChange = line.find(" rename") != std::string::npos || line.find(" unlink") != std::string::npos;
+        if (namesChange && line.find(source) != std::string::npos) {
+            taken = line;
+        } else if (line.find("sync(") != std::string::npos) { // PID fsync(5</path>) = 0
+            const auto path = line.find('<');
+            flushed.insert(line.substr(path + 1, line.find('>', path) - path - 1));
+        }
+    }
+    ASSERT_FALSE(taken.empty()) << "the source never left its name";
+    for (const std::string name : {"", "/a.avi_processed", "/a.avi_processed/a.avi", "/a.avi_processed/a.avi.A1.wav",
+                                   "/a.avi_processed/a.avi.A2.wav"})
+        EXPECT_TRUE(flushed.contains(folder + name)) << folder + name << " was not flushed before " << taken;
 }
 
 TEST_F(SplitCommandTest, FailuresGiveExitCodeOneAndTheList)
