@@ -888,8 +888,11 @@ TEST_F(ConversionTest, SoxFailsCleanlyOnBadInputAndFullDiskAndHandsOtherCommands
                   ("ffmpeg -nostdin -v error -f lavfi -i " + Q(kStereo + ":s=44100") + " -t 1 -c:a pcm_s16le " + Q(in))
                       .c_str()),
               0);
+    const std::string whole = ReadFile(in);
     const std::string truncated = clips / "truncated.wav";
-    test::WriteFile(truncated, ReadFile(in).substr(0, 20000));
+    test::WriteFile(truncated, whole.substr(0, 20000));
+    const std::string oneFrameShort = clips / "one frame short.wav"; // the sample data ends the file
+    test::WriteFile(oneFrameShort, whole.substr(0, whole.size() - 4));
     const std::string text = clips / "text.wav";
     test::WriteFile(text, "not a sound file\n");
     const std::string out = clips / "out.wav";
@@ -911,6 +914,9 @@ TEST_F(ConversionTest, SoxFailsCleanlyOnBadInputAndFullDiskAndHandsOtherCommands
             break;
         case test::SoxFault::truncated:
             rows.push_back({truncated, out, failure.channel, failure.message});
+            break;
+        case test::SoxFault::oneFrameShort:
+            rows.push_back({oneFrameShort, out, failure.channel, failure.message});
             break;
         case test::SoxFault::notSound:
             rows.push_back({text, out, failure.channel, failure.message});

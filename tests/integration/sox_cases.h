@@ -21,6 +21,7 @@ inline constexpr SoxFormat kSoxFormats[] = {
 enum class SoxFault {
     missingChannel,   // a channel past the input's count (the input is a stereo WAV)
     truncated,        // a WAV cut short of what its header says
+    oneFrameShort,    // a WAV whose sample data ends one frame before its header says
     notSound,         // a text file named .wav
     unwritableFolder, // an output where no file can be made
     fullDisk,         // an output on a disk with room for less than the channel
@@ -33,6 +34,7 @@ struct SoxFailure {
 inline constexpr SoxFailure kSoxFailures[] = {
     {SoxFault::missingChannel, "3", "has 2 channels, so there is no channel 3"},
     {SoxFault::truncated, "1", "is shorter than its header says"},
+    {SoxFault::oneFrameShort, "2", "is shorter than its header says"},
     {SoxFault::notSound, "1", "cannot read"},
     {SoxFault::unwritableFolder, "1", "cannot write"},
     {SoxFault::fullDisk, "2", "cannot write"},

@@ -192,8 +192,10 @@ TEST_F(SoxTest, FailsWithOneLineAndLeavesNothingBehind)
     const std::string good = dir / "good.wav";
     test::WriteFile(good, stereo);
     test::WriteFile(dir / "truncated.wav", stereo.substr(0, 20000));
+    test::WriteFile(dir / "short.wav", stereo.substr(0, stereo.size() - 4)); // the samples end the file
     test::WriteFile(dir / "text.wav", "not a sound file\n");
-    const std::vector<std::string> inputs = {"sox.exe", "stderr.txt", "good.wav", "truncated.wav", "text.wav"};
+    const std::vector<std::string> inputs = {"sox.exe",       "stderr.txt", "good.wav",
+                                             "truncated.wav", "short.wav",  "text.wav"};
     // A disk of 64 KiB that the test run mounts for us where it may (tests/windows/small-disk).
     const char* smallDisk = std::getenv("SOX_SMALL_DISK");
     const bool full = smallDisk && fs::exists(fs::path(smallDisk) / "mounted");
@@ -203,6 +205,8 @@ TEST_F(SoxTest, FailsWithOneLineAndLeavesNothingBehind)
         std::string folder = dir.path().string();
         if (failure.fault == test::SoxFault::truncated)
             input = dir / "truncated.wav";
+        else if (failure.fault == test::SoxFault::oneFrameShort)
+            input = dir / "short.wav";
         else if (failure.fault == test::SoxFault::notSound)
             input = dir / "text.wav";
         else if (failure.fault == test::SoxFault::unwritableFolder)
