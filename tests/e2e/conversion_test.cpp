@@ -774,7 +774,8 @@ TEST_F(ConversionTest, OnAFullDiskAndOnCameraCardsNothingIsLeftHalfDone)
         bool fits;
     } rows[] = {
         {"a full disk", "mount -t tmpfs -o size=600k tmpfs DIR", false},
-        {"exFAT", "truncate -s 64M IMG && mkfs.exfat IMG && mount.exfat-fuse $(losetup -f --show IMG) DIR", true},
+        {"exFAT", "truncate -s 64M IMG && mkfs.exfat IMG && mount.exfat-fuse -o umask=022 $(losetup -f --show IMG) DIR",
+         true},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -805,6 +806,29 @@ TEST_F(ConversionTest, OnAFullDiskAndOnCameraCardsNothingIsLeftHalfDone)
                       "the source file is locked: another run of Quorvil is converting it");
             for (const char* output : {".noaudio.avi", ".A1.wav", ".A2.wav"})
                 fs::remove(source + output);
+        }
+        if (row.fits) {
+            // A state folder on the card, which has neither the no-replace rename nor links: a dead
+            // run's record there is taken back all the same.
+            const std::string leftover = volume / "a.avi.wav";
+            test::WriteFile(leftover, "a dead run's soundtrack");
+            const std::string records = volume / "state/quorvil/";
+            fs::create_directories(records);
+            std::string name;
+            {
+                EntryRecord record(records, {"dead"});
+                record.Scratch(leftover, StampAt(leftover));
+                record.Save();
+                name = record.Path();
+                fs::rename(name, name + ".kept"); // out of the way of its own removal
+            }
+            fs::rename(name + ".kept", name);
+            const test::ScopedEnv state("XDG_STATE_HOME", volume / "state");
+            EXPECT_EQ(Split("--no-subdir " + Q(source)), 0) << output;
+            EXPECT_FALSE(fs::exists(name));
+            for (const char* output : {".noaudio.avi", ".A1.wav", ".A2.wav"})
+                fs::remove(source + output);
+            fs::remove_all(volume / "state");
         }
         EXPECT_EQ(Split("--delete " + Q(source)), row.fits ? 0 : 1) << output;
         if (row.fits) {
