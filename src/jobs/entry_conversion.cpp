@@ -44,7 +44,15 @@ std::string EntryConversion::FolderReplacedReason() const
 
 const std::string& JobSlot::ScriptDir()
 {
-    const std::string& dir = scriptDir_.Get();
+    const std::string& dir = scriptDir_.Get([this](const std::string& name) {
+        if (!ScriptDirectory::Owned())
+            return;
+        if (!folderNamed_.empty())
+            folderRecord_.Forget(folderNamed_); // a name taken meanwhile, not ours
+        folderNamed_ = name;
+        folderRecord_.Folder(name);
+        folderRecord_.Save();
+    });
     if (ScriptDirectory::Owned() && !folderRecorded_) {
         folderRecord_.Folder(dir);
         folderRecord_.Save();

@@ -62,6 +62,7 @@ private:
     EntryRecord folderRecord_;  // made before the directory it names, and gone after it
     ScriptDirectory scriptDir_; // on POSIX a private directory of the slot's own
     bool folderRecorded_ = false;
+    std::string folderNamed_; // the name it was recorded by before it was made
 };
 
 // The conversion of one entry. What it makes is recorded, so that a failure takes it back.

@@ -178,7 +178,8 @@ void RemoveMade(const std::string& path, const FileStamp& stamp)
 }
 
 // Whether an entry's outputs are the user's now: it was over, or it was deleting its source and the
-// source is gone. A source its run was moving aside to remove comes back first.
+// source is gone. A source its run had moved aside to remove goes if it was being deleted (its outputs
+// were on disk before), else it comes back.
 bool OutputsAreTheUsers(const RecordedEntry& entry)
 {
     if (entry.over)
@@ -186,12 +187,21 @@ bool OutputsAreTheUsers(const RecordedEntry& entry)
     if (!entry.source)
         return false;
     const RecordedEntry::Line& source = *entry.source;
-    if (const std::string aside = FileAsideOf(source.path, source.file, KnownBy::birth); !aside.empty())
+    if (const std::string aside = FileAsideOf(source.path, source.file, KnownBy::birth); !aside.empty()) {
+        if (entry.deleting && RemoveIfSame(aside, source.file).empty())
+            return true;
         (void)MoveNoReplace(aside, source.path);
-    if (!entry.deleting)
-        return false;
-    const FileStamp now = StampAt(source.path);
-    return !IsStampedFile(now, source.file, KnownBy::birth) && FileAsideOf(source.path, source.file).empty();
+    }
+    return entry.deleting && !IsStampedFile(StampAt(source.path), source.file, KnownBy::birth);
+}
+
+// The file of the user's that an entry moved aside from an output's name, wherever a removal of it
+// had moved it since; empty when it is nowhere.
+std::string MovedAsideNow(const RecordedEntry::Line& file)
+{
+    if (IsStampedFile(StampAt(file.aside), file.file, KnownBy::birth))
+        return file.aside;
+    return FileAsideOf(file.path, file.file, KnownBy::birth);
 }
 
 // Takes back what records name: every file first, then what was moved aside, then the folders, so
@@ -229,10 +239,12 @@ void TakeBack(const std::vector<std::string>& texts)
     for (std::size_t i = 0; i < entries.size(); ++i) {
         // The user's file at the name again; or, the entry's output having replaced it, gone.
         for (const RecordedEntry::Line& file : entries[i].asides) {
-            if (kept[i])
-                (void)RemoveIfSame(file.aside, file.file, KnownBy::birth);
-            else if (IsStampedFile(StampAt(file.aside), file.file, KnownBy::birth))
-                (void)MoveNoReplace(file.aside, file.path);
+            if (const std::string at = MovedAsideNow(file); at.empty())
+                continue;
+            else if (kept[i])
+                (void)RemoveIfSame(at, file.file, KnownBy::birth);
+            else
+                (void)MoveNoReplace(at, file.path);
         }
     }
     // A folder made later may lie inside one made earlier.
@@ -470,6 +482,12 @@ std::string TakeBackWhatDeadRunsLeft(const std::string& folder, const RecordOwne
     std::vector<std::string> owners;     // the lock files seen, and the owners whose records remain
     std::vector<std::string> remaining;
     for (const std::string& name : record_host::NamesIn(folder)) {
+        // A lock file a run was killed making: free, it is no one's.
+        if (name.starts_with(std::string(".") + kOwnerPrefix)) {
+            if (record_host::OwnerLockState(folder + name) == record_host::LockState::free)
+                DeleteFileQuietly(folder + name);
+            continue;
+        }
         if (name.starts_with(kOwnerPrefix)) {
             owners.push_back(name.substr(std::string(kOwnerPrefix).size()));
             continue;

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <memory>
+#include <string_view>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -102,7 +103,7 @@ std::vector<std::string> NamesIn(const std::string& folder)
     if (!dir)
         return names;
     while (const dirent* entry = ::readdir(dir.get())) {
-        if (entry->d_name[0] != '.')
+        if (std::string_view(entry->d_name) != "." && std::string_view(entry->d_name) != "..")
             names.emplace_back(entry->d_name);
     }
     return names;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "path_rules.h"
@@ -25,9 +26,10 @@ public:
     ScriptDirectory(const ScriptDirectory&) = delete;
     ScriptDirectory& operator=(const ScriptDirectory&) = delete;
 
-    // The directory, ending with its separator. Throws Error ("Cannot create file ...") when the
-    // private directory cannot be made.
-    [[nodiscard]] const std::string& Get();
+    // The directory, ending with its separator. A directory it makes is first told to `naming` by its
+    // name (and again, should that name be taken meanwhile, by the next), so that a record names it
+    // before it exists. Throws Error ("Cannot create file ...") when the private directory cannot be made.
+    [[nodiscard]] const std::string& Get(const std::function<void(const std::string&)>& naming = {});
     // Whether the directory is the run's own, made for it and removed with it.
     [[nodiscard]] static bool Owned();
 

@@ -5,8 +5,10 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <random>
 
 #include <limits.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "errors.h"
@@ -55,7 +57,7 @@ bool ScriptDirectory::Owned()
     return true;
 }
 
-const std::string& ScriptDirectory::Get()
+const std::string& ScriptDirectory::Get(const std::function<void(const std::string&)>& naming)
 {
     if (!made_.empty())
         return made_;
@@ -70,11 +72,23 @@ const std::string& ScriptDirectory::Get()
         base = "/tmp";
     if (!base.ends_with('/'))
         base += '/';
-    std::string dir = base + "quorvil-XXXXXX";
-    if (!::mkdtemp(dir.data()))
-        throw Error(CannotCreateFileMessage(ScriptFile(dir + "/"), std::strerror(errno)));
-    made_ = dir + "/";
-    return made_;
+    // As mkdtemp makes it, but named before it is made.
+    thread_local std::mt19937 random{std::random_device{}()};
+    static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    int error = EEXIST;
+    for (int attempt = 0; attempt < 100 && error == EEXIST; ++attempt) {
+        std::string dir = base + "quorvil-";
+        for (int i = 0; i < 6; ++i)
+            dir += kLetters[random() % (sizeof kLetters - 1)];
+        if (naming)
+            naming(dir);
+        if (::mkdir(dir.c_str(), 0700) == 0) {
+            made_ = dir + "/";
+            return made_;
+        }
+        error = errno;
+    }
+    throw Error(CannotCreateFileMessage(ScriptFile(base + "quorvil-XXXXXX/"), std::strerror(error)));
 }
 
 } // namespace quorvil

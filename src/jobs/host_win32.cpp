@@ -68,7 +68,7 @@ bool ScriptDirectory::Owned()
     return false;
 }
 
-const std::string& ScriptDirectory::Get()
+const std::string& ScriptDirectory::Get(const std::function<void(const std::string&)>&)
 {
     return programDir_;
 }
