@@ -34,7 +34,18 @@ std::string VideoToolWarning(const std::string& errorTail)
 
 bool EntryConversion::FolderReplaced() const
 {
-    return !madeDirectory_.empty() && !(FolderStampAt(madeDirectory_) == madeStamp_);
+    // A folder that could not be stamped as it was made (a link put in its place at once) is not ours.
+    return !madeDirectory_.empty() && (!madeStamp_.exists || !(FolderStampAt(madeDirectory_) == madeStamp_));
+}
+
+bool EntryConversion::OutputsStillAtTheirNames() const
+{
+    if (FolderReplaced())
+        return false;
+    return std::all_of(steps_.begin(), steps_.end(), [this](const Step& step) {
+        const MadeFile* made = Made(step.output);
+        return made && IsStampedFile(StampAt(step.output), made->stamp, KnownBy::state);
+    });
 }
 
 std::string EntryConversion::FolderReplacedReason() const
@@ -122,6 +133,8 @@ EntryOutcome EntryConversion::Run()
         durable.erase(std::unique(durable.begin() + 3, durable.end()), durable.end());
         if (const std::string why = FlushToDisk(durable); !why.empty()) {
             outcome.reason = "its outputs could not be put on disk: " + why;
+        } else if (!OutputsStillAtTheirNames()) { // the files flushed are the files checked
+            outcome.reason = "its outputs were moved or replaced by another program before its source could be deleted";
         } else {
             // Killed from here on, a later run keeps the outputs once the source is gone, and takes them
             // back (putting the source back, should it be aside) while it is there.
@@ -167,6 +180,12 @@ bool EntryConversion::MoveAsideWhatIsAt(const std::string& output)
 {
     if (WhatIsAt(output) != NameHolds::regularFile)
         return true;
+    // In the folder the entry made, a file is another program's, put there meanwhile: not ours to replace.
+    if (!madeDirectory_.empty() &&
+        DirectoryPart(output, rules_) == DirectoryPart(OutputFilesFor(path_, true, rules_).video, rules_)) {
+        refused_ = output + " was put there by another program meanwhile; Quorvil leaves it as it is";
+        return false;
+    }
     const MovedAside moved{output, NameAside(output), StampAt(output)};
     record_.Aside(moved.path, moved.aside, moved.stamp);
     record_.Save();

@@ -110,6 +110,8 @@ private:
     FolderStamp madeStamp_; // the folder as it was made, a link in its place not followed
     [[nodiscard]] bool FolderReplaced() const;
     [[nodiscard]] std::string FolderReplacedReason() const;
+    // The files at the outputs' names, in the folder made, are still the ones its tools made.
+    [[nodiscard]] bool OutputsStillAtTheirNames() const;
     std::optional<HeldScript> script_;
     int scriptNumber_ = 0; // of the name it took (ScriptFile)
     std::array<Step, 3> steps_;
