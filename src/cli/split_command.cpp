@@ -26,8 +26,9 @@ constexpr const char* kHelp =
     "  --delete     delete each FILE once its outputs provably hold its content\n"
     "  -j, --jobs N convert N files at a time (default 1); the lines and the list of failures\n"
     "               keep the order of FILE..., so a line may wait for an earlier, longer file\n"
-    "  --help       show this text\n"
+    "  -h, --help   show this text\n"
     "  --version    show the version\n"
+    "  --           what follows is a file, even if it begins with \"-\"\n"
     "\n"
     "The tools vdub and sox are taken from the directory of quorvil-split.\n"
     "Exit code: 0 every file converted, 1 a file was not converted or the run stopped, 2 bad usage,\n"
@@ -52,9 +53,16 @@ public:
             line += "converted " + path + "; source kept because " + outcome.reason;
         } else {
             ++failed_;
-            line += "not converted " + path + ": " + WhyNotConverted(outcome.reason, outcome.sourceMissing);
+            // A command line's words say what they are about ("I/O error 183" alone names no folder).
+            const std::string& reason = outcome.namedReason.empty() ? outcome.reason : outcome.namedReason;
+            line += "not converted " + path + ": " + WhyNotConverted(reason, outcome.sourceMissing);
         }
         Print(line);
+    }
+
+    void EntryInterrupted(int index, const std::string& path, const EntryOutcome& outcome) override
+    {
+        EntryFinished(index, path, outcome);
     }
 
     void Warning(const std::string& text) override { err_ << "quorvil-split: " << text << std::endl; }
@@ -127,7 +135,7 @@ int RunSplitCommand(const std::vector<std::string>& arguments, std::ostream& out
         const std::string& argument = arguments[i];
         if (options && argument == "--") {
             options = false;
-        } else if (options && argument == "--help") {
+        } else if (options && (argument == "--help" || argument == "-h")) {
             out << kUsage << kHelp;
             return 0;
         } else if (options && argument == "--version") {

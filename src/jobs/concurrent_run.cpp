@@ -53,15 +53,15 @@ bool IsInterruption(const std::exception_ptr& error)
     }
 }
 
-// The text of an Error; nothing for any other exception.
-std::optional<std::string> ErrorText(const std::exception_ptr& error)
+// The entry the run stopped at, told as such when its error is an Error: no entry has started since,
+// none will. Any other exception stopped the run, and goes on as it is.
+void TellStoppedAt(RunTally& tally, int index, const std::string& path, const std::exception_ptr& error, int notStarted)
 {
     try {
         std::rethrow_exception(error);
     } catch (const Error& e) {
-        return e.what();
+        tally.StoppedAt(index, path, e, notStarted);
     } catch (...) {
-        return std::nullopt;
     }
 }
 
@@ -190,11 +190,9 @@ void ConcurrentRun::TellEnded(RunTally& tally)
         if (!entry.error)
             tally.Finished(told_, entry.path, entry.outcome);
         else if (IsInterruption(entry.error))
-            tally.Interrupted(entry.path);
-        else if (const std::optional<std::string> text = ErrorText(entry.error))
-            // The run stopped at this entry: no entry has started since, none will.
-            tally.StoppedAt(told_, entry.path, *text, static_cast<int>(entries_.size()) - next_);
-        // Any other exception stopped the run, and goes on as it is.
+            tally.Interrupted(told_, entry.path);
+        else
+            TellStoppedAt(tally, told_, entry.path, entry.error, static_cast<int>(entries_.size()) - next_);
     }
 }
 

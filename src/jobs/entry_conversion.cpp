@@ -166,7 +166,7 @@ void EntryConversion::MakeOutputFolder()
     } catch (...) {
         if (free)
             record_.Forget(sub);
-        throw;
+        RethrowNamingFolder(sub); // the window's words name no folder; quorvil-split's do
     }
     madeDirectory_ = sub;
     madeStamp_ = FolderStampAt(sub);
@@ -282,8 +282,11 @@ EntryConversion::Assessment EntryConversion::Assess(const std::string& wav, cons
     if (FolderReplaced())
         return {false, FolderReplacedReason()};
     for (const Step& step : steps_) {
-        if (step.result != 0)
-            return {false, DescribeEnd(step.role, step.result, step.end)};
+        if (step.result == 0)
+            continue;
+        // A user knows a mono source by that, not by the tool's words about channel numbers.
+        const std::string mono = &step == &steps_.back() ? NoRightChannel(wav) : "";
+        return {false, mono.empty() ? DescribeEnd(step.role, step.result, step.end) : mono};
     }
     for (const Step& step : steps_) {
         const FileStamp after = StampAt(step.output);

@@ -24,6 +24,24 @@ std::string IoErrorMessage(int windowsCode)
     }
 }
 
+std::string NamedText(const Error& error)
+{
+    const auto* named = dynamic_cast<const NamedError*>(&error);
+    return named ? named->Named() : error.what();
+}
+
+void RethrowNamingFolder(const std::string& folder)
+{
+    try {
+        throw;
+    } catch (const Error& e) {
+        const std::string text = e.what();
+        // A Windows code means nothing to most users: say what it stands for too.
+        const std::string why = text == IoErrorMessage(183) ? "it exists already (" + text + ")" : text;
+        throw NamedError(text, "cannot create the output folder " + folder + ": " + why);
+    }
+}
+
 std::string CannotCreateFileMessage(const std::string& path, const std::string& systemText)
 {
     std::string text = systemText;

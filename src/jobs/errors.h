@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace quorvil {
 
@@ -11,6 +12,24 @@ class Error : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
+
+// An error in the words the window shows, which do not say what it is about ("I/O error 183",
+// "File access denied"), with the same in words that do, for quorvil-split.
+class NamedError : public Error {
+public:
+    NamedError(const std::string& text, std::string named) : Error(text), named_(std::move(named)) {}
+    [[nodiscard]] const std::string& Named() const { return named_; }
+
+private:
+    std::string named_;
+};
+
+// The words of an error that say what it is about: Named() of a NamedError, else its text.
+[[nodiscard]] std::string NamedText(const Error& error);
+
+// Rethrows the Error being handled as a NamedError about the output folder it could not make; any
+// other exception goes on as it is.
+[[noreturn]] void RethrowNamingFolder(const std::string& folder);
 
 // The message of an I/O error, chosen by a Windows error code.
 [[nodiscard]] std::string IoErrorMessage(int windowsCode);

@@ -57,11 +57,11 @@ private:
     std::string text_;
 };
 
-// The reading end of the tool's error output. What it reads is kept, and echoed to our own error
-// output when the tool is shown (there, the terminal is the tool's window).
+// The reading end of the tool's error output. What it reads is kept for the reason of a failure,
+// which says it once; passed on to our own error output as well, it would be said twice.
 class ErrorPipe {
 public:
-    explicit ErrorPipe(bool echo) : echo_(echo)
+    ErrorPipe()
     {
         int fds[2];
         if (::pipe2(fds, O_CLOEXEC) == 0) {
@@ -102,8 +102,6 @@ public:
             if (n <= 0)
                 return;
             tail_.Add(buffer, static_cast<std::size_t>(n));
-            if (echo_)
-                (void)!::write(STDERR_FILENO, buffer, static_cast<std::size_t>(n));
         }
     }
 
@@ -112,7 +110,6 @@ public:
 private:
     int read_ = -1;
     int write_ = -1;
-    bool echo_;
     ErrorTail tail_;
 };
 
@@ -371,7 +368,7 @@ std::int32_t LaunchTool(const ToolCommand& command, const EventHook& processEven
 
     const bool hidden = command.showMode == ShowMode::hidden;
     // Only a tool we wait for has its error output read; one left running keeps ours.
-    ErrorPipe errors(!hidden);
+    ErrorPipe errors;
     int reportFds[2];
     if (::pipe2(reportFds, O_CLOEXEC) != 0) {
         if (end) {

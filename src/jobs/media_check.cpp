@@ -277,6 +277,12 @@ std::optional<StreamCensus> ReadStreamCensus(const std::string& path)
     }
 }
 
+std::string NoRightChannel(const std::string& soundtrack)
+{
+    const WavCheck check = ReadWavFacts(soundtrack);
+    return check.facts && check.facts->channels == 1 ? "it has one audio channel; there is no right channel" : "";
+}
+
 std::string StreamsLeftOut(const StreamCensus& census)
 {
     const int others = census.subtitle + census.data + static_cast<int>(census.other.size());

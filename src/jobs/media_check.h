@@ -27,6 +27,10 @@ struct WavCheck {
 // within the file and holds whole sample frames. Reads a few hundred bytes, whatever the size.
 [[nodiscard]] WavCheck ReadWavFacts(const std::string& path);
 
+// Why the right channel's tool could not copy channel 2 of a soundtrack that has only one; empty
+// when the soundtrack has more, or cannot be read.
+[[nodiscard]] std::string NoRightChannel(const std::string& soundtrack);
+
 // How finely a decoder gives its samples: integers of `bits` bits, or floating point of `bits`.
 struct SamplePrecision {
     bool isFloat = false;

@@ -38,10 +38,10 @@ void RunOneAtATime(const QueueAccess& queue, const EventHook& processEvents, con
         try {
             outcome = EntryConversion(path, queue, processEvents, dir, slot, environment).Run();
         } catch (const RunInterrupted&) {
-            tally.Interrupted(path);
+            tally.Interrupted(i, path);
             throw;
         } catch (const Error& e) {
-            tally.StoppedAt(i, path, e.what(), count - i - 1);
+            tally.StoppedAt(i, path, e, count - i - 1);
             throw;
         }
         tally.Finished(i, path, outcome);

@@ -33,6 +33,10 @@ struct EntryOutcome {
     // Not converted: the entry could not begin (its output directory or script), and the run stops
     // at it; the reason is the error, as the window shows it.
     bool stoppedRun = false;
+    // The reason in words that say what it is about, where the window's do not ("I/O error 183"
+    // names no folder); else empty. Braced, so that an outcome written {converted, reason} may leave
+    // it out without a warning.
+    std::string namedReason{};
 };
 
 // Thrown by an event hook to stop a run while a tool runs: the tool is ended, its entry cleaned up
@@ -49,6 +53,9 @@ public:
     virtual ~RunObserver() = default;
     virtual void EntryStarted(int /*index*/, const std::string& /*path*/) {}
     virtual void EntryFinished(int /*index*/, const std::string& /*path*/, const EntryOutcome& /*outcome*/) {}
+    // An entry that a stop of the run ended while its tools ran, in its place among the others: not
+    // converted, and why. The window lists it with the stop itself.
+    virtual void EntryInterrupted(int /*index*/, const std::string& /*path*/, const EntryOutcome& /*outcome*/) {}
     // Something the user should know that stops nothing (records of an earlier run left alone).
     virtual void Warning(const std::string& /*text*/) {}
 };

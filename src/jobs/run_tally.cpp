@@ -18,25 +18,32 @@ void RunTally::Warn(const std::string& text) const
 
 void RunTally::Finished(int index, const std::string& path, const EntryOutcome& outcome)
 {
+    // The closing message is quorvil-split's: in the words that say what a reason is about.
+    const std::string& reason = outcome.namedReason.empty() ? outcome.reason : outcome.namedReason;
     if (!outcome.converted)
-        report_.NotConverted(path, outcome.reason, DeleteOriginal(), outcome.sourceMissing);
+        report_.NotConverted(path, reason, DeleteOriginal(), outcome.sourceMissing);
     else if (!outcome.reason.empty())
         report_.SourceKept(path, outcome.reason);
     if (observer_)
         observer_->EntryFinished(index, path, outcome);
 }
 
-void RunTally::Interrupted(const std::string& path)
+void RunTally::Interrupted(int index, const std::string& path)
 {
-    report_.NotConverted(path, "the run was interrupted", DeleteOriginal(), false);
+    const EntryOutcome outcome{false, "the run was interrupted"};
+    report_.NotConverted(path, outcome.reason, DeleteOriginal(), false);
+    if (observer_)
+        observer_->EntryInterrupted(index, path, outcome);
 }
 
-void RunTally::StoppedAt(int index, const std::string& path, const std::string& error, int notStarted)
+void RunTally::StoppedAt(int index, const std::string& path, const Error& error, int notStarted)
 {
     if (!stoppedAt_)
         stoppedAt_ = StopPlace{path, notStarted};
-    EntryOutcome outcome{false, error};
+    EntryOutcome outcome{false, error.what()};
     outcome.stoppedRun = true;
+    if (const std::string named = NamedText(error); named != outcome.reason)
+        outcome.namedReason = named;
     Finished(index, path, outcome);
 }
 

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "errors.h"
 #include "queue_run.h"
 #include "run_report.h"
 
@@ -26,10 +27,10 @@ public:
     void Warn(const std::string& text) const;
     void Finished(int index, const std::string& path, const EntryOutcome& outcome);
     // An entry that a stop of the run ended while its tools ran: not converted, its source kept.
-    void Interrupted(const std::string& path);
+    void Interrupted(int index, const std::string& path);
     // An entry that could not begin and stops the run with error: told as not converted, with the
     // error as its reason; the notStarted entries after it are not begun.
-    void StoppedAt(int index, const std::string& path, const std::string& error, int notStarted);
+    void StoppedAt(int index, const std::string& path, const Error& error, int notStarted);
 
     // Throws what stopped the run: as it is when nothing else is to be told, else as an Error (a
     // RunInterrupted, when that stopped it) that lists the failures so far first and names the

@@ -243,8 +243,7 @@ TEST_F(ConversionTest, SourcesThatCannotBeSplitAreReportedAndKept)
 
     EXPECT_EQ(Split("--no-subdir --delete mono.avi silent.avi broken.avi good.avi"), 1);
     EXPECT_NE(output.find("3 files were not converted; their source files were kept:\n" + mono +
-                          ": sox for the right channel ended with exit code 2 (sox: \"" + mono +
-                          ".wav\" has 1 channel, so there is no channel 2)\n" + silent +
+                          ": it has one audio channel; there is no right channel\n" + silent +
                           ": vdub ended with exit code 1 (vdub: \"" + silent + "\" has no audio stream)\n" + broken +
                           ": vdub ended with exit code 1 (vdub: cannot open \"" + broken + "\": "),
               std::string::npos)

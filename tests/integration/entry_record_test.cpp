@@ -320,7 +320,9 @@ TEST_F(RecordedRunTest, AUsersOwnOutputFolderStillStopsTheRun)
     fs::rename(OutputDirectory(a), clips / "moved");
     fs::create_directory(OutputDirectory(a));
 
-    EXPECT_EQ(Run(records.dir()), "1 file was not converted:\n" + a + ": I/O error 183\n\nThe run stopped at " + a);
+    EXPECT_EQ(Run(records.dir()), "1 file was not converted:\n" + a + ": cannot create the output folder " +
+                                      OutputDirectory(a) +
+                                      ": it exists already (I/O error 183)\n\nThe run stopped at " + a);
     EXPECT_TRUE(fs::is_directory(OutputDirectory(a)));
     EXPECT_TRUE(ReadFile(clips / "tools.log").empty());
 }

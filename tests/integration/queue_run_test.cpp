@@ -55,6 +55,12 @@ protected:
     // from the file it leaves on Windows).
     static std::string Said(const std::string& role) { return " (fake " + role + ": failing as asked)"; }
 
+    // Why the entry of source could not begin, as the closing message names its existing output folder.
+    static std::string FolderExists(const std::string& source)
+    {
+        return "cannot create the output folder " + source + "_processed: it exists already (I/O error 183)";
+    }
+
     // Runs the queue; the text of the error it ended with, or "" when it ended normally.
     std::string Run(const EventHook& hook = {}, int jobs = 1)
     {
@@ -215,11 +221,11 @@ TEST_F(QueueRunTest, AnExistingOutputDirectoryStopsTheRunBeforeAnyTool)
     const std::string a = Clip("a.avi");
     const std::string b = Clip("b.avi");
     window.entries = {a, b, a};
-    EXPECT_EQ(Run(), "1 file was not converted:\n" + a + ": I/O error 183\n\nThe run stopped at " + a);
+    EXPECT_EQ(Run(), "1 file was not converted:\n" + a + ": " + FolderExists(a) + "\n\nThe run stopped at " + a);
     EXPECT_EQ(Runs().size(), 6u); // a and b converted, the repeated a stopped the run
 
     // A second run stops at the first entry.
-    EXPECT_EQ(Run(), "1 file was not converted:\n" + a + ": I/O error 183\n\nThe run stopped at " + a +
+    EXPECT_EQ(Run(), "1 file was not converted:\n" + a + ": " + FolderExists(a) + "\n\nThe run stopped at " + a +
                          "; the rest of the queue, 2 files, was not converted");
     EXPECT_EQ(Runs().size(), 6u);
 }
@@ -232,7 +238,7 @@ TEST_F(QueueRunTest, AStopAfterFailuresKeepsTheFailureList)
     window.entries = {a, b};
     const test::ScopedEnv fail("FAKE_FAIL", "vdub");
     EXPECT_EQ(Run(), "2 files were not converted:\n" + a + ": " + ProgramName("vdub") + " ended with exit code 1" +
-                         Said("vdub") + "\n" + b + ": I/O error 183\n\nThe run stopped at " + b);
+                         Said("vdub") + "\n" + b + ": " + FolderExists(b) + "\n\nThe run stopped at " + b);
 }
 
 TEST_F(QueueRunTest, AScriptThatCannotBeCreatedStopsTheRunBeforeAnyToolAndTakesBackTheDirectory)
@@ -1154,7 +1160,8 @@ TEST_F(QueueRunTest, AStopStartsNoMoreEntriesAndLetsTheRunningOnesEnd)
         const std::string c = Clip("c.avi");
         fs::create_directory(b + "_processed");
         window.entries = {a, b, c};
-        EXPECT_EQ(Run({}, jobs), "1 file was not converted:\n" + b + ": I/O error 183\n\nThe run stopped at " + b +
+        EXPECT_EQ(Run({}, jobs), "1 file was not converted:\n" + b + ": " + FolderExists(b) +
+                                     "\n\nThe run stopped at " + b +
                                      "; the rest of the queue, 1 file, was not converted");
         EXPECT_TRUE(fs::exists(a + "_processed" + Sep() + "a.avi.A2.wav"));
         EXPECT_FALSE(fs::exists(c + "_processed"));

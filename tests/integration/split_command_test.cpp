@@ -145,6 +145,12 @@ TEST_F(SplitCommandTest, FailuresGiveExitCodeOneAndTheList)
 
     // Every file converted, only sources kept: told apart from both a failure and a clean run.
     EXPECT_EQ(Split("--no-subdir --delete b.avi").code, 3);
+
+    // A tool's own words are said once, in the list, not also as the tool wrote them.
+    const test::ScopedEnv fail("FAKE_FAIL", "right");
+    EXPECT_EQ(Split("--no-subdir b.avi").err, "1 file was not converted:\n" + (clips / "b.avi") +
+                                                  ": sox for the right channel ended with exit code 1 (fake right: "
+                                                  "failing as asked)\n");
 }
 
 TEST_F(SplitCommandTest, ASourceTakenAwayDuringItsConversionIsNotSaidToBeKept)
@@ -188,12 +194,13 @@ TEST_F(SplitCommandTest, ASignalEndsTheToolCleansUpKeepsTheSourceAndARerunConver
             const test::ScopedEnv slow("FAKE_SLEEP_MS", "20000");
             // The signal comes once the video tool runs (it logs its run as it starts), or after 10 s.
             const std::string command = "cd " + QuoteArgument(clips.path().string()) + " && (" +
-                                        QuoteArgument(app / "quorvil-split") + " --delete a.avi 2>err & pid=$!; " +
+                                        QuoteArgument(app / "quorvil-split") + " --delete a.avi >out 2>err & pid=$!; " +
                                         "n=0; while [ ! -s tools.log ] && [ $n -lt 1000 ]; do sleep 0.01; " +
                                         "n=$((n + 1)); done; kill -" + row.signal + " $pid; wait $pid; echo $? >code)";
             ASSERT_EQ(std::system(command.c_str()), 0);
         }
         EXPECT_EQ(ReadFile(clips / "code"), std::to_string(128 + row.number) + "\n");
+        EXPECT_EQ(ReadFile(clips / "out"), "[1/1] not converted " + (clips / "a.avi") + ": the run was interrupted\n");
         EXPECT_EQ(ReadFile(clips / "err"), "1 file was not converted; its source file was kept:\n" + (clips / "a.avi") +
                                                ": the run was interrupted\n\nquorvil-split was interrupted by signal " +
                                                std::to_string(row.number) + "\n");
@@ -327,17 +334,34 @@ TEST_F(SplitCommandTest, AReaderThatWentAwayStopsNothingAndTheExitCodeStillTells
                   "quorvil-split: 3 lines could not be written to standard output: " + std::strerror(EPIPE) + "\n");
 }
 
-TEST_F(SplitCommandTest, AStoppedRunNamesTheFileItStoppedAtAndGivesExitCodeOne)
+TEST_F(SplitCommandTest, AStoppedRunNamesTheFileAndTheFolderItStoppedAtAndGivesExitCodeOne)
 {
-    for (const char* name : {"a.avi", "b.avi", "c.avi"})
-        WriteFile(clips / name, test::AviBytes(1));
+    // The window says "I/O error 183." or "File access denied." alone; a command line names the folder.
+    const struct {
+        std::string b; // the file the run stops at
+        std::string reason;
+    } rows[] = {
+        {clips / "b.avi", "it exists already (I/O error 183)"}, // a second run over it
+        {clips / "locked/b.avi", "File access denied"},         // in a folder nobody may add to
+    };
     fs::create_directory(clips / "b.avi_processed");
-    const Result r = Split("a.avi b.avi c.avi");
-    const std::string b = clips / "b.avi";
-    EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(r.out, "[1/3] converted " + (clips / "a.avi") + "\n[2/3] not converted " + b + ": I/O error 183\n");
-    EXPECT_EQ(r.err, "1 file was not converted:\n" + b + ": I/O error 183\n\nThe run stopped at " + b +
-                         "; the rest of the queue, 1 file, was not converted\n");
+    fs::create_directory(clips / "locked");
+    WriteFile(clips / "locked/b.avi", test::AviBytes(1));
+    // Immutable for root, whom permission bits do not stop: the trailing "/" makes it the folder itself.
+    ASSERT_TRUE(test::MakeUndeletable(clips / "locked/"));
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.b);
+        for (const char* name : {"a.avi", "b.avi", "c.avi"})
+            WriteFile(clips / name, test::AviBytes(1));
+        fs::remove_all(clips / "a.avi_processed");
+        const Result r = Split("a.avi " + QuoteArgument(row.b) + " c.avi");
+        const std::string said = row.b + ": cannot create the output folder " + row.b + "_processed: " + row.reason;
+        EXPECT_EQ(r.code, 1);
+        EXPECT_EQ(r.out, "[1/3] converted " + (clips / "a.avi") + "\n[2/3] not converted " + said + "\n");
+        EXPECT_EQ(r.err, "1 file was not converted:\n" + said + "\n\nThe run stopped at " + row.b +
+                             "; the rest of the queue, 1 file, was not converted\n");
+    }
+    test::MakeDeletable(clips / "locked/");
 }
 
 TEST_F(SplitCommandTest, Usage)
@@ -351,6 +375,7 @@ TEST_F(SplitCommandTest, Usage)
         {"", 2, "", "Usage: quorvil-split"},
         {"--bogus a.avi", 2, "", "quorvil-split: unknown option --bogus"},
         {"--help", 0, "Usage: quorvil-split", ""},
+        {"-h", 0, "Usage: quorvil-split", ""},
         {"--version", 0, "quorvil-split " QUORVIL_VERSION "\n", ""},
         {"--jobs 0 a.avi", 2, "", "quorvil-split: the number of jobs must be a whole number from 1 up, not \"0\""},
         {"--jobs x a.avi", 2, "", "quorvil-split: the number of jobs must be a whole number from 1 up, not \"x\""},
@@ -435,7 +460,7 @@ TEST_F(SplitCommandTest, ASignalDuringTwoJobsEndsBothToolsAndKeepsBothSources)
     // The signal comes once both video tools run (each logs its run as it starts), or after 10 s.
     const std::string command =
         "cd " + QuoteArgument(clips.path().string()) + " && (" + QuoteArgument(app / "quorvil-split") +
-        " -j 2 --delete a.avi b.avi 2>err & pid=$!; n=0; " +
+        " -j 2 --delete a.avi b.avi >out 2>err & pid=$!; n=0; " +
         "while [ \"$(cat tools.log 2>/dev/null | tr -cd '\\036' | wc -c)\" -lt 2 ] && " +
         "[ $n -lt 1000 ]; do sleep 0.01; n=$((n + 1)); done; " + "kill -TERM $pid; wait $pid; echo $? >code)";
     ASSERT_EQ(std::system(command.c_str()), 0);
@@ -444,6 +469,8 @@ TEST_F(SplitCommandTest, ASignalDuringTwoJobsEndsBothToolsAndKeepsBothSources)
     EXPECT_EQ(runs[0].tool, "vdub");
     EXPECT_EQ(runs[1].tool, "vdub");
     EXPECT_EQ(ReadFile(clips / "code"), "143\n");
+    EXPECT_EQ(ReadFile(clips / "out"), "[1/2] not converted " + (clips / "a.avi") + ": the run was interrupted\n" +
+                                           "[2/2] not converted " + (clips / "b.avi") + ": the run was interrupted\n");
     EXPECT_EQ(ReadFile(clips / "err"), "2 files were not converted; their source files were kept:\n" +
                                            (clips / "a.avi") + ": the run was interrupted\n" + (clips / "b.avi") +
                                            ": the run was interrupted\n\nquorvil-split was interrupted by signal 15\n");
