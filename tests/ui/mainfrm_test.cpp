@@ -8,6 +8,7 @@
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QFontMetrics>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -21,6 +22,7 @@
 #include <QStatusBar>
 #include <QTest>
 #include <QTimer>
+#include <QTreeView>
 #include <QUrl>
 
 #include <csignal>
@@ -498,6 +500,12 @@ private slots:
                 auto* model = dialog->findChild<QFileSystemModel*>();
                 QVERIFY(view && model);
                 QTRY_COMPARE(model->rowCount(model->index(dir)), files + 1);
+                // Every column but the name shows its text whole: a size or a date cut tells nothing.
+                if (auto* details = qobject_cast<QTreeView*>(view)) {
+                    for (int column = 1; column < model->columnCount(); ++column)
+                        QTRY_VERIFY2(details->header()->sectionSize(column) >= view->sizeHintForColumn(column),
+                                     qPrintable(model->headerData(column, Qt::Horizontal).toString()));
+                }
                 select(view, model);
                 QMetaObject::invokeMethod(dialog, "accept"); // as the Open button does
             });

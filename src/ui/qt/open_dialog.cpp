@@ -8,9 +8,11 @@
 #include <QFileInfo>
 #include <QFileSystemModel>
 #include <QGuiApplication>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QTreeView>
 #include <QWindow>
 
 #include "form_design.h"
@@ -27,6 +29,14 @@ public:
     {
         setOption(QFileDialog::DontUseNativeDialog); // what follows reaches into the dialog's widgets
         setFileMode(QFileDialog::ExistingFiles);     // several at once; the existence check is ours to skip
+        // Qt's fixed widths cut a size or a date ("402...KiB"): those columns take their contents'
+        // width, and the name what is left.
+        if (auto* details = findChild<QTreeView*>("treeView")) {
+            QHeaderView* header = details->header();
+            header->setStretchLastSection(false);
+            header->setSectionResizeMode(QHeaderView::ResizeToContents);
+            header->setSectionResizeMode(0, QHeaderView::Stretch);
+        }
         field_ = findChild<QLineEdit*>("fileNameEdit");
         const auto* buttons = findChild<QDialogButtonBox*>("buttonBox");
         open_ = buttons ? buttons->button(QDialogButtonBox::Open) : nullptr;
