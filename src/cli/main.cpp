@@ -1,9 +1,8 @@
 #include <atomic>
 #include <iostream>
-#include <string>
-#include <vector>
 
 #include "launcher.h"
+#include "program_arguments.h"
 #include "split_command.h"
 #include "stop_signals.h"
 
@@ -26,6 +25,6 @@ int main(int argc, char** argv)
 {
     const quorvil::LauncherScope launcher;
     quorvil::WatchStopSignals(NoteSignal);
-    return quorvil::RunSplitCommand(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr,
+    return quorvil::RunSplitCommand(quorvil::ProgramArguments(argc, argv), std::cout, std::cerr,
                                     [] { return pendingSignal.load(); });
 }

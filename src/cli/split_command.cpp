@@ -113,6 +113,49 @@ std::optional<int> JobCount(std::string_view text)
     return jobs;
 }
 
+// Converts files, as the window's queue would, and says how it went as the exit code.
+int ConvertFiles(std::vector<std::string> files, bool subdir, bool deleteOriginal, int jobs, std::ostream& out,
+                 std::ostream& err, const PendingSignal& pendingSignal)
+{
+    PrintProgress progress(out, err, static_cast<int>(files.size()));
+    const auto signal = [&pendingSignal] { return pendingSignal ? pendingSignal() : 0; };
+    try {
+        // Like the window's queue: full paths, since the tools are not run in the user's directory.
+        for (auto& file : files)
+            file = FullPath(file);
+
+        QueueRunner runner;
+        runner.Environment().observer = &progress;
+        const QueueAccess queue{
+            [&] { return static_cast<int>(files.size()); },
+            [&](int i) -> std::optional<std::string> {
+                if (signal() != 0) // between two entries: stop before the next one starts
+                    throw RunInterrupted("quorvil-split was interrupted by signal " + std::to_string(signal()));
+                return files.at(static_cast<std::size_t>(i));
+            },
+            [&] { return subdir; },
+            [&] { return deleteOriginal; },
+        };
+        runner.RunQueue(
+            queue,
+            [&] {
+                if (signal() != 0)
+                    throw RunInterrupted("quorvil-split was interrupted by signal " + std::to_string(signal()));
+            },
+            jobs);
+    } catch (const Error& e) {
+        out.flush();
+        err << e.what() << '\n' << progress.Unwritten();
+        if (signal() != 0)
+            return 128 + signal();
+        // Every file converted, yet the list says something a script should not miss: a source
+        // that could not be deleted, or that left during its conversion.
+        return progress.AllConverted(files.size()) ? 3 : 1;
+    }
+    err << progress.Unwritten();
+    return signal() != 0 ? 128 + signal() : 0;
+}
+
 } // namespace
 
 int RunSplitCommand(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err,
@@ -169,45 +212,13 @@ int RunSplitCommand(const std::vector<std::string>& arguments, std::ostream& out
         err << kUsage;
         return 2;
     }
-    files = ExpandWildcards(files);
-
-    PrintProgress progress(out, err, static_cast<int>(files.size()));
-    const auto signal = [&pendingSignal] { return pendingSignal ? pendingSignal() : 0; };
-    try {
-        // Like the window's queue: full paths, since the tools are not run in the user's directory.
-        for (auto& file : files)
-            file = FullPath(file);
-
-        QueueRunner runner;
-        runner.Environment().observer = &progress;
-        const QueueAccess queue{
-            [&] { return static_cast<int>(files.size()); },
-            [&](int i) -> std::optional<std::string> {
-                if (signal() != 0) // between two entries: stop before the next one starts
-                    throw RunInterrupted("quorvil-split was interrupted by signal " + std::to_string(signal()));
-                return files.at(static_cast<std::size_t>(i));
-            },
-            [&] { return subdir; },
-            [&] { return deleteOriginal; },
-        };
-        runner.RunQueue(
-            queue,
-            [&] {
-                if (signal() != 0)
-                    throw RunInterrupted("quorvil-split was interrupted by signal " + std::to_string(signal()));
-            },
-            jobs);
-    } catch (const Error& e) {
-        out.flush();
-        err << e.what() << '\n' << progress.Unwritten();
-        if (signal() != 0)
-            return 128 + signal();
-        // Every file converted, yet the list says something a script should not miss: a source
-        // that could not be deleted, or that left during its conversion.
-        return progress.AllConverted(files.size()) ? 3 : 1;
-    }
-    err << progress.Unwritten();
-    return signal() != 0 ? 128 + signal() : 0;
+    const NamedFiles named = ExpandWildcards(files);
+    const int code =
+        named.files.empty() ? 0 : ConvertFiles(named.files, subdir, deleteOriginal, jobs, out, err, pendingSignal);
+    // Never given to the run: each was a file not converted.
+    for (const std::string& refusal : named.refused)
+        err << "quorvil-split: " << refusal << '\n';
+    return !named.refused.empty() && (code == 0 || code == 3) ? 1 : code;
 }
 
 } // namespace quorvil

@@ -2,9 +2,9 @@
 
 namespace quorvil {
 
-std::vector<std::string> ExpandWildcards(const std::vector<std::string>& names)
+NamedFiles ExpandWildcards(const std::vector<std::string>& names)
 {
-    return names; // the shell's work, done
+    return {names, {}}; // the shell's work, done
 }
 
 } // namespace quorvil

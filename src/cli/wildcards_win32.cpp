@@ -7,6 +7,8 @@
 
 #include <windows.h>
 
+#include "ansi_path_win32.h"
+
 namespace quorvil {
 
 namespace {
@@ -16,72 +18,86 @@ struct SearchCloser {
 };
 using UniqueSearch = std::unique_ptr<std::remove_pointer_t<HANDLE>, SearchCloser>;
 
-char Folded(char c)
+wchar_t Folded(wchar_t c)
 {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c;
 }
 
 // Whether name matches pattern: * any run of characters, ? any one, ASCII letters in either case.
 // Only the long name counts: FindFirstFile would also match the short one, which for
 // "take1.avi_processed" or "take1.avix" ends in ".AVI".
-bool Matches(std::string_view pattern, std::string_view name)
+bool Matches(std::wstring_view pattern, std::wstring_view name)
 {
     std::size_t p = 0;
     std::size_t n = 0;
-    std::size_t star = std::string_view::npos; // the last * seen, and where its run ended so far
+    std::size_t star = std::wstring_view::npos; // the last * seen, and where its run ended so far
     std::size_t resume = 0;
     while (n < name.size()) {
-        if (p < pattern.size() && pattern[p] == '*') {
+        if (p < pattern.size() && pattern[p] == L'*') {
             star = p++;
             resume = n;
-        } else if (p < pattern.size() && (pattern[p] == '?' || Folded(pattern[p]) == Folded(name[n]))) {
+        } else if (p < pattern.size() && (pattern[p] == L'?' || Folded(pattern[p]) == Folded(name[n]))) {
             ++p;
             ++n;
-        } else if (star != std::string_view::npos) {
+        } else if (star != std::wstring_view::npos) {
             p = star + 1;
             n = ++resume;
         } else {
             return false;
         }
     }
-    while (p < pattern.size() && pattern[p] == '*')
+    while (p < pattern.size() && pattern[p] == L'*')
         ++p;
     return p == pattern.size();
 }
 
-bool NameOrder(const std::string& a, const std::string& b)
+bool NameOrder(const std::wstring& a, const std::wstring& b)
 {
     return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
-                                        [](char x, char y) { return Folded(x) < Folded(y); });
+                                        [](wchar_t x, wchar_t y) { return Folded(x) < Folded(y); });
+}
+
+// The files (not folders) in folder whose names match pattern, in name order.
+std::vector<std::wstring> Matching(const std::wstring& folder, const std::wstring& pattern)
+{
+    std::vector<std::wstring> matches;
+    WIN32_FIND_DATAW found;
+    const UniqueSearch search(
+        FindFirstFileExW((folder + L"*").c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0));
+    for (bool more = search.get() != INVALID_HANDLE_VALUE; more; more = FindNextFileW(search.get(), &found)) {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && Matches(pattern, found.cFileName))
+            matches.push_back(folder + found.cFileName);
+    }
+    std::sort(matches.begin(), matches.end(), NameOrder);
+    return matches;
 }
 
 } // namespace
 
-std::vector<std::string> ExpandWildcards(const std::vector<std::string>& names)
+NamedFiles ExpandWildcards(const std::vector<std::string>& names)
 {
-    std::vector<std::string> files;
-    for (const std::string& name : names) {
-        const std::size_t cut = name.find_last_of("\\/:");
-        const std::string folder = cut == std::string::npos ? std::string() : name.substr(0, cut + 1);
-        const std::string pattern = name.substr(folder.size());
-        if (pattern.find_first_of("*?") == std::string::npos || folder.find_first_of("*?") != std::string::npos) {
-            files.push_back(name);
-            continue;
-        }
-        std::vector<std::string> matches;
-        WIN32_FIND_DATAA found;
-        const UniqueSearch search(
-            FindFirstFileExA((folder + "*").c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0));
-        for (bool more = search.get() != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search.get(), &found)) {
-            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && Matches(pattern, found.cFileName))
-                matches.push_back(folder + found.cFileName);
-        }
-        std::sort(matches.begin(), matches.end(), NameOrder);
+    NamedFiles named;
+    const auto take = [&named](const std::wstring& name) {
+        if (std::optional<std::string> file = CodePageName(name))
+            named.files.push_back(std::move(*file));
+        else
+            named.refused.push_back(NotInCodePage(name));
+    };
+    for (const std::string& given : names) {
+        const std::wstring name = FromUtf8(given);
+        const std::size_t cut = name.find_last_of(L"\\/:");
+        const std::wstring folder = cut == std::wstring::npos ? std::wstring() : name.substr(0, cut + 1);
+        const std::wstring pattern = name.substr(folder.size());
+        const std::vector<std::wstring> matches =
+            pattern.find_first_of(L"*?") == std::wstring::npos || folder.find_first_of(L"*?") != std::wstring::npos
+                ? std::vector<std::wstring>()
+                : Matching(folder, pattern);
         if (matches.empty())
-            files.push_back(name); // told as missing, as a shell that finds nothing passes it on
-        files.insert(files.end(), matches.begin(), matches.end());
+            take(name); // told as missing, as a shell that finds nothing passes it on
+        for (const std::wstring& match : matches)
+            take(match);
     }
-    return files;
+    return named;
 }
 
 } // namespace quorvil

@@ -1,6 +1,7 @@
 // What only Windows shows of a queue run: the host's paths and the command lines the shell passes on.
 #include <atomic>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <thread>
 
@@ -109,6 +110,57 @@ TEST_F(QueueRunWin32Test, ANameInTheSystemCodePageIsConvertedEndToEnd)
     EXPECT_TRUE(StampOf(a + "_processed\\Gr\xFC\xDF"
                             "e.avi.A2.wav")
                     .exists);
+}
+
+TEST_F(QueueRunWin32Test, QuorvilSplitRefusesANameTheCodePageCannotWriteAndLeavesItsLookAlikeAlone)
+{
+    ASSERT_EQ(GetACP(), 1252u) << "Wine runs in another code page here";
+    fs::copy_file(QUORVIL_SPLIT, tools.path() / "quorvil-split.exe");
+    const struct {
+        std::wstring typed;
+        std::wstring file;     // what the user meant
+        std::string lookAlike; // what the 8-bit command line or search would name instead
+    } rows[] = {
+        {L"\u0101.avi", L"\u0101.avi", "a.avi"},                                 // "ā": a best fit
+        {L"\u0436.avi", L"\u0436.avi", "b.avi"},                                 // "ж": a "?", which is a wildcard
+        {L"\u0141\u00F3d\u017A.avi", L"\u0141\u00F3d\u017A.avi", "L\363dz.avi"}, // "Łódź": "Lódz"
+        {L"\u0141*.avi", L"\u0141\u00F3d\u017A.avi", "L\363dz.avi"},             // a typed wildcard: "L*.avi"
+    };
+    std::wstring commandLine = L"\"" + (tools.path() / "quorvil-split.exe").wstring() + L"\" --no-subdir --delete";
+    for (const auto& row : rows) {
+        std::ofstream(clips.path() / row.file, std::ios::binary) << test::AviBytes(1);
+        test::WriteFile(clips.dir() + row.lookAlike, test::AviBytes(1));
+        commandLine += L" " + row.typed;
+    }
+    test::WriteFile(clips / "c.avi", test::AviBytes(1));
+    commandLine += L" c.avi";
+
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    const std::string output = clips / "output.txt";
+    const HANDLE outputFile = CreateFileA(output.c_str(), GENERIC_WRITE, 0, &inherit, CREATE_ALWAYS, 0, nullptr);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = outputFile;
+    startup.hStdError = outputFile;
+    PROCESS_INFORMATION process{};
+    ASSERT_TRUE(CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                               clips.path().wstring().c_str(), &startup, &process));
+    CloseHandle(outputFile);
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 99;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+
+    EXPECT_EQ(code, 1u);
+    EXPECT_EQ(test::ReadToolLog(clips / "tools.log").size(), 3u) << "only c.avi's three tools were to run";
+    const std::string said = test::ReadFile(output);
+    for (const auto& row : rows) {
+        EXPECT_NE(GetFileAttributesW((clips.path() / row.file).c_str()), INVALID_FILE_ATTRIBUTES);
+        EXPECT_TRUE(StampOf(clips.dir() + row.lookAlike).exists) << row.lookAlike;
+        EXPECT_NE(said.find(Utf8(row.file) + ": its name cannot be written"), std::string::npos) << said;
+    }
 }
 
 TEST_F(QueueRunWin32Test, AScriptTakesANameNoOtherRunHoldsAndOnlyItIsRemoved)
