@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include "ansi_path_win32.h"
 #include "application.h"
 #include "errors.h"
 #include "failure_report.h"
@@ -95,7 +96,13 @@ private:
 class FakeChooser : public FileChooser {
 public:
     std::optional<std::vector<std::string>> answer;
-    std::optional<std::vector<std::string>> Choose(HWND) override { return answer; }
+    FileChooser* dialog = nullptr; // the real one, where a test answers it
+    std::optional<ShellFiles> Choose(HWND owner) override
+    {
+        if (dialog)
+            return dialog->Choose(owner);
+        return answer ? std::optional<ShellFiles>({*answer, {}}) : std::nullopt;
+    }
 };
 
 class WindowsUiTest : public ::testing::Test {
@@ -308,7 +315,7 @@ TEST_F(WindowsUiTest, TheOpenDialogReturnsTheFilesChosenOrTyped)
     EXPECT_TRUE(answer.Found());
     ASSERT_TRUE(chosen);
     std::string dir = clips.dir();
-    EXPECT_EQ(*chosen, (std::vector<std::string>{dir + "a.avi", dir + "not there yet.avi"}));
+    EXPECT_EQ(chosen->files, (std::vector<std::string>{dir + "a.avi", dir + "not there yet.avi"}));
     for (int i = 0; i < 700; ++i) // more than the name field holds: Wine cuts the list, yet reports success
         typed += " \"" + std::to_string(i) + std::string(96, 'x') + ".avi\"";
     DialogAnswer tooMany("Choose avi files", type);
@@ -317,19 +324,34 @@ TEST_F(WindowsUiTest, TheOpenDialogReturnsTheFilesChosenOrTyped)
 
 TEST_F(WindowsUiTest, TheErrorBoxShowsTheMessageByTheFullStopRuleWithTheWindowsDisabled)
 {
-    std::string text;
-    bool mainEnabled = true;
-    DialogAnswer answer("Quorvil", [&](HWND box) {
-        test::WaitFor([&] { return !Text(GetDlgItem(box, 0xFFFF)).empty(); }, 10000);
-        text = Text(GetDlgItem(box, 0xFFFF));
-        mainEnabled = IsWindowEnabled(form1->Handle);
-        PostMessageA(box, WM_COMMAND, IDOK, 0);
-    });
-    TApplication::Instance()->ShowException(Error(IoErrorMessage(183)));
-    EXPECT_TRUE(answer.Found());
-    EXPECT_EQ(text, "I/O error 183.");
-    EXPECT_FALSE(mainEnabled);
-    EXPECT_TRUE(IsWindowEnabled(form1->Handle));
+    const struct {
+        std::string text;
+        bool utf8; // else in the code page
+        std::wstring shown;
+    } rows[] = {
+        {IoErrorMessage(183), false, L"I/O error 183."},
+        {"Gr\374\337e.avi", false, L"Gr\u00FC\u00DFe.avi."},
+        {Utf8(L"\u0141\u00F3d\u017A.avi"), true, L"\u0141\u00F3d\u017A.avi."}, // a name the code page cannot write
+    };
+    for (const auto& row : rows) {
+        std::wstring text;
+        bool mainEnabled = true;
+        DialogAnswer answer("Quorvil", [&](HWND box) {
+            test::WaitFor([&] { return !Text(GetDlgItem(box, 0xFFFF)).empty(); }, 10000);
+            text.resize(100);
+            text.resize(static_cast<std::size_t>(GetDlgItemTextW(box, 0xFFFF, text.data(), 100)));
+            mainEnabled = IsWindowEnabled(form1->Handle);
+            PostMessageA(box, WM_COMMAND, IDOK, 0);
+        });
+        if (row.utf8)
+            TApplication::Instance()->ShowException(Utf8Error(row.text));
+        else
+            TApplication::Instance()->ShowException(Error(row.text));
+        EXPECT_TRUE(answer.Found());
+        EXPECT_EQ(text, row.shown);
+        EXPECT_FALSE(mainEnabled);
+        EXPECT_TRUE(IsWindowEnabled(form1->Handle));
+    }
 }
 
 TEST_F(WindowsUiTest, ProcessQueueConvertsAndQuitDuringARunWaitsForTheWholeQueue)
@@ -586,32 +608,82 @@ TEST_F(WindowsUiTest, FilesFromTheShellAreQueuedByTheirNamesInTheCodePageOrRefus
         test::WriteFile(dir + name, "x");
     CloseHandle(CreateFileW(outside.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
     CreateDirectoryA((dir + "inner.avi").c_str(), nullptr);
-    SetCurrentDirectoryA(dir.c_str());
+    // Names code page 1252 cannot write, beside what its best fit makes of them: "ā" an "a", "ж" a
+    // "?" (a wildcard that matches "b"), "Łódź" "Lódz".
+    const std::string lookAlikes = dir + "names\\";
+    const std::wstring unwritable = wide + L"names\\";
+    CreateDirectoryA(lookAlikes.c_str(), nullptr);
+    for (const char* name : {"a.avi", "b.avi", "L\363dz.avi", "c.avi"})
+        test::WriteFile(lookAlikes + name, "x");
+    const std::vector<std::wstring> refusedNames = {L"\u0101.avi", L"\u0436.avi", L"\u0141\u00F3d\u017A.avi"};
+    std::vector<std::wstring> refusedPaths;
+    for (const std::wstring& name : refusedNames) {
+        refusedPaths.push_back(unwritable + name);
+        CloseHandle(CreateFileW(refusedPaths.back().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+    }
     std::string shown;
     const auto errorBox =
         std::exchange(TApplication::Instance()->showError, [&](const std::exception& error) { shown = error.what(); });
+    OpenDialogChooser dialog;
+    chooser_->dialog = &dialog;
+    enum class From { drop, commandLine, openDialog };
     const struct {
-        bool dropped; // else named on the command line
+        From from;
+        std::wstring directory;
         std::vector<std::wstring> names;
-        std::vector<std::string> queued; // and the name outside the code page refused
+        std::vector<std::string> queued;
+        std::vector<std::wstring> refused;
     } rows[] = {
-        {true, {L"C:\\x\\one.avi", outside, L"C:\\x\\two.avi"}, {"C:\\x\\one.avi", "C:\\x\\two.avi"}},
+        {From::drop,
+         wide,
+         {L"C:\\x\\one.avi", outside, L"C:\\x\\two.avi"},
+         {"C:\\x\\one.avi", "C:\\x\\two.avi"},
+         {outside}},
         // A folder: the AVI files directly inside it, in name order.
-        {true, {wide.substr(0, wide.size() - 1)}, {dir + "a.avi", dir + "b.AVI", dir + "c9.avi", dir + "c10.avi"}},
-        {false, {L"one.avi", L"\"C:\\x y\\two.avi\"", outside}, {dir + "one.avi", "C:\\x y\\two.avi"}},
+        {From::drop,
+         wide,
+         {wide.substr(0, wide.size() - 1)},
+         {dir + "a.avi", dir + "b.AVI", dir + "c9.avi", dir + "c10.avi"},
+         {outside}},
+        {From::commandLine,
+         wide,
+         {L"one.avi", L"\"C:\\x y\\two.avi\"", outside},
+         {dir + "one.avi", "C:\\x y\\two.avi"},
+         {outside}},
+        {From::drop, unwritable, refusedPaths, {}, refusedPaths},
+        {From::commandLine, unwritable, refusedNames, {}, refusedPaths},
+        {From::openDialog,
+         unwritable,
+         {L"\"c.avi\"", L"\"\u0101.avi\"", L"\"\u0436.avi\"", L"\"\u0141\u00F3d\u017A.avi\""},
+         {lookAlikes + "c.avi"},
+         refusedPaths},
     };
     for (const auto& row : rows) {
         SendMessageA(form1->ListBox1, LB_RESETCONTENT, 0, 0);
+        SetCurrentDirectoryW(row.directory.c_str());
+        shown.clear();
         std::wstring line = L"quorvil.exe";
         for (const std::wstring& name : row.names)
             line += L" " + name;
-        if (row.dropped)
+        if (row.from == From::drop) {
             SendMessageA(form1->ListBox1, WM_DROPFILES, reinterpret_cast<WPARAM>(Drop(row.names)), 0);
-        else
+        } else if (row.from == From::commandLine) {
             form1->AddShellFiles(StartFromCommandLine(line.c_str()).files);
+        } else {
+            DialogAnswer answer("Choose avi files", [&](HWND box) {
+                test::WaitFor([&] { return GetDlgItem(box, 0x47C) != nullptr; }, 10000);
+                SetDlgItemTextW(box, 0x47C, line.substr(line.find(L' ') + 1).c_str());
+                PostMessageA(box, WM_COMMAND, IDOK, 0);
+            });
+            Click(form1->Button1);
+            EXPECT_TRUE(answer.Found());
+        }
         EXPECT_EQ(form1->Entries(), row.queued);
-        EXPECT_TRUE(shown.starts_with("Not added to the queue:\n" + dir + "??.avi\nIts name has characters outside"))
-            << shown;
+        std::string refused = "Not added to the queue:";
+        for (const std::wstring& name : row.refused)
+            refused += "\n" + Utf8(name) +
+                       ": its name cannot be written in this system's code page (1252); Quorvil cannot convert it yet";
+        EXPECT_EQ(shown, refused);
     }
     TApplication::Instance()->showError = errorBox;
 }

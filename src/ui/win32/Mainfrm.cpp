@@ -296,7 +296,15 @@ void TForm1::RemoveEntry(int index)
 
 std::optional<std::vector<std::string>> TForm1::ChooseFiles()
 {
-    return OpenDialog1->Choose(Handle);
+    std::optional<ShellFiles> chosen = OpenDialog1->Choose(Handle);
+    if (!chosen)
+        return std::nullopt;
+    // The names the code page can write are queued, then the error box lists the others.
+    if (!chosen->refused.empty()) {
+        AppendFiles(chosen->files);
+        chosen->ThrowIfRefused();
+    }
+    return std::move(chosen->files);
 }
 
 void TForm1::ShowAbout()

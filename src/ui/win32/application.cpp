@@ -6,6 +6,7 @@
 
 #include "Mainfrm.h"
 #include "Unit2.h"
+#include "ansi_path_win32.h"
 #include "error_box.h"
 #include "form_design.h"
 #include "form_support.h"
@@ -237,7 +238,9 @@ int TApplication::Run(int showCommand)
     const ShellStart shell = StartFromCommandLine(GetCommandLineW());
     if (shell.start.action != StartArguments::Action::showWindow) {
         const bool refused = shell.start.action == StartArguments::Action::refuse;
-        MessageBoxA(nullptr, shell.start.text.c_str(), std::string(design::kApplicationTitle).c_str(),
+        // In UTF-8, as the arguments were read: an unknown option may hold any letter.
+        MessageBoxW(nullptr, FromUtf8(shell.start.text).c_str(),
+                    FromUtf8(std::string(design::kApplicationTitle)).c_str(),
                     MB_OK | (refused ? MB_ICONSTOP : MB_ICONINFORMATION));
         return refused ? 2 : 0;
     }

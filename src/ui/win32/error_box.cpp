@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string>
 
+#include "ansi_path_win32.h"
 #include "failure_report.h"
 #include "form_design.h"
 #include "form_support.h"
@@ -10,6 +11,13 @@
 namespace quorvil {
 
 namespace {
+
+// The box shows UTF-16: an error's text is in the code page, or in UTF-8 when it names files the
+// code page cannot write.
+std::wstring Wide(const std::string& text, UINT codePage)
+{
+    return codePage == CP_UTF8 ? FromUtf8(text) : FromCodePage(text);
+}
 
 // The height of a text in the message box's font, wrapped at the width given.
 class BoxTextMeasure {
@@ -37,10 +45,10 @@ public:
 
     [[nodiscard]] int LineHeight() const { return lineHeight_; }
 
-    [[nodiscard]] int Height(const std::string& text, int width) const
+    [[nodiscard]] int Height(const std::wstring& text, int width) const
     {
         RECT box{0, 0, width, 0};
-        DrawTextA(dc_, text.c_str(), static_cast<int>(text.size()), &box,
+        DrawTextW(dc_, text.c_str(), static_cast<int>(text.size()), &box,
                   DT_LEFT | DT_EXPANDTABS | DT_WORDBREAK | DT_NOPREFIX | DT_CALCRECT);
         return box.bottom;
     }
@@ -56,6 +64,7 @@ private:
 // that makes it taller than the screen is cut further at the width the box wraps its lines to.
 struct Fit {
     const std::exception* error = nullptr;
+    UINT codePage = CP_ACP;
     int lines = 0;
     int lineHeight = 0;
     HHOOK hook = nullptr;
@@ -77,21 +86,23 @@ void FitToScreen(HWND box)
         return;
     const HDC dc = GetDC(text);
     const HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(text, WM_GETFONT, 0, 0)));
-    const auto height = [&](const std::string& shown) {
+    const auto height = [&](const std::wstring& shown) {
         RECT area{0, 0, inner.right - inner.left, 0};
-        DrawTextA(dc, shown.c_str(), static_cast<int>(shown.size()), &area,
+        DrawTextW(dc, shown.c_str(), static_cast<int>(shown.size()), &area,
                   DT_LEFT | DT_EXPANDTABS | DT_WORDBREAK | DT_NOPREFIX | DT_CALCRECT);
         return static_cast<int>(area.bottom);
     };
     const int room = (inner.bottom - inner.top) - over;
-    const std::string shown =
-        FitErrorBoxText(*fit.error, fit.lines, fit.lineHeight, [&](const std::string& cut) { return height(cut) - room; })
-            .text;
+    const std::wstring shown =
+        Wide(FitErrorBoxText(*fit.error, fit.lines, fit.lineHeight,
+                             [&](const std::string& cut) { return height(Wide(cut, fit.codePage)) - room; })
+                 .text,
+             fit.codePage);
     const int shrink = (inner.bottom - inner.top) - std::min(room, height(shown));
     SelectObject(dc, old);
     ReleaseDC(text, dc);
 
-    SetWindowTextA(text, shown.c_str());
+    SetWindowTextW(text, shown.c_str());
     SetWindowPos(text, nullptr, 0, 0, inner.right - inner.left, inner.bottom - inner.top - shrink,
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     // What lies below the text (the OK button) moves up with the box's bottom.
@@ -133,14 +144,17 @@ void ShowErrorBox(const std::exception& error, HWND fallbackOwner)
     // A first cut by the lines' height at a width the box may choose; the box itself is measured
     // once it is laid out (FitToScreen).
     const int width = (free.right - free.left) / 2;
+    const UINT codePage = dynamic_cast<const Utf8Error*>(&error) ? CP_UTF8 : CP_ACP;
     const FittedErrorText fitted =
-        FitErrorBoxText(error, LinesThatFit(available, line, parts), line,
-                        [&](const std::string& text) { return measure.Height(text, width) + parts - available; });
+        FitErrorBoxText(error, LinesThatFit(available, line, parts), line, [&](const std::string& text) {
+            return measure.Height(Wide(text, codePage), width) + parts - available;
+        });
 
     const ModalScope modal;
-    fit = {&error, fitted.lines, line, SetWindowsHookExA(WH_CBT, WatchForTheBox, nullptr, GetCurrentThreadId())};
-    MessageBoxA(modal.Active() ? modal.Active() : fallbackOwner, fitted.text.c_str(),
-                std::string(design::kErrorBoxCaption).c_str(), MB_OK | MB_ICONSTOP);
+    fit = {&error, codePage, fitted.lines, line,
+           SetWindowsHookExA(WH_CBT, WatchForTheBox, nullptr, GetCurrentThreadId())};
+    MessageBoxW(modal.Active() ? modal.Active() : fallbackOwner, Wide(fitted.text, codePage).c_str(),
+                FromUtf8(std::string(design::kErrorBoxCaption)).c_str(), MB_OK | MB_ICONSTOP);
     if (fit.hook)
         UnhookWindowsHookEx(fit.hook);
     fit = {};

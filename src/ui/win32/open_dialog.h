@@ -6,26 +6,29 @@
 
 #include <windows.h>
 
+#include "shell_files.h"
+
 namespace quorvil {
 
 // Where "Add AVI files" gets the user's choice; tests may answer without showing a dialog.
 class FileChooser {
 public:
     virtual ~FileChooser() = default;
-    // The chosen files, full paths in the dialog's order; nothing when the user cancels. Throws
-    // Error when the dialog fails or the choice does not fit its name field: nothing is taken.
-    [[nodiscard]] virtual std::optional<std::vector<std::string>> Choose(HWND owner) = 0;
+    // The chosen files, full paths in the dialog's order, and those refused for their names;
+    // nothing when the user cancels. Throws Error when the dialog fails or the choice does not fit
+    // its name field: nothing is taken.
+    [[nodiscard]] virtual std::optional<ShellFiles> Choose(HWND owner) = 0;
 };
 
 // OpenDialog1, the common open dialog, modal over all of the application's windows. One object
 // for the application's run, so that it remembers the filter and the file name last chosen.
 class OpenDialogChooser : public FileChooser {
 public:
-    std::optional<std::vector<std::string>> Choose(HWND owner) override;
+    std::optional<ShellFiles> Choose(HWND owner) override;
 
 private:
     DWORD filterIndex_ = 1;
-    std::string lastFile_;
+    std::wstring lastFile_;
 };
 
 } // namespace quorvil

@@ -3,38 +3,11 @@
 #include <algorithm>
 #include <optional>
 
-#include "errors.h"
+#include "ansi_path_win32.h"
 
 namespace quorvil {
 
 namespace {
-
-// A name in the code page, or nothing when a character has no place there (no best fit either:
-// a look-alike letter would name another file).
-std::optional<std::string> InCodePage(const std::wstring& name, std::string& shown)
-{
-    shown.clear();
-    if (name.empty())
-        return std::string();
-    BOOL lossy = FALSE;
-    const int size = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name.data(), static_cast<int>(name.size()),
-                                         nullptr, 0, nullptr, &lossy);
-    shown.resize(static_cast<std::size_t>(std::max(size, 0)));
-    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name.data(), static_cast<int>(name.size()), shown.data(), size,
-                        nullptr, &lossy);
-    if (lossy || size <= 0)
-        return std::nullopt;
-    return shown;
-}
-
-void Add(ShellFiles& files, const std::wstring& name)
-{
-    std::string shown;
-    if (std::optional<std::string> text = InCodePage(name, shown))
-        files.files.push_back(std::move(*text));
-    else
-        files.refused.push_back(std::move(shown));
-}
 
 bool IsAviName(const std::wstring& name)
 {
@@ -82,19 +55,22 @@ std::wstring FullPath(const std::wstring& name)
 
 } // namespace
 
+void ShellFiles::Add(const std::wstring& name)
+{
+    if (std::optional<std::string> file = CodePageName(name))
+        files.push_back(std::move(*file));
+    else
+        refused.push_back(name);
+}
+
 void ShellFiles::ThrowIfRefused() const
 {
     if (refused.empty())
         return;
-    std::string text = refused.size() == 1 ? "Not added to the queue:"
-                                           : "Not added to the queue (" + std::to_string(refused.size()) + " files):";
-    for (const std::string& name : refused)
-        text += "\n" + name;
-    text += refused.size() == 1 ? "\nIts name has" : "\nTheir names have";
-    text += " characters outside code page " + std::to_string(GetACP()) +
-            ", in which Quorvil and its tools take names. Rename the file, or set the language for non-Unicode "
-            "programs to one whose code page has them.";
-    throw Error(text);
+    std::string text = "Not added to the queue:";
+    for (const std::wstring& name : refused)
+        text += "\n" + NotInCodePage(name);
+    throw Utf8Error(text);
 }
 
 ShellFiles DroppedFiles(HDROP drop)
@@ -107,9 +83,9 @@ ShellFiles DroppedFiles(HDROP drop)
         const DWORD attributes = GetFileAttributesW(name.c_str());
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
             for (const std::wstring& inside : AviFilesIn(name))
-                Add(files, inside);
+                files.Add(inside);
         } else {
-            Add(files, name);
+            files.Add(name);
         }
     }
     return files;
@@ -122,27 +98,14 @@ ShellStart StartFromCommandLine(const wchar_t* commandLine)
     LPWSTR* arguments = CommandLineToArgvW(commandLine, &count);
     if (!arguments)
         return result;
-    // Options are plain ASCII: an argument the code page cannot hold is a file name, refused here.
+    // Options are plain ASCII; the files are taken from UTF-8 without a loss.
     std::vector<std::string> given;
-    for (int i = 1; i < count; ++i) {
-        std::string shown;
-        if (std::optional<std::string> text = InCodePage(arguments[i], shown)) {
-            given.push_back(std::move(*text));
-        } else {
-            (void)InCodePage(FullPath(arguments[i]), shown);
-            result.files.refused.push_back(std::move(shown));
-        }
-    }
+    for (int i = 1; i < count; ++i)
+        given.push_back(Utf8(arguments[i]));
     LocalFree(arguments);
     result.start = ParseStartArguments(given);
-    for (const std::string& file : result.start.files) {
-        std::wstring wide(static_cast<std::size_t>(
-                              MultiByteToWideChar(CP_ACP, 0, file.data(), static_cast<int>(file.size()), nullptr, 0)),
-                          L'\0');
-        MultiByteToWideChar(CP_ACP, 0, file.data(), static_cast<int>(file.size()), wide.data(),
-                            static_cast<int>(wide.size()));
-        Add(result.files, FullPath(wide));
-    }
+    for (const std::string& file : result.start.files)
+        result.files.Add(FullPath(FromUtf8(file)));
     return result;
 }
 

@@ -12,14 +12,17 @@
 
 namespace quorvil {
 
-// Names the shell hands over in UTF-16 (a drop from Explorer, the command line of "Open with"),
-// in the system's code page, in which the queue, the script and the tools take them. A name with
-// a character that the code page cannot hold is refused, never queued mangled.
+// Names the shell hands over in UTF-16 (a drop from Explorer, the command line of "Open with", the
+// open dialog), in the system's code page, in which the queue, the script and the tools take them.
+// A name with a character that the code page cannot hold is refused, never queued mangled.
 struct ShellFiles {
     std::vector<std::string> files;
-    std::vector<std::string> refused; // as the code page shows them: "?" for what it cannot hold
+    std::vector<std::wstring> refused;
 
-    // The error that tells the user which names were refused, and why; throws nothing without any.
+    // Takes a name into files, or into refused.
+    void Add(const std::wstring& name);
+    // The error that tells the user which names were refused, and why (a Utf8Error: it names them as
+    // they are); throws nothing without any.
     void ThrowIfRefused() const;
 };
 
