@@ -99,9 +99,7 @@ public:
     FileChooser* dialog = nullptr; // the real one, where a test answers it
     std::optional<ShellFiles> Choose(HWND owner) override
     {
-        if (dialog)
-            return dialog->Choose(owner);
-        return answer ? std::optional<ShellFiles>({*answer, {}}) : std::nullopt;
+        return dialog ? dialog->Choose(owner) : answer ? std::optional<ShellFiles>({*answer, {}}) : std::nullopt;
     }
 };
 
@@ -608,16 +606,14 @@ TEST_F(WindowsUiTest, FilesFromTheShellAreQueuedByTheirNamesInTheCodePageOrRefus
         test::WriteFile(dir + name, "x");
     CloseHandle(CreateFileW(outside.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
     CreateDirectoryA((dir + "inner.avi").c_str(), nullptr);
-    // Names code page 1252 cannot write, beside what its best fit makes of them: "ā" an "a", "ж" a
-    // "?" (a wildcard that matches "b"), "Łódź" "Lódz".
+    // Beside each name code page 1252 cannot write, its best fit: "a", "?" (matching "b"), "Lódz".
     const std::string lookAlikes = dir + "names\\";
     const std::wstring unwritable = wide + L"names\\";
     CreateDirectoryA(lookAlikes.c_str(), nullptr);
     for (const char* name : {"a.avi", "b.avi", "L\363dz.avi", "c.avi"})
         test::WriteFile(lookAlikes + name, "x");
-    const std::vector<std::wstring> refusedNames = {L"\u0101.avi", L"\u0436.avi", L"\u0141\u00F3d\u017A.avi"};
     std::vector<std::wstring> refusedPaths;
-    for (const std::wstring& name : refusedNames) {
+    for (const wchar_t* name : {L"\u0101.avi", L"\u0436.avi", L"\u0141\u00F3d\u017A.avi"}) {
         refusedPaths.push_back(unwritable + name);
         CloseHandle(CreateFileW(refusedPaths.back().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
     }
@@ -629,38 +625,30 @@ TEST_F(WindowsUiTest, FilesFromTheShellAreQueuedByTheirNamesInTheCodePageOrRefus
     enum class From { drop, commandLine, openDialog };
     const struct {
         From from;
-        std::wstring directory;
         std::vector<std::wstring> names;
         std::vector<std::string> queued;
         std::vector<std::wstring> refused;
     } rows[] = {
-        {From::drop,
-         wide,
-         {L"C:\\x\\one.avi", outside, L"C:\\x\\two.avi"},
-         {"C:\\x\\one.avi", "C:\\x\\two.avi"},
-         {outside}},
+        {From::drop, {L"C:\\x\\one.avi", outside, L"C:\\x\\two.avi"}, {"C:\\x\\one.avi", "C:\\x\\two.avi"}, {outside}},
         // A folder: the AVI files directly inside it, in name order.
         {From::drop,
-         wide,
          {wide.substr(0, wide.size() - 1)},
          {dir + "a.avi", dir + "b.AVI", dir + "c9.avi", dir + "c10.avi"},
          {outside}},
         {From::commandLine,
-         wide,
          {L"one.avi", L"\"C:\\x y\\two.avi\"", outside},
-         {dir + "one.avi", "C:\\x y\\two.avi"},
+         {lookAlikes + "one.avi", "C:\\x y\\two.avi"},
          {outside}},
-        {From::drop, unwritable, refusedPaths, {}, refusedPaths},
-        {From::commandLine, unwritable, refusedNames, {}, refusedPaths},
+        {From::drop, refusedPaths, {}, refusedPaths},
+        {From::commandLine, refusedPaths, {}, refusedPaths},
         {From::openDialog,
-         unwritable,
-         {L"\"c.avi\"", L"\"\u0101.avi\"", L"\"\u0436.avi\"", L"\"\u0141\u00F3d\u017A.avi\""},
+         {L"\"c.avi\" \"\u0101.avi\" \"\u0436.avi\" \"\u0141\u00F3d\u017A.avi\""},
          {lookAlikes + "c.avi"},
          refusedPaths},
     };
+    SetCurrentDirectoryW(unwritable.c_str());
     for (const auto& row : rows) {
         SendMessageA(form1->ListBox1, LB_RESETCONTENT, 0, 0);
-        SetCurrentDirectoryW(row.directory.c_str());
         shown.clear();
         std::wstring line = L"quorvil.exe";
         for (const std::wstring& name : row.names)
@@ -672,7 +660,7 @@ TEST_F(WindowsUiTest, FilesFromTheShellAreQueuedByTheirNamesInTheCodePageOrRefus
         } else {
             DialogAnswer answer("Choose avi files", [&](HWND box) {
                 test::WaitFor([&] { return GetDlgItem(box, 0x47C) != nullptr; }, 10000);
-                SetDlgItemTextW(box, 0x47C, line.substr(line.find(L' ') + 1).c_str());
+                SetDlgItemTextW(box, 0x47C, row.names.front().c_str());
                 PostMessageA(box, WM_COMMAND, IDOK, 0);
             });
             Click(form1->Button1);
