@@ -412,13 +412,19 @@ void EntryConversion::CleanUp(bool converted)
 // A converted entry is over: its outputs are the user's, and replace what stood at their names.
 void EntryConversion::Finish(bool sourceDeleted)
 {
-    if (!asides_.empty() && !sourceDeleted) {
+    // Outputs whose source was deleted were put on disk first. Others reach the disk when the system
+    // writes them back, after their names: the record stays for the next run, which takes back an
+    // entry whose outputs a power loss emptied meanwhile, while its source is there to convert again.
+    if (!sourceDeleted) {
         record_.Over(); // from here on a later run keeps the outputs, whatever becomes of the source
         record_.Save();
     }
     for (const MovedAside& moved : asides_)
         (void)RemoveIfSame(moved.aside, moved.stamp);
-    record_.End();
+    if (sourceDeleted)
+        record_.End();
+    else
+        record_.Leave();
 }
 
 } // namespace quorvil

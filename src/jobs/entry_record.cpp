@@ -182,11 +182,18 @@ void RemoveMade(const std::string& path, const FileStamp& stamp)
 // were on disk before), else it comes back.
 bool OutputsAreTheUsers(const RecordedEntry& entry)
 {
-    if (entry.over)
-        return true;
     if (!entry.source)
-        return false;
+        return entry.over;
     const RecordedEntry::Line& source = *entry.source;
+    if (entry.over) {
+        // Lost: the very file, untouched since (a user's edit changes its time), but shorter.
+        const bool lost = std::any_of(entry.files.begin(), entry.files.end(), [](const RecordedEntry::Line& file) {
+            const FileStamp now = StampAt(file.path);
+            return IsStampedFile(now, file.file, KnownBy::birth) && now.modified == file.file.modified &&
+                   now.size < file.file.size;
+        });
+        return !lost || !IsStampedFile(StampAt(source.path), source.file, KnownBy::birth);
+    }
     if (const std::string aside = FileAsideOf(source.path, source.file, KnownBy::birth); !aside.empty()) {
         if (entry.deleting && RemoveIfSame(aside, source.file).empty())
             return true;
@@ -460,6 +467,12 @@ void EntryRecord::Save()
         record_host::FlushFolder(path_.substr(0, path_.find_last_of("/\\") + 1));
         named_ = true;
     }
+}
+
+void EntryRecord::Leave()
+{
+    made_.clear();
+    deleting_ = over_ = named_ = written_ = false;
 }
 
 void EntryRecord::End()

@@ -126,6 +126,8 @@ public:
     void Save();
     // Removes the record: the entry has ended and taken back what it was to.
     void End();
+    // Leaves the record, over, for the next run, which removes it (see TakeBackWhatDeadRunsLeft).
+    void Leave();
 
     // The record's file; empty when none is kept.
     [[nodiscard]] const std::string& Path() const { return path_; }
@@ -170,7 +172,9 @@ struct ToolOutput {
 // Takes back what the entries of runs that no longer run have left, as a failed entry takes back
 // what it made: each recorded file only while it is the file recorded, each recorded folder only when
 // it is then empty and the folder recorded, each file moved aside back to its name; links are never
-// followed. What an entry over, or one whose source it deleted, made stays (EntryRecord). Records of running runs stay,
+// followed. What an entry over, or one whose source it deleted, made stays (EntryRecord); but an
+// entry over whose outputs lost their bytes to a power loss (the same files, of the time recorded,
+// now shorter) is taken back while its source is there. Records of running runs stay,
 // and so do records that are not the user's own regular files of a sane size; a warning then says
 // so (empty when none was left). Two runs that start at once take each record in turn, never both.
 [[nodiscard]] std::string TakeBackWhatDeadRunsLeft(const std::string& folder, const RecordOwner& self);

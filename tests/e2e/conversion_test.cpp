@@ -788,7 +788,7 @@ TEST_F(ConversionTest, OnAFullDiskAndOnCameraCardsNothingIsLeftHalfDone)
                                     Q(image / "volume.img") + " -O NAME -n | xargs -r losetup -d";
         if (std::system(("(" + mount + ") >/dev/null 2>&1").c_str()) != 0) {
             std::printf("skipped %s: it cannot be mounted here (not root, or without its tools)\n", row.name);
-            std::system(unmount.c_str()); // a loop device set up before the mount failed
+            (void)!std::system(unmount.c_str()); // a loop device set up before the mount failed
             continue;
         }
         const std::string source = volume / "a.avi";
@@ -840,7 +840,7 @@ TEST_F(ConversionTest, OnAFullDiskAndOnCameraCardsNothingIsLeftHalfDone)
         }
         EXPECT_FALSE(fs::exists(source + ".wav"));
         ExpectNoLeftovers(volume.path());
-        std::system(unmount.c_str());
+        (void)!std::system(unmount.c_str());
     }
 }
 
@@ -969,7 +969,7 @@ TEST_F(ConversionTest, SoxFailsCleanlyOnBadInputAndFullDiskAndHandsOtherCommands
                 EXPECT_FALSE(entry.path().filename().string().starts_with(".sox-")) << entry.path();
     }
     if (mounted)
-        std::system(("umount " + Q(full.path().string())).c_str());
+        (void)!std::system(("umount " + Q(full.path().string())).c_str());
 
     // Another command line is SoX's own: mixing two channels, or the version.
     Capture(Q(app / "sox") + " " + Q(in) + " " + Q(out) + " remix 1,2", &code);

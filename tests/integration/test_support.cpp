@@ -96,4 +96,14 @@ ScopedEnv::~ScopedEnv()
         UnsetEnv(name_.c_str());
 }
 
+int RecordsLeftOpen(const std::string& folder)
+{
+    int open = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        const std::string name = entry.path().filename().string();
+        open += name.starts_with("entry-") && !ReadFile(entry.path().string()).ends_with("over\n");
+    }
+    return open;
+}
+
 } // namespace quorvil::test

@@ -95,6 +95,9 @@ void UnsetEnv(const char* name);
 void MakeDeletable(const std::string& path);
 
 // Sets an environment variable for the life of the object; what it was comes back afterwards.
+// The records in a record folder that are not those a converted entry leaves over for the next run.
+[[nodiscard]] int RecordsLeftOpen(const std::string& folder);
+
 class ScopedEnv {
 public:
     ScopedEnv(const char* name, const std::string& value);

@@ -176,7 +176,7 @@ TEST(ToolNewFile, NearAFullDiskTwoOutputsThatFitBothGetWritten)
             sound.Commit();
         }
     }
-    std::system(("umount " + Q(small)).c_str());
+    (void)!std::system(("umount " + Q(small)).c_str());
 }
 
 // A tool replaces only what stood at its output's name as it began (the core has checked that it may):
