@@ -3,6 +3,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -218,16 +219,18 @@ TEST(FailureReport, LinesThatFitTheScreen)
     EXPECT_EQ(LinesThatFit(800, 15, 100), 46);
     EXPECT_EQ(LinesThatFit(100, 13, 200), 5); // never fewer than a report needs
 
-    // Cut by what the box measures: 10 pixels a line, 50 of its own, on a screen of 400 or 60.
+    // Cut by what the box measures: 50 pixels of its own, lines of 10 pixels, or of 30 when each
+    // wraps to three rows (cut no further than it must), on a screen of 400 or 60.
     std::string tall;
     for (int i = 0; i < 100; ++i)
         tall += "line " + std::to_string(i) + "\n";
-    for (const auto& [room, lines] : {std::pair{400, 35}, std::pair{60, 5}}) {
-        const FittedErrorText fitted = FitErrorBoxText(Error(tall), 100, 10, [room = room](const std::string& text) {
-            return Lines(text) * 10 + 50 - room;
-        });
-        EXPECT_EQ(fitted.lines, lines) << room;
-        EXPECT_EQ(Lines(fitted.text), lines) << room;
+    for (const auto& [room, row, lines] : {std::tuple{400, 10, 35}, std::tuple{400, 30, 11}, std::tuple{60, 10, 5}}) {
+        const FittedErrorText fitted =
+            FitErrorBoxText(Error(tall), 100, 10, [room = room, row = row](const std::string& text) {
+                return Lines(text) * row + 50 - room;
+            });
+        EXPECT_EQ(fitted.lines, lines) << room << " " << row;
+        EXPECT_EQ(Lines(fitted.text), lines) << room << " " << row;
     }
 }
 

@@ -44,14 +44,21 @@ FittedErrorText FitErrorBoxText(const std::exception& error, int lines, int line
                                 const std::function<int(const std::string&)>& overBy)
 {
     const int fewest = LinesThatFit(0, lineHeight, 0);
-    const int step = std::max(1, lineHeight);
-    for (;;) {
-        std::string text = ErrorBoxText(error, lines);
-        const int over = overBy(text);
-        if (over <= 0 || lines <= fewest)
-            return {std::move(text), lines};
-        lines = std::max(fewest, lines - std::max(1, (over + step - 1) / step));
+    std::string text = ErrorBoxText(error, lines);
+    if (lines <= fewest || overBy(text) <= 0)
+        return {std::move(text), lines};
+    // The most lines that fit, halving the range: a line of the report may wrap to several rows
+    // in the box, so the excess in rows says little about the lines to take off.
+    int fits = fewest;
+    int over = lines;
+    while (over - fits > 1) {
+        const int middle = fits + (over - fits) / 2;
+        if (overBy(ErrorBoxText(error, middle)) <= 0)
+            fits = middle;
+        else
+            over = middle;
     }
+    return {ErrorBoxText(error, fits), fits};
 }
 
 } // namespace quorvil

@@ -30,8 +30,8 @@ private:
 
 // The error box's text cut until the box fits the screen, from `lines` lines: overBy(text) tells
 // how far the box showing that text, as the front end measures it, is taller than the room it has
-// (zero or less: it fits). Each cut takes off the lines the excess comes to, never going below the
-// fewest a report needs. Also gives the lines the text was cut to.
+// (zero or less: it fits). The text keeps the most lines that fit, never fewer than the fewest a
+// report needs; overBy must grow with the lines. Also gives the lines the text was cut to.
 struct FittedErrorText {
     std::string text;
     int lines = 0;

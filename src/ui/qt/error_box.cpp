@@ -34,15 +34,18 @@ void ShowErrorBox(const std::exception& error)
     const int lineHeight = QFontMetrics(box.font()).lineSpacing();
     const QString whole = QString::fromStdString(WithFullStop(error.what()));
     // Long lines wrap at a width the box chooses as it is shown: the box is measured as laid out,
-    // and cut further until it fits, before it takes the user's input.
-    (void)FitErrorBoxText(error, LinesThatFit(available, lineHeight, frame), lineHeight, [&](const std::string& text) {
-        const QString shown = QString::fromStdString(text);
-        box.setText(shown);
-        if (shown != whole && box.detailedText().isEmpty())
-            box.setDetailedText(whole);
-        box.show();
-        return box.height() + frame - available;
-    });
+    // and cut further until it fits, before it takes the user's input; it shows the text that fit,
+    // which need not be the last one measured.
+    const FittedErrorText fitted =
+        FitErrorBoxText(error, LinesThatFit(available, lineHeight, frame), lineHeight, [&](const std::string& text) {
+            const QString shown = QString::fromStdString(text);
+            box.setText(shown);
+            if (shown != whole && box.detailedText().isEmpty())
+                box.setDetailedText(whole);
+            box.show();
+            return box.height() + frame - available;
+        });
+    box.setText(QString::fromStdString(fitted.text));
     box.exec();
 }
 
