@@ -19,9 +19,8 @@ InstallDir "$LOCALAPPDATA\Programs\Quorvil"
 !define AVI_PROGIDS "Software\Classes\.avi\OpenWithProgids"
 
 ; Installs in different folders live side by side: each has an entry of its own in the installed-apps
-; list and its own "Open with" type, both named after its folder, and its uninstaller takes only
-; those. They are named by a hash of the folder's long name in lower case, so that the uninstaller
-; finds them however the folder is spelled.
+; list and its own "Open with" type, and its uninstaller takes only those. Both are named by a hash of
+; the folder's long name in lower case, so that the uninstaller finds them however the folder is spelled.
 Var Id
 Var Key    ; the install's entry in the installed-apps list, which also records what it owns
 Var ProgId ; Quorvil under "Open with" for .avi files
