@@ -227,7 +227,8 @@ void EntryConversion::RunSteps()
     if (!script_)
         throw Error(CannotCreateFileMessage(ScriptFile(scriptDir, slot_.number), busy));
     record_.Scratch(script_->path(), StampAt(script_->path()));
-    record_.Save();
+    if (!ScriptDirectory::Owned()) // in the run's own folder it was named before it was written
+        record_.Save();
 
     static constexpr std::array<const char*, 3> roles = {"", " for the left channel", " for the right channel"};
     for (std::size_t i = 0; i < steps_.size(); ++i) {
@@ -379,9 +380,11 @@ void EntryConversion::ToolEnded(std::size_t i, bool succeeded)
                 recordMade(output, now);
         }
     }
-    record_.Save();
-    if (step.end.pid > 0) // what the tool recorded of its outputs is in the entry's own record now
-        RemoveToolRecord(slot_.records, static_cast<std::uint64_t>(step.end.pid));
+    // Our tool's own record names its outputs on disk until the entry is over; a tool not ours has none.
+    if (recorded)
+        toolRecords_.push_back(static_cast<std::uint64_t>(step.end.pid));
+    else
+        record_.Save();
     if (!succeeded && step.end.pid > 0) {
         const std::string prefix = (i == 0 ? ".vdub-" : ".sox-") + std::to_string(step.end.pid) + "-";
         for (const std::string& output : outputs)
@@ -407,6 +410,15 @@ void EntryConversion::CleanUp(bool converted)
     for (const MovedAside& moved : asides_)
         (void)MoveNoReplace(moved.aside, moved.path);
     record_.End();
+    DropToolRecords();
+}
+
+// The tools' records go once the entry's own names what they did, or the entry has taken it back.
+void EntryConversion::DropToolRecords()
+{
+    for (const std::uint64_t pid : toolRecords_)
+        RemoveToolRecord(slot_.records, pid);
+    toolRecords_.clear();
 }
 
 // A converted entry is over: its outputs are the user's, and replace what stood at their names.
@@ -419,12 +431,17 @@ void EntryConversion::Finish(bool sourceDeleted)
         record_.Over(); // from here on a later run keeps the outputs, whatever becomes of the source
         record_.Save();
     }
+    DropToolRecords();
     for (const MovedAside& moved : asides_)
         (void)RemoveIfSame(moved.aside, moved.stamp);
-    if (sourceDeleted)
+    if (sourceDeleted) {
+        // A tool's record a power loss brought back would name outputs that are all there is of the source.
+        if (!slot_.records.folder.empty())
+            record_host::FlushFolder(slot_.records.folder);
         record_.End();
-    else
+    } else {
         record_.Leave();
+    }
 }
 
 } // namespace quorvil

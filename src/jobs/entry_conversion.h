@@ -98,6 +98,7 @@ private:
                       const std::optional<StreamCensus>& census) const;
     void CleanUp(bool converted);
     void Finish(bool sourceDeleted);
+    void DropToolRecords();
 
     std::string path_;
     const QueueAccess& queue_;
@@ -118,8 +119,9 @@ private:
     std::size_t ran_ = 0;
     std::vector<MadeFile> made_;
     std::vector<MovedAside> asides_;
-    std::string refused_; // why a step was not started: something not ours at its output's name
-    EntryRecord record_;  // what made_ and madeDirectory_ hold, for a later run should this one be killed
+    std::vector<std::uint64_t> toolRecords_; // process ids of our tools whose records name their outputs
+    std::string refused_;                    // why a step was not started: something not ours at its output's name
+    EntryRecord record_; // what made_ and madeDirectory_ hold, for a later run should this one be killed
 };
 
 } // namespace quorvil

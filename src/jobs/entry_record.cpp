@@ -412,7 +412,9 @@ void EntryRecord::Deleting()
 void EntryRecord::Over()
 {
     over_ = true;
-    named_ = false;
+    // What was moved aside goes next, once the record says so on disk; else an older record will do.
+    named_ =
+        named_ && std::none_of(made_.begin(), made_.end(), [](const Made& made) { return made.kind == Kind::aside; });
 }
 
 void EntryRecord::Forget(const std::string& path)
