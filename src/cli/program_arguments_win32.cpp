@@ -5,7 +5,7 @@
 // After windows.h, whose types it uses.
 #include <shellapi.h>
 
-#include "ansi_path_win32.h"
+#include "wide_text_win32.h"
 
 namespace quorvil {
 

@@ -212,13 +212,7 @@ int RunSplitCommand(const std::vector<std::string>& arguments, std::ostream& out
         err << kUsage;
         return 2;
     }
-    const NamedFiles named = ExpandWildcards(files);
-    const int code =
-        named.files.empty() ? 0 : ConvertFiles(named.files, subdir, deleteOriginal, jobs, out, err, pendingSignal);
-    // Never given to the run: each was a file not converted.
-    for (const std::string& refusal : named.refused)
-        err << "quorvil-split: " << refusal << '\n';
-    return !named.refused.empty() && (code == 0 || code == 3) ? 1 : code;
+    return ConvertFiles(ExpandWildcards(files), subdir, deleteOriginal, jobs, out, err, pendingSignal);
 }
 
 } // namespace quorvil

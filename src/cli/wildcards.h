@@ -10,12 +10,7 @@ namespace quorvil {
 // shells leave that to each program: a name whose last part holds * or ? stands for the files (not
 // folders) in its folder whose names match it, letter case aside, in name order; a name that
 // matches nothing stays as it is, and fails as a file that is not there. On Windows the names come
-// in UTF-8 (ProgramArguments), so that only a * or ? the user typed is a wildcard, and go out in the
-// system's code page; a name it cannot write is refused.
-struct NamedFiles {
-    std::vector<std::string> files;
-    std::vector<std::string> refused; // a line each, in UTF-8: the name and why it is left alone
-};
-[[nodiscard]] NamedFiles ExpandWildcards(const std::vector<std::string>& names);
+// and go in UTF-8 (ProgramArguments), so that only a * or ? the user typed is a wildcard.
+[[nodiscard]] std::vector<std::string> ExpandWildcards(const std::vector<std::string>& names);
 
 } // namespace quorvil

@@ -2,9 +2,9 @@
 
 namespace quorvil {
 
-NamedFiles ExpandWildcards(const std::vector<std::string>& names)
+std::vector<std::string> ExpandWildcards(const std::vector<std::string>& names)
 {
-    return {names, {}}; // the shell's work, done
+    return names; // the shell's work, done
 }
 
 } // namespace quorvil

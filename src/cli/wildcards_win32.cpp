@@ -7,7 +7,7 @@
 
 #include <windows.h>
 
-#include "ansi_path_win32.h"
+#include "wide_text_win32.h"
 
 namespace quorvil {
 
@@ -74,15 +74,10 @@ std::vector<std::wstring> Matching(const std::wstring& folder, const std::wstrin
 
 } // namespace
 
-NamedFiles ExpandWildcards(const std::vector<std::string>& names)
+std::vector<std::string> ExpandWildcards(const std::vector<std::string>& names)
 {
-    NamedFiles named;
-    const auto take = [&named](const std::wstring& name) {
-        if (std::optional<std::string> file = CodePageName(name))
-            named.files.push_back(std::move(*file));
-        else
-            named.refused.push_back(NotInCodePage(name));
-    };
+    std::vector<std::string> files;
+    const auto take = [&files](const std::wstring& name) { files.push_back(Utf8(name)); };
     for (const std::string& given : names) {
         const std::wstring name = FromUtf8(given);
         const std::size_t cut = name.find_last_of(L"\\/:");
@@ -97,7 +92,7 @@ NamedFiles ExpandWildcards(const std::vector<std::string>& names)
         for (const std::wstring& match : matches)
             take(match);
     }
-    return named;
+    return files;
 }
 
 } // namespace quorvil

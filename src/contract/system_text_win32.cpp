@@ -4,12 +4,14 @@
 
 #include <windows.h>
 
+#include "wide_text_win32.h"
+
 namespace quorvil {
 
 namespace {
 
 struct LocalFreer {
-    void operator()(char* text) const { LocalFree(text); }
+    void operator()(wchar_t* text) const { LocalFree(text); }
 };
 
 // Without the line end at its end, nor the full stop when `fullStop` says so.
@@ -24,14 +26,15 @@ std::string TrimmedEnd(std::string text, bool fullStop)
 
 std::string SystemText(unsigned long code)
 {
-    char* buffer = nullptr;
+    // In UTF-8, as every text beside it: the words of a system in another language hold any letter.
+    wchar_t* buffer = nullptr;
     const DWORD length =
-        FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                       nullptr, code, 0, reinterpret_cast<char*>(&buffer), 0, nullptr);
-    const std::unique_ptr<char, LocalFreer> owned(buffer);
+        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    const std::unique_ptr<wchar_t, LocalFreer> owned(buffer);
     if (length == 0 || !buffer)
         return "System error " + std::to_string(code);
-    return TrimmedEnd(std::string(buffer, length), false);
+    return TrimmedEnd(Utf8(std::wstring_view(buffer, length)), false);
 }
 
 std::string SystemReason(unsigned long code)

@@ -96,6 +96,8 @@ EntryOutcome EntryConversion::Run()
         if (WhatIsAt(*output) == NameHolds::somethingElse)
             return {false, NotAFile(*output), false};
     }
+    if (const std::string why = ToolsCannotTake(); !why.empty())
+        return {false, why, false};
     // Whether the source is still there tells a later run whether what this entry made is to be taken back.
     record_.Source(path_, sourceBefore);
 
@@ -150,6 +152,27 @@ EntryOutcome EntryConversion::Run()
     }
     Finish(outcome.sourceDeleted);
     return outcome;
+}
+
+// Why a tool cannot be given the names it would get, before any runs; empty when each can. Both
+// layouts' outputs are asked, as the option may change while the entry runs; the script's name is
+// the one beside the tools (where the script is on Windows, the one host that refuses names).
+std::string EntryConversion::ToolsCannotTake() const
+{
+    const OutputFiles inFolder = OutputFilesFor(path_, true, rules_);
+    const OutputFiles beside = OutputFilesFor(path_, false, rules_);
+    const std::string wav = SoundtrackFile(path_);
+    const std::array<ToolCommand, 3> commands = BuildToolCommands(path_, dir_, true, rules_, dir_, slot_.number);
+    const std::array<std::vector<std::string>, 3> names = {{
+        {ScriptFile(dir_, slot_.number), path_, wav, inFolder.video, beside.video},
+        {wav, inFolder.left, beside.left},
+        {wav, inFolder.right, beside.right},
+    }};
+    for (std::size_t i = 0; i < commands.size(); ++i) {
+        if (std::string why = ToolCannotTake(commands[i].programFile, names[i]); !why.empty())
+            return why;
+    }
+    return {};
 }
 
 // Quorvil's own output folder, named in the record before it exists.
@@ -210,7 +233,7 @@ void EntryConversion::RunSteps()
     else
         record_.Save();
     const bool videoSubdir = queue_.subdir();
-    const std::string bytes = ScriptFileBytes(BuildScriptLines(path_, videoSubdir, rules_));
+    const std::string bytes = ScriptBytesFor(ScriptFileBytes(BuildScriptLines(path_, videoSubdir, rules_)));
     // Other runs write their scripts beside the program too (on Windows): the slot's own name when no
     // other run holds it, else the next one that is free.
     std::string busy;

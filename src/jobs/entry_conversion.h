@@ -89,6 +89,7 @@ private:
         bool tellAlways = false;
     };
 
+    [[nodiscard]] std::string ToolsCannotTake() const;
     void RunSteps();
     void MakeOutputFolder();
     [[nodiscard]] bool MoveAsideWhatIsAt(const std::string& output);

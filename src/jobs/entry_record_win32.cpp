@@ -5,8 +5,8 @@
 
 #include <windows.h>
 
-#include "ansi_path_win32.h"
 #include "handles_win32.h"
+#include "wide_text_win32.h"
 
 namespace quorvil {
 
@@ -16,7 +16,7 @@ namespace {
 UniqueHandle OpenFolder(const std::string& path, DWORD access)
 {
     const HANDLE folder =
-        CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        CreateFileW(FilePath(path).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     return UniqueHandle(folder == INVALID_HANDLE_VALUE ? nullptr : folder);
 }
@@ -39,8 +39,9 @@ constexpr DWORD kLargestRecord = 1 << 20;
 // be opened (GetLastError says why).
 UniqueHandle OpenRecordFile(const std::string& path)
 {
-    const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    const HANDLE file =
+        CreateFileW(FilePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     return UniqueHandle(file == INVALID_HANDLE_VALUE ? nullptr : file);
 }
 
@@ -57,22 +58,21 @@ namespace record_host {
 void SetToolEnvironment(const char* name, const std::string& value)
 {
     // The process's environment, which every tool started from now on inherits.
-    (void)SetEnvironmentVariableA(name, value.empty() ? nullptr : value.c_str());
+    (void)SetEnvironmentVariableW(FromUtf8(name).c_str(), value.empty() ? nullptr : FromUtf8(value).c_str());
 }
 
 std::string StateFolder()
 {
     // In UTF-16: under a profile folder the code page cannot name, the 8-bit environment holds a look-alike.
     const wchar_t* local = _wgetenv(L"LOCALAPPDATA");
-    const std::optional<std::string> path = local && *local ? AnsiPath(local) : std::nullopt;
-    return path ? *path + "\\Quorvil\\" : std::string();
+    return local && *local ? Utf8(local) + "\\Quorvil\\" : std::string();
 }
 
 bool MakeFolder(const std::string& path)
 {
-    if (!CreateDirectoryA(path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+    if (!CreateDirectoryW(FilePath(path).c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
         return false;
-    const DWORD attributes = GetFileAttributesA(path.c_str());
+    const DWORD attributes = GetFileAttributesW(FilePath(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
@@ -86,14 +86,14 @@ bool Private(const std::string&)
 std::vector<std::string> NamesIn(const std::string& folder)
 {
     std::vector<std::string> names;
-    WIN32_FIND_DATAA found;
-    const HANDLE search = FindFirstFileA((folder + "*").c_str(), &found);
+    WIN32_FIND_DATAW found;
+    const HANDLE search = FindFirstFileW(FilePath(folder + "*").c_str(), &found);
     if (search == INVALID_HANDLE_VALUE)
         return names;
     do {
-        if (found.cFileName[0] != '.' && !(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-            names.emplace_back(found.cFileName);
-    } while (FindNextFileA(search, &found));
+        if (found.cFileName[0] != L'.' && !(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            names.push_back(Utf8(found.cFileName));
+    } while (FindNextFileW(search, &found));
     FindClose(search);
     return names;
 }
@@ -117,7 +117,7 @@ std::optional<std::string> ReadRecord(const std::string& path)
 bool WriteDurably(const std::string& path, const std::string& bytes)
 {
     const HANDLE raw =
-        CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        CreateFileW(FilePath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (raw == INVALID_HANDLE_VALUE)
         return false;
     const UniqueHandle file(raw);
@@ -129,7 +129,8 @@ bool WriteDurably(const std::string& path, const std::string& bytes)
 
 bool Rename(const std::string& from, const std::string& to, bool replace)
 {
-    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0));
+    return MoveFileExW(FilePath(from).c_str(), FilePath(to).c_str(),
+                       MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0));
 }
 
 // MoveFileEx's write-through puts a record's new name on disk.
@@ -150,7 +151,7 @@ std::intptr_t TakeOwnerLock(const std::string& path)
 {
     // Shared with nobody from its making, so that no run opens it while its owner lives; the system
     // removes it when the last handle, ours, closes, whatever ends the process.
-    const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+    const HANDLE file = CreateFileW(FilePath(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                     FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     return file == INVALID_HANDLE_VALUE ? -1 : reinterpret_cast<std::intptr_t>(file);
 }

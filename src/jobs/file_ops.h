@@ -1,10 +1,15 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 namespace quorvil {
+
+// A path as the standard library's streams open it: on POSIX its bytes; on Windows, where the core
+// holds it in UTF-8, in UTF-16 (and behind the long-path prefix where it needs one).
+[[nodiscard]] std::filesystem::path StreamPath(const std::string& path);
 
 // Creates exactly one directory level. Throws Error with the I/O error message of the
 // Windows code of the failure (183 when it exists already).

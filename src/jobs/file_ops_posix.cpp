@@ -123,6 +123,11 @@ std::string MoveNoReplace(const std::string& from, const std::string& to)
     return ::rename(from.c_str(), to.c_str()) == 0 ? std::string() : SystemReason(errno);
 }
 
+std::filesystem::path StreamPath(const std::string& path)
+{
+    return path;
+}
+
 void CreateDirectoryLevel(const std::string& path)
 {
     if (::mkdir(path.c_str(), 0777) != 0)

@@ -12,6 +12,7 @@
 #include "errors.h"
 #include "handles_win32.h"
 #include "system_text_win32.h"
+#include "wide_text_win32.h"
 
 namespace quorvil {
 
@@ -22,8 +23,8 @@ namespace {
 // with backup semantics.
 std::optional<std::tuple<DWORD, DWORD, DWORD>> FileIdentity(const std::string& path)
 {
-    UniqueHandle file(CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    UniqueHandle file(CreateFileW(FilePath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (file.get() == INVALID_HANDLE_VALUE) {
         (void)file.release();
         return std::nullopt;
@@ -47,8 +48,9 @@ FileStamp StampFrom(const BY_HANDLE_FILE_INFORMATION& info)
 // A file or folder shared with everyone; null when it cannot be opened (GetLastError says why).
 UniqueHandle OpenShared(const std::string& path, DWORD access, DWORD flags)
 {
-    UniqueHandle handle(CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, flags | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    UniqueHandle handle(CreateFileW(FilePath(path).c_str(), access,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    flags | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (handle.get() == INVALID_HANDLE_VALUE)
         (void)handle.release();
     return handle;
@@ -99,7 +101,7 @@ bool SomeoneElsesName(const std::string& path, DWORD error)
         return true;
     if (error != ERROR_ACCESS_DENIED)
         return false;
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES || !NotFound(GetLastError());
+    return GetFileAttributesW(FilePath(path).c_str()) != INVALID_FILE_ATTRIBUTES || !NotFound(GetLastError());
 }
 
 // Writes the script's bytes, replacing an earlier file of that name, shared with readers alone while
@@ -107,7 +109,7 @@ bool SomeoneElsesName(const std::string& path, DWORD error)
 // made; throws Error (kStreamWriteError) when it could not be written, after removing it.
 DWORD WriteScript(const std::string& path, const std::string& bytes)
 {
-    UniqueHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+    UniqueHandle file(CreateFileW(FilePath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file.get() == INVALID_HANDLE_VALUE) {
         (void)file.release();
@@ -118,7 +120,7 @@ DWORD WriteScript(const std::string& path, const std::string& bytes)
                           written == bytes.size();
     const bool closed = CloseHandle(file.release()) != 0;
     if (!complete || !closed) {
-        DeleteFileA(path.c_str());
+        DeleteFileW(FilePath(path).c_str());
         throw Error(kStreamWriteError);
     }
     return ERROR_SUCCESS;
@@ -130,9 +132,14 @@ constexpr DWORD kLockOffsetHigh = 0x7FFFFFFF;
 
 } // namespace
 
+std::filesystem::path StreamPath(const std::string& path)
+{
+    return FilePath(path);
+}
+
 void CreateDirectoryLevel(const std::string& path)
 {
-    if (!CreateDirectoryA(path.c_str(), nullptr))
+    if (!CreateDirectoryW(FilePath(path).c_str(), nullptr))
         throw Error(IoErrorMessage(static_cast<int>(GetLastError())));
 }
 
@@ -144,7 +151,7 @@ void WriteScriptFile(const std::string& path, const std::string& bytes)
 
 void DeleteFileQuietly(const std::string& path)
 {
-    (void)DeleteFileA(path.c_str());
+    (void)DeleteFileW(FilePath(path).c_str());
 }
 
 // Runs of Quorvil tell each other that a script's name is taken by a lock on it, held by a handle
@@ -153,8 +160,9 @@ void DeleteFileQuietly(const std::string& path)
 // other program from rewriting or deleting it while the tool reads it.
 HeldScript::HeldScript(std::string path, const std::string& bytes) : path_(std::move(path))
 {
-    UniqueHandle claim(CreateFileA(path_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                   nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueHandle claim(CreateFileW(FilePath(path_).c_str(), GENERIC_READ,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     if (claim.get() == INVALID_HANDLE_VALUE) {
         (void)claim.release();
         const DWORD error = GetLastError();
@@ -175,7 +183,7 @@ HeldScript::HeldScript(std::string path, const std::string& bytes) : path_(std::
         busy_ = SystemReason(error);
         return;
     }
-    UniqueHandle wall(CreateFileA(path_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    UniqueHandle wall(CreateFileW(FilePath(path_).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     if (wall.get() == INVALID_HANDLE_VALUE) {
         (void)wall.release();
@@ -212,7 +220,7 @@ HeldScript::~HeldScript()
 FileStamp StampOf(const std::string& path)
 {
     WIN32_FILE_ATTRIBUTE_DATA info;
-    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &info) ||
+    if (!GetFileAttributesExW(FilePath(path).c_str(), GetFileExInfoStandard, &info) ||
         (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
         return {};
     // No file number without opening the file: a tool that writes anew changes the time anyway.
@@ -234,7 +242,7 @@ FileStamp StampAt(const std::string& path)
 
 NameHolds WhatIsAt(const std::string& path)
 {
-    const DWORD attributes = GetFileAttributesA(path.c_str());
+    const DWORD attributes = GetFileAttributesW(FilePath(path).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return NotFound(GetLastError()) ? NameHolds::nothing : NameHolds::somethingElse;
     if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE))
@@ -271,29 +279,29 @@ std::string NameAside(const std::string& path)
 std::string MoveNoReplace(const std::string& from, const std::string& to)
 {
     // Without the replace flag, a name taken is refused.
-    return MoveFileExA(from.c_str(), to.c_str(), 0) ? std::string() : SystemReason(GetLastError());
+    return MoveFileExW(FilePath(from).c_str(), FilePath(to).c_str(), 0) ? std::string() : SystemReason(GetLastError());
 }
 
 void RemoveFilesStartingWith(const std::string& folder, const std::string& prefix)
 {
-    WIN32_FIND_DATAA found;
-    const HANDLE search = FindFirstFileA((folder + prefix + "*").c_str(), &found);
+    WIN32_FIND_DATAW found;
+    const HANDLE search = FindFirstFileW(FilePath(folder + prefix + "*").c_str(), &found);
     if (search == INVALID_HANDLE_VALUE)
         return;
     do {
         // The pattern also matches short names: only the name itself counts.
-        const std::string name = found.cFileName;
+        const std::string name = Utf8(found.cFileName);
         if (name.starts_with(prefix) &&
             !(found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))
-            DeleteFileA((folder + name).c_str());
-    } while (FindNextFileA(search, &found));
+            DeleteFileW(FilePath(folder + name).c_str());
+    } while (FindNextFileW(search, &found));
     FindClose(search);
 }
 
 std::string FlushToDisk(const std::vector<std::string>& paths)
 {
     for (const std::string& path : paths) {
-        const DWORD attributes = GetFileAttributesA(path.empty() ? "." : path.c_str());
+        const DWORD attributes = GetFileAttributesW(FilePath(path.empty() ? "." : path).c_str());
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
             continue;
         const UniqueHandle file = OpenShared(path, GENERIC_WRITE, FILE_FLAG_OPEN_REPARSE_POINT);
@@ -306,14 +314,14 @@ std::string FlushToDisk(const std::vector<std::string>& paths)
 void RemoveEmptyFolder(const std::string& path)
 {
     // A junction or folder link in its place is removed as a link, never what it leads to.
-    (void)RemoveDirectoryA(path.c_str());
+    (void)RemoveDirectoryW(FilePath(path).c_str());
 }
 
 // The system's volumes find one file under every case of its name, with one number: the file's own
 // lock holds it.
 SourceFile::SourceFile(std::string path, const std::string&) : path_(std::move(path))
 {
-    const DWORD attributes = GetFileAttributesA(path_.c_str());
+    const DWORD attributes = GetFileAttributesW(FilePath(path_).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         const DWORD code = GetLastError();
         // A name with a wildcard that matched nothing is an invalid name: no such file either.
@@ -326,8 +334,9 @@ SourceFile::SourceFile(std::string path, const std::string&) : path_(std::move(p
         return;
     }
     // Shared with everyone, so that the tools read it and a change or removal by others shows.
-    const HANDLE file = CreateFileA(path_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file =
+        CreateFileW(FilePath(path_).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         problem_ = "the source file cannot be opened (" + SystemReason(GetLastError()) + ")";
         return;
@@ -394,7 +403,7 @@ SourceFile::AtName SourceFile::StillAtItsName() const
 
 std::string SourceFile::Remove(const FileStamp& checked)
 {
-    const DWORD attributes = GetFileAttributesA(path_.c_str());
+    const DWORD attributes = GetFileAttributesW(FilePath(path_).c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
         return "its name is a link; Quorvil deletes no file through a link";
     const std::string why = RemoveIfSame(path_, checked);

@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "path_rules.h"
 
@@ -9,7 +10,8 @@ namespace quorvil {
 
 // Facts about the machine the program runs on.
 
-// The host's path style and the lead-byte test of its 8-bit code page.
+// The host's path style and the lead-byte test of the names the core holds: none on either, as POSIX
+// names are bytes and Windows names are held in UTF-8, where no byte of a letter is a "\\".
 [[nodiscard]] PathRules HostPathRules();
 
 // The directory of the running executable, ending with its separator.
@@ -37,6 +39,17 @@ private:
     std::string programDir_;
     std::string made_;
 };
+
+// The bytes of the video tool's script file, from its text. On POSIX the text itself. On Windows,
+// where the text is UTF-8: in the system's code page whenever that writes every letter of it, as a
+// user's own VirtualDub reads it; else UTF-8 behind a byte-order mark, which our vdub reads.
+[[nodiscard]] std::string ScriptBytesFor(const std::string& text);
+
+// Why the tool at `programFile` cannot be given these names, naming the first that does not suit it;
+// empty when it can. Only on Windows, and only for a tool that is not ours: such a tool reads its
+// command line and script in the system's code page, and opens paths of fewer than MAX_PATH (260)
+// characters. Our tools read UTF-16 and long paths, and say so by a mark the build puts in them.
+[[nodiscard]] std::string ToolCannotTake(const std::string& programFile, const std::vector<std::string>& names);
 
 // A path made absolute against the current directory; an absolute path stays as it is.
 [[nodiscard]] std::string FullPath(const std::string& path);

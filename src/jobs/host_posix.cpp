@@ -31,6 +31,16 @@ std::string ProgramDirectory()
     return DirectoryPart(buffer, HostPathRules());
 }
 
+std::string ScriptBytesFor(const std::string& text)
+{
+    return text;
+}
+
+std::string ToolCannotTake(const std::string&, const std::vector<std::string>&)
+{
+    return {}; // names are bytes, which every tool takes as they are
+}
+
 std::string FullPath(const std::string& path)
 {
     if (path.starts_with('/'))

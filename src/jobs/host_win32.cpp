@@ -1,6 +1,7 @@
 #include "host.h"
 
 #include <memory>
+#include <type_traits>
 
 #include <windows.h>
 
@@ -8,21 +9,32 @@
 #include "errors.h"
 #include "plan.h"
 #include "system_text_win32.h"
+#include "tool_mark.h"
+#include "wide_text_win32.h"
 
 namespace quorvil {
 
 namespace {
 
-bool IsAnsiLeadByte(unsigned char c)
+struct ModuleFreer {
+    void operator()(HMODULE module) const { FreeLibrary(module); }
+};
+using UniqueModule = std::unique_ptr<std::remove_pointer_t<HMODULE>, ModuleFreer>;
+
+// Whether the program is one of our tools: the build puts a mark in their resources, read here
+// without running the program. A name would not tell (a user's VirtualDub may be named vdub.exe),
+// nor a version (a tool of ours from before the mark reads only the code page).
+bool MarkedAsOurs(const std::string& programFile)
 {
-    return IsDBCSLeadByte(c) != 0;
+    const UniqueModule module(LoadLibraryExW(FilePath(programFile).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    return module && FindResourceW(module.get(), kToolMarkName, MAKEINTRESOURCEW(kToolMarkType)) != nullptr;
 }
 
 } // namespace
 
 PathRules HostPathRules()
 {
-    return {PathStyle::windows, IsAnsiLeadByte};
+    return {PathStyle::windows, NoLeadBytes};
 }
 
 std::string ProgramDirectory()
@@ -40,25 +52,51 @@ std::string ProgramDirectory()
         }
         program.resize(program.size() * 2); // cut off: try again with more room
     }
-    const std::wstring dir = program.substr(0, program.find_last_of(L"\\:") + 1);
-    if (auto path = AnsiPath(dir))
-        return *path;
-    throw Error("Cannot find the program's own directory: " + ShownPath(dir) +
-                " cannot be written in the system's code page, and has no short name that can. Move Quorvil to a "
-                "folder whose name can be written");
+    return Utf8(program.substr(0, program.find_last_of(L"\\:") + 1));
+}
+
+std::string ScriptBytesFor(const std::string& text)
+{
+    if (std::optional<std::string> bytes = CodePageName(FromUtf8(text)))
+        return *bytes;
+    return "\xEF\xBB\xBF" + text;
+}
+
+std::string ToolCannotTake(const std::string& programFile, const std::vector<std::string>& names)
+{
+    std::optional<bool> ours; // asked only when a name needs it
+    for (const std::string& name : names) {
+        const std::wstring wide = FromUtf8(name);
+        const bool fits = CodePageName(wide).has_value();
+        if (fits && wide.size() < MAX_PATH)
+            continue;
+        if (!ours)
+            ours = MarkedAsOurs(programFile);
+        if (*ours)
+            return {};
+        const std::string tool = FileNamePart(programFile, HostPathRules());
+        if (!fits)
+            return name + ": the tool " + tool +
+                   " is not Quorvil's own, and reads names only in this system's code page (" +
+                   std::to_string(GetACP()) + "), which cannot write this one";
+        return name + ": its path is " + std::to_string(wide.size()) + " characters long; the tool " + tool +
+               " is not Quorvil's own, and opens paths of at most " + std::to_string(MAX_PATH - 1) + " characters";
+    }
+    return {};
 }
 
 std::string FullPath(const std::string& path)
 {
-    const DWORD needed = GetFullPathNameA(path.c_str(), 0, nullptr, nullptr);
+    const std::wstring wide = FromUtf8(path);
+    const DWORD needed = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
     if (needed == 0)
         throw Error(IoErrorMessage(static_cast<int>(GetLastError())));
-    std::string full(needed, '\0');
-    const DWORD n = GetFullPathNameA(path.c_str(), needed, full.data(), nullptr);
+    std::wstring full(needed, L'\0');
+    const DWORD n = GetFullPathNameW(wide.c_str(), needed, full.data(), nullptr);
     if (n == 0 || n >= needed)
         throw Error(IoErrorMessage(static_cast<int>(GetLastError())));
     full.resize(n);
-    return full;
+    return Utf8(full);
 }
 
 ScriptDirectory::~ScriptDirectory() = default;

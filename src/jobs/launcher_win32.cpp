@@ -10,10 +10,10 @@
 // After windows.h, whose types it uses.
 #include <shellapi.h>
 
-#include "ansi_path_win32.h"
 #include "handles_win32.h"
 #include "report_file.h"
 #include "system_text_win32.h"
+#include "wide_text_win32.h"
 
 namespace quorvil {
 
@@ -28,12 +28,10 @@ const std::string& ReportFolderName()
         // In UTF-16: under a profile folder the code page cannot name, the 8-bit call gives a look-alike.
         wchar_t temp[MAX_PATH + 1];
         const DWORD length = GetTempPathW(MAX_PATH + 1, temp);
-        const std::optional<std::string> base =
-            length == 0 || length > MAX_PATH ? std::nullopt : AnsiPath(std::wstring(temp, length));
-        if (!base)
+        if (length == 0 || length > MAX_PATH)
             return std::string();
-        std::string path = *base + "Quorvil tool reasons";
-        if (!SetEnvironmentVariableA(kReportFolderVariable, path.c_str()))
+        std::string path = Utf8(std::wstring_view(temp, length)) + "Quorvil tool reasons";
+        if (!SetEnvironmentVariableW(FromUtf8(kReportFolderVariable).c_str(), FromUtf8(path).c_str()))
             return std::string();
         return path;
     }();
@@ -50,10 +48,11 @@ public:
         const std::string& path = ReportFolderName();
         // Another run's launch may remove it between its making and its opening here: made again.
         for (int attempt = 0; attempt < 3 && !path.empty() && !held_; ++attempt) {
-            if (!CreateDirectoryA(path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+            if (!CreateDirectoryW(FilePath(path).c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
                 return;
-            const HANDLE folder = CreateFileA(path.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+            const HANDLE folder =
+                CreateFileW(FilePath(path).c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
             if (folder != INVALID_HANDLE_VALUE)
                 held_.reset(folder);
         }
@@ -63,7 +62,7 @@ public:
         if (!held_)
             return;
         held_.reset();
-        (void)RemoveDirectoryA(ReportFolderName().c_str()); // refused while anything is in it, or held
+        (void)RemoveDirectoryW(FilePath(ReportFolderName()).c_str()); // refused while anything is in it, or held
     }
     ReportFolder(const ReportFolder&) = delete;
     ReportFolder& operator=(const ReportFolder&) = delete;
@@ -92,7 +91,7 @@ std::string TakeReason(HANDLE process, const std::string& folder)
         folder + "\\" + ReportFileName(static_cast<std::uint32_t>(GetProcessId(process)), startTime);
     std::string text;
     {
-        const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+        const HANDLE file = CreateFileW(FilePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                         FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file == INVALID_HANDLE_VALUE)
             return {};
@@ -102,7 +101,7 @@ std::string TakeReason(HANDLE process, const std::string& folder)
         if (ReadFile(file, buffer, sizeof buffer, &got, nullptr))
             text.assign(buffer, got);
     }
-    DeleteFileA(path.c_str());
+    DeleteFileW(FilePath(path).c_str());
     return LastErrorLines(text);
 }
 
@@ -188,22 +187,28 @@ LauncherScope::~LauncherScope()
 
 std::int32_t LaunchTool(const ToolCommand& command, const EventHook& processEvents, ToolEnd* end)
 {
-    SHELLEXECUTEINFOA request;
+    // In UTF-16, which our tools read as it is; a tool not ours is given only names its code page
+    // writes (ToolCannotTake), which the system hands it exactly.
+    const std::wstring verb = FromUtf8(command.verb);
+    const std::wstring programFile = FromUtf8(command.programFile);
+    const std::wstring parameters = FromUtf8(command.parameters);
+    const std::wstring directory = FromUtf8(command.directory);
+    SHELLEXECUTEINFOW request;
     ZeroMemory(&request, sizeof request);
     request.cbSize = sizeof request;
     // Only the process handle is asked for: the shell may still show its own error messages.
     request.fMask = SEE_MASK_NOCLOSEPROCESS;
     request.hwnd = nullptr;
-    request.lpVerb = command.verb.c_str();
-    request.lpFile = command.programFile.c_str();
-    request.lpParameters = command.parameters.c_str();
-    request.lpDirectory = command.directory.c_str(); // an empty string, never a null pointer
+    request.lpVerb = verb.c_str();
+    request.lpFile = programFile.c_str();
+    request.lpParameters = parameters.c_str();
+    request.lpDirectory = directory.c_str(); // an empty string, never a null pointer
     request.nShow = static_cast<int>(command.showMode);
     const ReportFolder reports; // before the tool starts, so that it inherits where to leave its reason
 
     // The shell may start the tool elsewhere when the folder to run it in is missing (Wine does).
     if (!command.directory.empty()) {
-        const DWORD folder = GetFileAttributesA(command.directory.c_str());
+        const DWORD folder = GetFileAttributesW(FilePath(command.directory).c_str());
         if (folder == INVALID_FILE_ATTRIBUTES || !(folder & FILE_ATTRIBUTE_DIRECTORY)) {
             if (end) {
                 end->kind = ToolEnd::Kind::notStarted;
@@ -213,7 +218,7 @@ std::int32_t LaunchTool(const ToolCommand& command, const EventHook& processEven
         }
     }
 
-    if (!ShellExecuteExA(&request)) {
+    if (!ShellExecuteExW(&request)) {
         if (end) {
             const DWORD error = GetLastError();
             // The shell's own code says "not found" where the last error may not (Wine gives 1400).

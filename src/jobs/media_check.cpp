@@ -4,6 +4,8 @@
 #include <array>
 #include <fstream>
 
+#include "file_ops.h"
+
 namespace quorvil {
 
 namespace {
@@ -11,7 +13,7 @@ namespace {
 // Little-endian reads from a file, with its size known, that never run past the end.
 class Reader {
 public:
-    explicit Reader(const std::string& path) : in_(path, std::ios::binary)
+    explicit Reader(const std::string& path) : in_(StreamPath(path), std::ios::binary)
     {
         if (in_) {
             in_.seekg(0, std::ios::end);

@@ -58,15 +58,15 @@ TEST_F(QueueRunWin32Test, HostPaths)
     EXPECT_TRUE(ProgramDirectory().ends_with("\\"));
     EXPECT_EQ(FullPath(ProgramDirectory() + "x.avi"), ProgramDirectory() + "x.avi");
     EXPECT_EQ(HostPathRules().style, PathStyle::windows);
-    // Names are 8-bit text in the system's code page, as the tools read them: nothing asks for UTF-8.
+    // The system's code page is the user's, for a user's own tools: nothing asks for UTF-8.
     EXPECT_NE(GetACP(), 65001u);
-    EXPECT_EQ(HostPathRules().isLeadByte(0x95), IsDBCSLeadByte(0x95) != 0);
-    // A folder the code page cannot name (1252 has no "Ł") is reached by its short name, never by a
+    // The core holds names in UTF-8, where no byte of a letter is a "\\" to be kept from its escape.
+    EXPECT_FALSE(HostPathRules().isLeadByte(0x95));
+    // A folder the code page cannot name (1252 has no "Ł") is reached as it is, never by a
     // look-alike ("Lukasz") that leads nowhere.
     const std::wstring lukasz = (tools.path() / L"\u0141ukasz").wstring() + L"\\";
     ASSERT_TRUE(CreateDirectoryW(lukasz.c_str(), nullptr));
-    const std::string reached = AnsiPath(lukasz).value_or("(none)");
-    EXPECT_NE(GetFileAttributesA(reached.c_str()), INVALID_FILE_ATTRIBUTES) << reached;
+    EXPECT_EQ(WhatIsAt(Utf8(lukasz) + "."), NameHolds::somethingElse);
 }
 
 TEST_F(QueueRunWin32Test, TheShellGetsTheToolsCommandLinesAsPlanned)
@@ -90,11 +90,10 @@ TEST_F(QueueRunWin32Test, TheShellGetsTheToolsCommandLinesAsPlanned)
 
 TEST_F(QueueRunWin32Test, ANameInTheSystemCodePageIsConvertedEndToEnd)
 {
-    // "Grüße.avi" in code page 1252: the script and the tools' parameters carry the same bytes.
+    // "Grüße.avi" in code page 1252: a tool not ours reads the script in the code page, as always.
     ASSERT_EQ(GetACP(), 1252u) << "Wine runs in another code page here";
-    const std::string a = clips.dir() + "Gr\xFC\xDF"
-                                        "e.avi"; // joined by hand, not as a UTF-8 path
-    test::WriteFile(a, test::AviBytes(1));
+    const std::string a = clips.dir() + "Gr\u00FC\u00DFe.avi";
+    std::ofstream(fs::path(FromUtf8(a)), std::ios::binary) << test::AviBytes(1);
     ASSERT_TRUE(StampOf(a).exists);
     window.entries = {a};
     window.deleteOriginal = true;
@@ -106,31 +105,43 @@ TEST_F(QueueRunWin32Test, ANameInTheSystemCodePageIsConvertedEndToEnd)
         error = e.what();
     }
     EXPECT_EQ(error, "");
-    // Through the 8-bit calls: std::filesystem would read the name as UTF-8.
     EXPECT_FALSE(StampOf(a).exists);
-    EXPECT_TRUE(StampOf(a + "_processed\\Gr\xFC\xDF"
-                            "e.avi.A2.wav")
-                    .exists);
+    EXPECT_TRUE(StampOf(a + "_processed\\Gr\u00FC\u00DFe.avi.A2.wav").exists);
+    const auto runs = test::ReadToolLog(clips / "tools.log");
+    ASSERT_FALSE(runs.empty());
+    EXPECT_NE(runs[0].script.find("Gr\xFC\xDF"
+                                  "e.avi"),
+              std::string::npos)
+        << runs[0].script;
+    EXPECT_FALSE(runs[0].script.starts_with("\xEF\xBB\xBF"));
 }
 
-TEST_F(QueueRunWin32Test, QuorvilSplitRefusesANameTheCodePageCannotWriteAndLeavesItsLookAlikeAlone)
+TEST_F(QueueRunWin32Test, AToolNotOursIsGivenNoNameTheCodePageCannotWriteNorItsLookAlikeNorALongPath)
 {
     ASSERT_EQ(GetACP(), 1252u) << "Wine runs in another code page here";
     fs::copy_file(QUORVIL_SPLIT, tools.path() / "quorvil-split.exe");
     const struct {
         std::wstring typed;
-        std::wstring file;     // what the user meant
-        std::string lookAlike; // what the 8-bit command line or search would name instead
+        std::wstring file;      // what the user meant
+        std::wstring lookAlike; // what the 8-bit command line or search would name instead
+        std::string says;       // after the name, in the failure list
     } rows[] = {
-        {L"\u0101.avi", L"\u0101.avi", "a.avi"},                                 // "ā": a best fit
-        {L"\u0436.avi", L"\u0436.avi", "b.avi"},                                 // "ж": a "?", which is a wildcard
-        {L"\u0141\u00F3d\u017A.avi", L"\u0141\u00F3d\u017A.avi", "L\363dz.avi"}, // "Łódź": "Lódz"
-        {L"\u0141*.avi", L"\u0141\u00F3d\u017A.avi", "L\363dz.avi"},             // a typed wildcard: "L*.avi"
+        {L"\u0101.avi", L"\u0101.avi", L"a.avi", "the tool vdub.exe is not Quorvil's own"}, // "ā": a best fit
+        {L"\u0436.avi", L"\u0436.avi", L"b.avi", "the tool vdub.exe is not Quorvil's own"}, // "ж": a "?", a wildcard
+        {L"\u0141\u00F3d\u017A.avi", L"\u0141\u00F3d\u017A.avi", L"L\u00F3dz.avi",
+         "the tool vdub.exe is not Quorvil's own"}, // "Łódź": "Lódz"
+        {L"\u0141*.avi", L"\u0141\u00F3d\u017A.avi", L"L\u00F3dz.avi",
+         "the tool vdub.exe is not Quorvil's own"}, // a typed wildcard: "L*.avi"
+        // Past MAX_PATH, never to be told as something at an output's name that is not a file.
+        {L"long\\" + std::wstring(200, L'x') + L".avi", L"long\\" + std::wstring(200, L'x') + L".avi", L"",
+         "its path is " + std::to_string((clips.path() / L"long").wstring().size() + 205) + " characters long"},
     };
+    fs::create_directory(clips.path() / L"long");
     std::wstring commandLine = L"\"" + (tools.path() / "quorvil-split.exe").wstring() + L"\" --no-subdir --delete";
     for (const auto& row : rows) {
         std::ofstream(clips.path() / row.file, std::ios::binary) << test::AviBytes(1);
-        test::WriteFile(clips.dir() + row.lookAlike, test::AviBytes(1));
+        if (!row.lookAlike.empty())
+            std::ofstream(clips.path() / row.lookAlike, std::ios::binary) << test::AviBytes(1);
         commandLine += L" \"" + (clips.path() / row.typed).wstring() + L"\"";
     }
     test::WriteFile(clips / "c.avi", test::AviBytes(1));
@@ -145,8 +156,10 @@ TEST_F(QueueRunWin32Test, QuorvilSplitRefusesANameTheCodePageCannotWriteAndLeave
     EXPECT_EQ(test::ReadToolLog(clips / "tools.log").size(), 3u) << "only c.avi's three tools were to run";
     for (const auto& row : rows) {
         EXPECT_NE(GetFileAttributesW((clips.path() / row.file).c_str()), INVALID_FILE_ATTRIBUTES);
-        EXPECT_TRUE(StampOf(clips.dir() + row.lookAlike).exists) << row.lookAlike;
-        EXPECT_NE(said.find(Utf8(row.file) + ": its name cannot be written"), std::string::npos) << said;
+        if (!row.lookAlike.empty()) {
+            EXPECT_NE(GetFileAttributesW((clips.path() / row.lookAlike).c_str()), INVALID_FILE_ATTRIBUTES);
+        }
+        EXPECT_NE(said.find(Utf8((clips.path() / row.file).wstring()) + ": " + row.says), std::string::npos) << said;
     }
 }
 

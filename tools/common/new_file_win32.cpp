@@ -7,16 +7,20 @@
 
 #include "output_record.h"
 #include "system_text_win32.h"
+#include "wide_text_win32.h"
 
 namespace tool {
 
 namespace {
 
+using quorvil::FilePath;
+using quorvil::FromUtf8;
 using quorvil::kOutputRecordVariable;
 using quorvil::kRecordHeader;
 using quorvil::RecordLine;
 using quorvil::SystemReason;
 using quorvil::ToolRecordName;
+using quorvil::Utf8;
 
 HANDLE Handle(std::intptr_t handle)
 {
@@ -45,18 +49,20 @@ std::string DirectoryOf(const std::string& path)
 // The record Quorvil asked for (output_record.h), or empty when the tool runs alone.
 std::string OutputRecordPath()
 {
-    const char* prefix = std::getenv(kOutputRecordVariable);
+    // In UTF-16, as Quorvil set it: the 8-bit environment has a look-alike of a folder the code page cannot name.
+    const wchar_t* prefix = _wgetenv(FromUtf8(kOutputRecordVariable).c_str());
     if (!prefix || !*prefix)
         return {};
-    return ToolRecordName(prefix, GetCurrentProcessId());
+    return ToolRecordName(Utf8(prefix), GetCurrentProcessId());
 }
 
 } // namespace
 
 NewFile::Identity NewFile::TargetIdentity() const
 {
-    const HANDLE file = CreateFileA(target_.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    const HANDLE file =
+        CreateFileW(FilePath(target_).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return {};
     BY_HANDLE_FILE_INFORMATION info;
@@ -85,8 +91,8 @@ void NewFile::Create()
     // deleted: access denied) is left alone and the next number tried.
     for (unsigned attempt = 0;; ++attempt) {
         const std::string name = TemporaryName(attempt);
-        const HANDLE file = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+        const HANDLE file = CreateFileW(FilePath(name).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr,
+                                        CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file != INVALID_HANDLE_VALUE) {
             handle_ = reinterpret_cast<std::intptr_t>(file);
             temporary_ = name;
@@ -110,7 +116,7 @@ NewFile::~NewFile()
 {
     Close();
     if (!committed_)
-        DeleteFileA(temporary_.c_str()); // where the mark could not be set, or was taken back
+        DeleteFileW(FilePath(temporary_).c_str()); // where the mark could not be set, or was taken back
 }
 
 void NewFile::Close()
@@ -133,7 +139,8 @@ void NewFile::Commit()
     // Without the replace flag a name taken meanwhile is refused; with it, only the file found there.
     if (before_.exists && TargetIdentity() != before_)
         throw NameTaken();
-    if (!MoveFileExA(temporary_.c_str(), target_.c_str(), before_.exists ? MOVEFILE_REPLACE_EXISTING : 0)) {
+    if (!MoveFileExW(FilePath(temporary_).c_str(), FilePath(target_).c_str(),
+                     before_.exists ? MOVEFILE_REPLACE_EXISTING : 0)) {
         const DWORD error = GetLastError();
         if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS)
             throw NameTaken();
@@ -148,8 +155,8 @@ void NewFile::RecordBeforeNaming() const
     BY_HANDLE_FILE_INFORMATION info;
     if (record.empty() || !GetFileInformationByHandle(Handle(handle_), &info))
         return;
-    const HANDLE file = CreateFileA(record.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file = CreateFileW(FilePath(record).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return; // Quorvil then learns of the file once the tool has ended, as without a record
     LARGE_INTEGER size{};
@@ -174,8 +181,8 @@ void StartOutputRecord()
     const std::string record = OutputRecordPath();
     if (record.empty())
         return;
-    const HANDLE file = CreateFileA(record.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file = CreateFileW(FilePath(record).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                    nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return;
     DWORD written = 0;
@@ -186,7 +193,7 @@ void StartOutputRecord()
 void NewFile::Withdraw()
 {
     if (committed_)
-        DeleteFileA(target_.c_str());
+        DeleteFileW(FilePath(target_).c_str());
 }
 
 void EndCleanlyWithParent()

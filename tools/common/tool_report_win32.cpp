@@ -6,11 +6,13 @@
 
 #include "handles_win32.h"
 #include "report_file.h"
+#include "wide_text_win32.h"
 
 namespace tool {
 
 namespace {
 
+using quorvil::FilePath;
 using quorvil::UniqueHandle;
 
 void WriteAll(HANDLE handle, const std::string& text)
@@ -22,9 +24,12 @@ void WriteAll(HANDLE handle, const std::string& text)
 // Where the launcher looks for this process's reason; empty when no launcher of ours started it.
 std::string ReportPath()
 {
-    char folder[MAX_PATH];
-    const DWORD length = GetEnvironmentVariableA(quorvil::kReportFolderVariable, folder, sizeof folder);
-    if (length == 0 || length >= sizeof folder)
+    // In UTF-16, as the launcher set it: the 8-bit environment has a look-alike of a folder the code
+    // page cannot name.
+    wchar_t folder[MAX_PATH];
+    const DWORD length =
+        GetEnvironmentVariableW(quorvil::FromUtf8(quorvil::kReportFolderVariable).c_str(), folder, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
         return {};
     FILETIME start;
     FILETIME exit;
@@ -33,7 +38,8 @@ std::string ReportPath()
     if (!GetProcessTimes(GetCurrentProcess(), &start, &exit, &kernel, &user))
         return {};
     const std::uint64_t startTime = static_cast<std::uint64_t>(start.dwHighDateTime) << 32 | start.dwLowDateTime;
-    return std::string(folder, length) + "\\" + quorvil::ReportFileName(GetCurrentProcessId(), startTime);
+    return quorvil::Utf8(std::wstring_view(folder, length)) + "\\" +
+           quorvil::ReportFileName(GetCurrentProcessId(), startTime);
 }
 
 } // namespace
@@ -52,7 +58,7 @@ void ReportFailure(const std::string& line)
         // The file is made new by the first line (a file found at the name is not ours, and is left
         // alone), and the lines after it are appended to it.
         static bool made = false;
-        const HANDLE file = CreateFileA(path.c_str(), made ? FILE_APPEND_DATA : GENERIC_WRITE, 0, nullptr,
+        const HANDLE file = CreateFileW(FilePath(path).c_str(), made ? FILE_APPEND_DATA : GENERIC_WRITE, 0, nullptr,
                                         made ? OPEN_EXISTING : CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file != INVALID_HANDLE_VALUE) {
             made = true;

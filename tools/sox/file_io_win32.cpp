@@ -10,11 +10,13 @@
 #include "channel_copy.h"
 #include "new_file.h"
 #include "system_text_win32.h"
+#include "wide_text_win32.h"
 
 namespace sox {
 
 namespace {
 
+using quorvil::FilePath;
 using quorvil::SystemReason;
 
 class HandleFile : public File {
@@ -94,7 +96,7 @@ private:
 
 std::unique_ptr<File> OpenInput(const std::string& name)
 {
-    const HANDLE handle = CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    const HANDLE handle = CreateFileW(FilePath(name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         throw Failure("cannot read " + Quoted(name) + ": " + SystemReason(GetLastError()));

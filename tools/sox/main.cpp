@@ -7,11 +7,12 @@
 #include "channel_copy.h"
 #include "new_file.h"
 #include "other_command.h"
+#include "tool_arguments.h"
 #include "tool_report.h"
 
 int main(int argc, char** argv)
 {
-    const std::vector<std::string> arguments(argv + 1, argv + argc);
+    const std::vector<std::string> arguments = tool::Arguments(argc, argv);
     const auto copy = sox::ParseChannelCopy(arguments);
     if (!copy)
         return sox::RunOtherCommand(argv);

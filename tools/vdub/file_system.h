@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string>
 
-// What vdub needs of the file system, in the names the system gives (on Windows the system code
-// page, as in the script and on the command line).
+// What vdub needs of the file system, in the names the system gives (on Windows in UTF-8, read from
+// the UTF-16 command line and from the script).
 namespace vdub {
 
 // A regular file opened for reading at any offset, opened so that it cannot block (a FIFO at the
@@ -25,6 +25,11 @@ private:
     std::intptr_t handle_ = -1;
     std::int64_t size_ = 0;
 };
+
+// The script's text, its paths as the other calls here take them: on POSIX its bytes; on Windows
+// UTF-8 when it begins with a byte-order mark (without the mark), else the system's code page, as
+// VirtualDub reads a script. Throws Failure when it cannot be read.
+[[nodiscard]] std::string ReadScript(const std::string& path);
 
 // On a file vdub created (tool::NewFile::handle()): writes all bytes at its position, 0 or an
 // AVERROR code; moves its position (SEEK_SET, SEEK_CUR, SEEK_END), the new one or an AVERROR code.

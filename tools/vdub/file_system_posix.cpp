@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -15,6 +17,14 @@ extern "C" {
 #include "script.h"
 
 namespace vdub {
+
+std::string ReadScript(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw Failure("cannot read the script \"" + path + "\"");
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
 
 InputFile::InputFile(const std::string& path)
 {

@@ -11,11 +11,13 @@ extern "C" {
 
 #include "script.h"
 #include "system_text_win32.h"
+#include "wide_text_win32.h"
 
 namespace vdub {
 
 namespace {
 
+using quorvil::FilePath;
 using quorvil::SystemReason;
 
 HANDLE Handle(std::intptr_t handle)
@@ -23,11 +25,45 @@ HANDLE Handle(std::intptr_t handle)
     return reinterpret_cast<HANDLE>(handle);
 }
 
+// Scripts are a few lines; anything larger is not one.
+constexpr std::int64_t kLargestScript = 1 << 20;
+
+// Text in the system's code page, in UTF-8.
+std::string FromCodePage(const std::string& bytes)
+{
+    const int length = static_cast<int>(bytes.size());
+    const int size = bytes.empty() ? 0 : MultiByteToWideChar(CP_ACP, 0, bytes.data(), length, nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(size > 0 ? size : 0), L'\0');
+    if (size > 0)
+        MultiByteToWideChar(CP_ACP, 0, bytes.data(), length, wide.data(), size);
+    return quorvil::Utf8(wide);
+}
+
 } // namespace
+
+std::string ReadScript(const std::string& path)
+{
+    std::string bytes;
+    try {
+        const InputFile file(path);
+        bytes.resize(static_cast<std::size_t>(std::min(file.Size(), kLargestScript)));
+        const long got = bytes.empty() ? 0 : file.ReadAt(bytes.data(), bytes.size(), 0);
+        if (got < 0)
+            throw Failure("");
+        bytes.resize(static_cast<std::size_t>(got));
+    } catch (const Failure&) {
+        throw Failure("cannot read the script \"" + path + "\"");
+    }
+    // Quorvil writes UTF-8 behind a mark only for a name the code page cannot write.
+    static constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+    if (bytes.starts_with(kByteOrderMark))
+        return bytes.substr(kByteOrderMark.size());
+    return FromCodePage(bytes);
+}
 
 InputFile::InputFile(const std::string& path)
 {
-    const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    const HANDLE file = CreateFileW(FilePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     LARGE_INTEGER size{};
     if (file == INVALID_HANDLE_VALUE || !GetFileSizeEx(file, &size)) {

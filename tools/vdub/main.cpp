@@ -1,29 +1,30 @@
 #include <cstdio>
 #include <exception>
-#include <fstream>
 #include <iostream>
-#include <iterator>
 #include <new>
 #include <string>
+#include <vector>
 
 extern "C" {
 #include <libavutil/log.h>
 }
 
+#include "file_system.h"
 #include "new_file.h"
 #include "script.h"
 #include "split_pass.h"
+#include "tool_arguments.h"
 #include "tool_report.h"
 
 namespace {
 
 constexpr const char* kUsage = "Usage: vdub /s SCRIPT [/min]\n";
 
-int Run(int argc, char** argv)
+int Run(const std::vector<std::string>& arguments)
 {
     std::string scriptPath;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& arg = arguments[i];
         if (arg == "--help") {
             std::cout << kUsage
                       << "Runs a VirtualDub-style script in direct stream copy mode: Open, SaveWAV,\n"
@@ -34,8 +35,8 @@ int Run(int argc, char** argv)
             std::cout << "vdub " QUORVIL_VERSION " (Quorvil)\n";
             return 0;
         }
-        if ((arg == "/s" || arg == "/S") && i + 1 < argc) {
-            scriptPath = argv[++i];
+        if ((arg == "/s" || arg == "/S") && i + 1 < arguments.size()) {
+            scriptPath = arguments[++i];
         } else if (arg != "/min" && arg != "/MIN") {
             std::cerr << "vdub: unknown argument " << arg << '\n' << kUsage;
             return 2;
@@ -47,11 +48,7 @@ int Run(int argc, char** argv)
     }
 
     try {
-        std::ifstream in(scriptPath, std::ios::binary);
-        if (!in)
-            throw vdub::Failure("cannot read the script \"" + scriptPath + "\"");
-        const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-        for (const auto& job : vdub::ParseScript(text, scriptPath))
+        for (const auto& job : vdub::ParseScript(vdub::ReadScript(scriptPath), scriptPath))
             vdub::RunJob(job);
     } catch (const std::bad_alloc&) { // the outputs' destructors have removed what was half-written
         tool::ReportFailure("vdub: out of memory");
@@ -73,5 +70,5 @@ int main(int argc, char** argv)
     // the error output whose last lines Quorvil shows as the reason: vdub says why it failed itself,
     // in one line, and FFmpeg says nothing.
     av_log_set_level(AV_LOG_QUIET);
-    return Run(argc, argv);
+    return Run(tool::Arguments(argc, argv));
 }

@@ -245,10 +245,7 @@ void TForm1::AppendFiles(const std::vector<std::string>& paths)
 
 void TForm1::AddShellFiles(const ShellFiles& files)
 {
-    queue_.Command([this, &files] {
-        AppendFiles(files.files);
-        files.ThrowIfRefused();
-    });
+    queue_.Command([this, &files] { AppendFiles(files.files); });
 }
 
 std::vector<std::string> TForm1::Entries() const
@@ -299,11 +296,6 @@ std::optional<std::vector<std::string>> TForm1::ChooseFiles()
     std::optional<ShellFiles> chosen = OpenDialog1->Choose(Handle);
     if (!chosen)
         return std::nullopt;
-    // The names the code page can write are queued, then the error box lists the others.
-    if (!chosen->refused.empty()) {
-        AppendFiles(chosen->files);
-        chosen->ThrowIfRefused();
-    }
     return std::move(chosen->files);
 }
 

@@ -67,8 +67,7 @@ public:
 
     // Appends paths to the queue, in order.
     void AppendFiles(const std::vector<std::string>& paths);
-    // Appends the files the shell handed over (a drop, the command line); the names it refused are
-    // shown in the error box.
+    // Appends the files the shell handed over (a drop, the command line).
     void AddShellFiles(const ShellFiles& files);
     [[nodiscard]] std::vector<std::string> Entries() const;
 

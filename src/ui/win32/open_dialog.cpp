@@ -126,7 +126,7 @@ std::optional<ShellFiles> OpenDialogChooser::Choose(HWND owner)
         throw Error(kTooManyChosen);
 
     // One file: its full path. Several: the directory, then each name. Joined in UTF-8, which
-    // keeps every letter, and only then taken into the code page.
+    // keeps every letter, as the queue keeps it.
     const std::wstring directory = buffer.data();
     std::vector<std::string> names;
     for (const wchar_t* name = buffer.data() + directory.size() + 1; *name; name += std::wcslen(name) + 1)

@@ -14,9 +14,8 @@ namespace quorvil {
 class FileChooser {
 public:
     virtual ~FileChooser() = default;
-    // The chosen files, full paths in the dialog's order, and those refused for their names;
-    // nothing when the user cancels. Throws Error when the dialog fails or the choice does not fit
-    // its name field: nothing is taken.
+    // The chosen files, full paths in the dialog's order; nothing when the user cancels. Throws Error when the dialog
+    // fails or the choice does not fit its name field: nothing is taken.
     [[nodiscard]] virtual std::optional<ShellFiles> Choose(HWND owner) = 0;
 };
 

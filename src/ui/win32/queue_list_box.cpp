@@ -5,6 +5,7 @@
 
 #include "form_design.h"
 #include "form_support.h"
+#include "wide_text_win32.h"
 
 namespace quorvil {
 
@@ -36,15 +37,16 @@ int QueueListBox::Count() const
     return static_cast<int>(SendMessageA(handle_, LB_GETCOUNT, 0, 0));
 }
 
+// The entries are kept in UTF-16, as the list shows them, and given in UTF-8, as the core takes names.
 std::optional<std::string> QueueListBox::Entry(int index) const
 {
-    const auto length = SendMessageA(handle_, LB_GETTEXTLEN, static_cast<WPARAM>(index), 0);
+    const auto length = SendMessageW(handle_, LB_GETTEXTLEN, static_cast<WPARAM>(index), 0);
     if (length == LB_ERR)
         return std::nullopt;
-    std::string text(static_cast<std::size_t>(length) + 1, '\0');
-    SendMessageA(handle_, LB_GETTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(text.data()));
+    std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+    SendMessageW(handle_, LB_GETTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(text.data()));
     text.resize(static_cast<std::size_t>(length));
-    return text;
+    return Utf8(text);
 }
 
 std::vector<std::string> QueueListBox::Entries() const
@@ -57,7 +59,7 @@ std::vector<std::string> QueueListBox::Entries() const
 
 void QueueListBox::Append(const std::string& entry)
 {
-    SendMessageA(handle_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.c_str()));
+    SendMessageW(handle_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(FromUtf8(entry).c_str()));
 }
 
 LRESULT CALLBACK QueueListBox::Subclass(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
@@ -97,18 +99,14 @@ void QueueListBox::TypeAheadKey(WPARAM key)
     if (key < ' ')
         return;
     // The common controls' subclass sees the list as a Unicode window: the key is a UTF-16 unit,
-    // given to the search as the one or two bytes of that character in the ANSI code page, as the
-    // entries are read.
+    // given to the search in UTF-8, as the entries are read.
     if (IsWindowUnicode(handle_)) {
         const auto unit = static_cast<wchar_t>(key);
-        char bytes[4] = {};
-        BOOL lossy = FALSE;
-        const int length = WideCharToMultiByte(CP_ACP, 0, &unit, 1, bytes, sizeof bytes, nullptr, &lossy);
-        if (length > 0 && !lossy)
-            SelectFirstBeginningWith(*this, typeAhead_.Type(std::string(bytes, static_cast<std::size_t>(length))));
+        if (unit < 0xD800 || unit > 0xDFFF) // half of a letter beyond the first plane finds nothing
+            SelectFirstBeginningWith(*this, typeAhead_.Type(Utf8(std::wstring_view(&unit, 1))));
         return;
     }
-    // An ANSI window gets a double-byte character as two WM_CHAR messages, one byte each.
+    // An ANSI window gets a character of the code page, a double-byte one as two WM_CHAR messages.
     const char byte = static_cast<char>(key);
     if (leadByte_.empty() && IsDBCSLeadByte(static_cast<BYTE>(key))) {
         leadByte_ = byte;
@@ -116,15 +114,20 @@ void QueueListBox::TypeAheadKey(WPARAM key)
     }
     const std::string character = leadByte_ + byte;
     leadByte_.clear();
-    SelectFirstBeginningWith(*this, typeAhead_.Type(character));
+    wchar_t unit[2] = {};
+    const int units = MultiByteToWideChar(CP_ACP, 0, character.data(), static_cast<int>(character.size()), unit, 2);
+    if (units > 0)
+        SelectFirstBeginningWith(*this,
+                                 typeAhead_.Type(Utf8(std::wstring_view(unit, static_cast<std::size_t>(units)))));
 }
 
 bool QueueListBox::BeginsWith(int index, const std::string& prefix) const
 {
-    const std::string text = Entry(index).value_or("");
-    return text.size() >= prefix.size() &&
-           CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, text.c_str(), static_cast<int>(prefix.size()),
-                          prefix.c_str(), static_cast<int>(prefix.size())) == CSTR_EQUAL;
+    const std::wstring text = FromUtf8(Entry(index).value_or(""));
+    const std::wstring start = FromUtf8(prefix);
+    return text.size() >= start.size() &&
+           CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, text.c_str(), static_cast<int>(start.size()),
+                          start.c_str(), static_cast<int>(start.size())) == CSTR_EQUAL;
 }
 
 void QueueListBox::Select(int index)

@@ -1,9 +1,7 @@
 #include "shell_files.h"
 
+#include "wide_text_win32.h"
 #include <algorithm>
-#include <optional>
-
-#include "ansi_path_win32.h"
 
 namespace quorvil {
 
@@ -57,20 +55,7 @@ std::wstring FullPath(const std::wstring& name)
 
 void ShellFiles::Add(const std::wstring& name)
 {
-    if (std::optional<std::string> file = CodePageName(name))
-        files.push_back(std::move(*file));
-    else
-        refused.push_back(name);
-}
-
-void ShellFiles::ThrowIfRefused() const
-{
-    if (refused.empty())
-        return;
-    std::string text = "Not added to the queue:";
-    for (const std::wstring& name : refused)
-        text += "\n" + NotInCodePage(name);
-    throw Utf8Error(text);
+    files.push_back(Utf8(name));
 }
 
 ShellFiles DroppedFiles(HDROP drop)

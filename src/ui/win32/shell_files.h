@@ -13,17 +13,11 @@
 namespace quorvil {
 
 // Names the shell hands over in UTF-16 (a drop from Explorer, the command line of "Open with", the
-// open dialog), in the system's code page, in which the queue, the script and the tools take them.
-// A name with a character that the code page cannot hold is refused, never queued mangled.
+// open dialog), in UTF-8, in which the queue and the core keep every name as it is.
 struct ShellFiles {
     std::vector<std::string> files;
-    std::vector<std::wstring> refused;
 
-    // Takes a name into files, or into refused.
     void Add(const std::wstring& name);
-    // The error that tells the user which names were refused, and why (a Utf8Error: it names them as
-    // they are); throws nothing without any.
-    void ThrowIfRefused() const;
 };
 
 // The files of a drop, in its order: a file as itself, a folder as the AVI files directly inside it
