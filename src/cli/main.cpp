@@ -1,6 +1,7 @@
 #include <atomic>
 #include <iostream>
 
+#include "console_text.h"
 #include "launcher.h"
 #include "program_arguments.h"
 #include "split_command.h"
@@ -25,6 +26,7 @@ int main(int argc, char** argv)
 {
     const quorvil::LauncherScope launcher;
     quorvil::WatchStopSignals(NoteSignal);
+    quorvil::ShowTextOnConsole();
     return quorvil::RunSplitCommand(quorvil::ProgramArguments(argc, argv), std::cout, std::cerr,
                                     [] { return pendingSignal.load(); });
 }

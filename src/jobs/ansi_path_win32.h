@@ -18,10 +18,4 @@ namespace quorvil {
 
 [[nodiscard]] std::wstring FromCodePage(const std::string& text);
 
-// An error whose text is UTF-8 rather than the code page, as the names it holds.
-class Utf8Error : public Error {
-public:
-    using Error::Error;
-};
-
 } // namespace quorvil

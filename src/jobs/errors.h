@@ -13,6 +13,13 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// An error whose text a window is told to read as UTF-8. Every text of ours is UTF-8 (on Windows the
+// core holds names so); the type tells a window that once read texts in the code page.
+class Utf8Error : public Error {
+public:
+    using Error::Error;
+};
+
 // An error in the words the window shows, which do not say what it is about ("I/O error 183",
 // "File access denied"), with the same in words that do, for quorvil-split.
 class NamedError : public Error {

@@ -325,11 +325,11 @@ TEST_F(WindowsUiTest, TheErrorBoxShowsTheMessageByTheFullStopRuleWithTheWindowsD
 {
     const struct {
         std::string text;
-        bool utf8; // else in the code page
+        bool utf8; // else an Error of the core, whose text is UTF-8 all the same
         std::wstring shown;
     } rows[] = {
         {IoErrorMessage(183), false, L"I/O error 183."},
-        {"Gr\374\337e.avi", false, L"Gr\u00FC\u00DFe.avi."},
+        {Utf8(L"Gr\u00FC\u00DFe.avi"), false, L"Gr\u00FC\u00DFe.avi."},
         {Utf8(L"\u0141\u00F3d\u017A.avi"), true, L"\u0141\u00F3d\u017A.avi."}, // a name the code page cannot write
     };
     for (const auto& row : rows) {

@@ -9,10 +9,10 @@
 
 namespace quorvil {
 
-// The error that ends a run with a report; what() is the whole text.
-class RunFailed : public Error {
+// The error that ends a run with a report; what() is the whole text, in UTF-8 as the names in it.
+class RunFailed : public Utf8Error {
 public:
-    explicit RunFailed(FailureReport report) : Error(report.Text()), report_(std::move(report)) {}
+    explicit RunFailed(FailureReport report) : Utf8Error(report.Text()), report_(std::move(report)) {}
     [[nodiscard]] const FailureReport& Report() const { return report_; }
 
 private:

@@ -48,7 +48,13 @@ TApplication::TApplication(HINSTANCE instance) : instance_(instance)
                               nullptr, nullptr, instance, nullptr);
     SendMessageA(handle_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
     SendMessageA(handle_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_));
-    showError = [this](const std::exception& error) { ShowErrorBox(error, handle_); };
+    // Every text of ours is UTF-8, the names in it as the user wrote them.
+    showError = [this](const std::exception& error) {
+        if (dynamic_cast<const Utf8Error*>(&error))
+            ShowErrorBox(error, handle_);
+        else
+            ShowErrorBox(Utf8Error(error.what()), handle_);
+    };
 }
 
 TApplication::~TApplication()

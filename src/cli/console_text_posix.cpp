@@ -1,0 +1,7 @@
+#include "console_text.h"
+
+namespace quorvil {
+
+void ShowTextOnConsole() {}
+
+} // namespace quorvil
