@@ -62,8 +62,8 @@ std::vector<std::wstring> Matching(const std::wstring& folder, const std::wstrin
 {
     std::vector<std::wstring> matches;
     WIN32_FIND_DATAW found;
-    const UniqueSearch search(
-        FindFirstFileExW((folder + L"*").c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0));
+    const UniqueSearch search(FindFirstFileExW(FilePath(Utf8(folder + L"*")).c_str(), FindExInfoBasic, &found,
+                                               FindExSearchNameMatch, nullptr, 0));
     for (bool more = search.get() != INVALID_HANDLE_VALUE; more; more = FindNextFileW(search.get(), &found)) {
         if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && Matches(pattern, found.cFileName))
             matches.push_back(folder + found.cFileName);

@@ -39,23 +39,16 @@ private:
     test::ScopedEnv log_;
 };
 
-// A variable of the process's environment, which the programs it starts inherit, in UTF-16: a
-// folder the code page cannot name. Put back as it was when the object goes.
-class WideEnv {
-public:
-    WideEnv(const wchar_t* name, const std::wstring& value) : name_(name)
+// A variable of the environment the programs the test starts inherit, in UTF-16 (a folder the code
+// page cannot name); put back as it was when the object goes.
+struct WideEnv {
+    WideEnv(const wchar_t* name, const std::wstring& value) : name(name), old(_wgetenv(name) ? _wgetenv(name) : L"")
     {
-        if (const wchar_t* old = _wgetenv(name))
-            old_ = old;
         _wputenv_s(name, value.c_str());
     }
-    ~WideEnv() { _wputenv_s(name_.c_str(), old_.c_str()); }
-    WideEnv(const WideEnv&) = delete;
-    WideEnv& operator=(const WideEnv&) = delete;
-
-private:
-    std::wstring name_;
-    std::wstring old_;
+    ~WideEnv() { _wputenv_s(name.c_str(), old.c_str()); }
+    std::wstring name;
+    std::wstring old;
 };
 
 // What follows the program in a command line: the parameters as the shell passed them on.

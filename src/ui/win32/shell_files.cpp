@@ -20,7 +20,7 @@ std::vector<std::wstring> AviFilesIn(const std::wstring& folder)
 {
     std::vector<std::wstring> names;
     WIN32_FIND_DATAW found;
-    const HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    const HANDLE search = FindFirstFileW(FilePath(Utf8(folder + L"\\*")).c_str(), &found);
     if (search == INVALID_HANDLE_VALUE)
         return names;
     do {
@@ -65,7 +65,7 @@ ShellFiles DroppedFiles(HDROP drop)
     for (UINT i = 0; i < count; ++i) {
         std::wstring name(DragQueryFileW(drop, i, nullptr, 0) + 1, L'\0');
         name.resize(DragQueryFileW(drop, i, name.data(), static_cast<UINT>(name.size())));
-        const DWORD attributes = GetFileAttributesW(name.c_str());
+        const DWORD attributes = GetFileAttributesW(FilePath(Utf8(name)).c_str());
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
             for (const std::wstring& inside : AviFilesIn(name))
                 files.Add(inside);
