@@ -163,8 +163,9 @@ std::string EntryConversion::ToolsCannotTake() const
     const OutputFiles beside = OutputFilesFor(path_, false, rules_);
     const std::string wav = SoundtrackFile(path_);
     const std::array<ToolCommand, 3> commands = BuildToolCommands(path_, dir_, true, rules_, dir_, slot_.number);
+    const std::string scriptDir = ScriptFolderFor(commands[0].programFile, dir_);
     const std::array<std::vector<std::string>, 3> names = {{
-        {ScriptFile(dir_, slot_.number), path_, wav, inFolder.video, beside.video},
+        {ScriptFile(scriptDir, slot_.number), path_, wav, inFolder.video, beside.video},
         {wav, inFolder.left, beside.left},
         {wav, inFolder.right, beside.right},
     }};
@@ -253,12 +254,16 @@ void EntryConversion::RunSteps()
     if (!ScriptDirectory::Owned()) // in the run's own folder it was named before it was written
         record_.Save();
 
+    // The script's folder as the video tool reads it: a user's own in a folder the code page cannot
+    // write is told its short name.
+    const std::string toolScriptDir =
+        ScriptFolderFor(BuildToolCommands(path_, dir_, videoSubdir, rules_)[0].programFile, scriptDir);
     static constexpr std::array<const char*, 3> roles = {"", " for the left channel", " for the right channel"};
     for (std::size_t i = 0; i < steps_.size(); ++i) {
         const bool subdir = i == 0 ? videoSubdir : queue_.subdir();
         const OutputFiles outputs = OutputFilesFor(path_, subdir, rules_);
         Step& step = steps_[i];
-        step.command = BuildToolCommands(path_, dir_, subdir, rules_, scriptDir, scriptNumber_)[i];
+        step.command = BuildToolCommands(path_, dir_, subdir, rules_, toolScriptDir, scriptNumber_)[i];
         step.role = FileNamePart(step.command.programFile, rules_) + roles[i];
         step.output = i == 0 ? outputs.video : i == 1 ? outputs.left : outputs.right;
         if (WhatIsAt(step.output) == NameHolds::somethingElse) {

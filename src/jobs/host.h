@@ -51,6 +51,11 @@ private:
 // characters. Our tools read UTF-16 and long paths, and say so by a mark the build puts in them.
 [[nodiscard]] std::string ToolCannotTake(const std::string& programFile, const std::vector<std::string>& names);
 
+// The folder of the script as the video tool at `programFile` is to be told it: the folder itself,
+// but on Windows, for a tool that is not ours, its short name (8.3) when the code page cannot write
+// its own and the volume keeps one, so that a user's own VirtualDub in such a folder reads it.
+[[nodiscard]] std::string ScriptFolderFor(const std::string& programFile, const std::string& folder);
+
 // A path made absolute against the current directory; an absolute path stays as it is.
 [[nodiscard]] std::string FullPath(const std::string& path);
 

@@ -41,6 +41,11 @@ std::string ToolCannotTake(const std::string&, const std::vector<std::string>&)
     return {}; // names are bytes, which every tool takes as they are
 }
 
+std::string ScriptFolderFor(const std::string&, const std::string& folder)
+{
+    return folder;
+}
+
 std::string FullPath(const std::string& path)
 {
     if (path.starts_with('/'))

@@ -85,6 +85,18 @@ std::string ToolCannotTake(const std::string& programFile, const std::vector<std
     return {};
 }
 
+std::string ScriptFolderFor(const std::string& programFile, const std::string& folder)
+{
+    if (CodePageName(FromUtf8(folder)) || MarkedAsOurs(programFile))
+        return folder;
+    std::wstring shortName(MAX_PATH, L'\0');
+    const DWORD length = GetShortPathNameW(FromUtf8(folder).c_str(), shortName.data(), MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return folder;
+    shortName.resize(length);
+    return CodePageName(shortName) ? Utf8(shortName) : folder;
+}
+
 std::string FullPath(const std::string& path)
 {
     const std::wstring wide = FromUtf8(path);

@@ -76,10 +76,14 @@ TEST_F(QueueRunWin32Test, HostPaths)
     // The core holds names in UTF-8, where no byte of a letter is a "\\" to be kept from its escape.
     EXPECT_FALSE(HostPathRules().isLeadByte(0x95));
     // A folder the code page cannot name (1252 has no "Ł") is reached as it is, never by a
-    // look-alike ("Lukasz") that leads nowhere.
+    // look-alike ("Lukasz") that leads nowhere; a tool not ours is told its short name, which the
+    // code page writes.
     const std::wstring lukasz = (tools.path() / L"\u0141ukasz").wstring() + L"\\";
     ASSERT_TRUE(CreateDirectoryW(lukasz.c_str(), nullptr));
     EXPECT_EQ(WhatIsAt(Utf8(lukasz) + "."), NameHolds::somethingElse);
+    const std::string told = ScriptFolderFor(tools.dir() + "vdub.exe", Utf8(lukasz));
+    EXPECT_TRUE(CodePageName(FromUtf8(told))) << told;
+    EXPECT_EQ(WhatIsAt(told + "."), NameHolds::somethingElse) << told;
 }
 
 TEST_F(QueueRunWin32Test, TheShellGetsTheToolsCommandLinesAsPlanned)
