@@ -159,9 +159,9 @@ TEST_F(QueueRunWin32Test, AToolNotOursIsGivenNoNameTheCodePageCannotWriteNorItsL
          "the tool vdub.exe is not Quorvil's own"}, // "Łódź": "Lódz"
         {L"\u0141*.avi", L"\u0141\u00F3d\u017A.avi", L"L\u00F3dz.avi",
          "the tool vdub.exe is not Quorvil's own"}, // a typed wildcard: "L*.avi"
-        // Past MAX_PATH, never to be told as something at an output's name that is not a file.
-        {L"long\\" + std::wstring(200, L'x') + L".avi", L"long\\" + std::wstring(200, L'x') + L".avi", L"",
-         "its path is " + std::to_string((clips.path() / L"long").wstring().size() + 205) + " characters long"},
+        // Past MAX_PATH in any temporary folder, never to be told as something at an output's name.
+        {L"long\\" + std::wstring(240, L'x') + L".avi", L"long\\" + std::wstring(240, L'x') + L".avi", L"",
+         "its path is " + std::to_string((clips.path() / L"long").wstring().size() + 245) + " characters long"},
     };
     fs::create_directory(clips.path() / L"long");
     std::wstring commandLine = L"\"" + (tools.path() / "quorvil-split.exe").wstring() + L"\" --no-subdir --delete";
