@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "file_ops.h"
+#include "riff_chunks.h"
 
 namespace quorvil {
 
@@ -36,12 +37,15 @@ public:
 
     bool Bytes(char* out, std::size_t n) { return static_cast<bool>(in_.read(out, static_cast<std::streamsize>(n))); }
 
-    std::optional<std::string> Tag()
+    // What the chunk walker reads through.
+    [[nodiscard]] ReadAt At()
     {
-        std::array<char, 4> tag{};
-        if (!Bytes(tag.data(), tag.size()))
-            return std::nullopt;
-        return std::string(tag.data(), tag.size());
+        return [this](std::uint64_t at, void* into, std::size_t n) -> std::size_t {
+            if (!Seek(at))
+                return 0;
+            in_.read(static_cast<char*>(into), static_cast<std::streamsize>(n));
+            return static_cast<std::size_t>(in_.gcount());
+        };
     }
 
     template <class T> std::optional<T> Number()
@@ -72,31 +76,27 @@ WavCheck ReadWavFacts(const std::string& path)
     Reader r(path);
     if (!r.ok())
         return Problem("cannot be read");
-    const auto riff = r.Tag();
-    const auto riffSize32 = r.Number<std::uint32_t>();
-    const auto wave = r.Tag();
-    if (!riff || !riffSize32 || wave != "WAVE" || (riff != "RIFF" && riff != "RF64"))
+    const ReadAt read = r.At();
+    const auto header = ReadRiffHeader(read);
+    if (!header || header->form != "WAVE" || (header->id != "RIFF" && header->id != "RF64"))
         return Problem("is not a WAV file");
+    const bool rf64 = header->id == "RF64";
 
-    std::uint64_t riffEnd = 8 + std::uint64_t{*riffSize32};
+    std::uint64_t riffEnd = 8 + std::uint64_t{header->size};
     std::optional<std::uint64_t> dataSize64;
     std::optional<WavFacts> facts;
-    std::uint64_t at = 12;
-    for (;;) {
-        if (!r.Seek(at))
-            return Problem("has no data chunk");
-        const auto id = r.Tag();
-        const auto size32 = r.Number<std::uint32_t>();
-        if (!id || !size32)
-            return Problem("has no data chunk");
-        std::uint64_t size = *size32;
-        if (*id == "ds64" && riff == "RF64") {
+    RiffWalker chunks(read, 12, r.size());
+    while (const auto chunk = chunks.Next()) {
+        // A header's fields are read where they stand, whatever size its chunk states.
+        (void)r.Seek(chunk->body());
+        std::uint64_t size = chunk->size;
+        if (chunk->id == "ds64" && rf64) {
             const auto riffSize = r.Number<std::uint64_t>();
             dataSize64 = r.Number<std::uint64_t>();
             if (!riffSize || !dataSize64)
                 return Problem("has a damaged RF64 header");
             riffEnd = 8 + *riffSize;
-        } else if (*id == "fmt ") {
+        } else if (chunk->id == "fmt ") {
             const auto format = r.Number<std::uint16_t>();
             const auto channels = r.Number<std::uint16_t>();
             const auto rate = r.Number<std::uint32_t>();
@@ -108,22 +108,22 @@ WavCheck ReadWavFacts(const std::string& path)
                 return Problem("has a damaged format header");
             facts = WavFacts{*format, *channels, *rate, *bits, 0};
             if (*format == 0xFFFE) { // extensible: the sub-format's first two bytes are the format
-                if (size < 40 || !r.Seek(at + 8 + 24))
+                if (size < 40 || !r.Seek(chunk->body() + 24))
                     return Problem("has a damaged format header");
                 const auto sub = r.Number<std::uint16_t>();
                 if (!sub)
                     return Problem("has a damaged format header");
                 facts->format = *sub;
             }
-        } else if (*id == "data") {
+        } else if (chunk->id == "data") {
             if (!facts)
                 return Problem("has no format header before its data");
-            if (riff == "RF64" && *size32 == 0xFFFFFFFF) {
+            if (rf64 && chunk->size == 0xFFFFFFFF) {
                 if (!dataSize64)
                     return Problem("has a damaged RF64 header");
                 size = *dataSize64;
             }
-            const std::uint64_t dataEnd = at + 8 + size;
+            const std::uint64_t dataEnd = chunk->body() + size;
             if (dataEnd > r.size() || riffEnd < dataEnd || riffEnd > r.size() + 1)
                 return Problem("is shorter or longer than its header says");
             const std::uint64_t frameBytes = std::uint64_t{facts->channels} * ((facts->bitsPerSample + 7u) / 8u);
@@ -132,8 +132,8 @@ WavCheck ReadWavFacts(const std::string& path)
             facts->frames = size / frameBytes;
             return {facts, {}};
         }
-        at += 8 + size + (size & 1);
     }
+    return Problem("has no data chunk");
 }
 
 namespace {
@@ -217,7 +217,11 @@ std::string Describe(const SamplePrecision& precision)
 std::optional<StreamCensus> ReadStreamCensus(const std::string& path)
 {
     Reader r(path);
-    if (!r.ok() || r.Tag() != "RIFF" || !r.Number<std::uint32_t>() || r.Tag() != "AVI ")
+    if (!r.ok())
+        return std::nullopt;
+    const ReadAt read = r.At();
+    const auto header = ReadRiffHeader(read);
+    if (!header || header->id != "RIFF" || header->form != "AVI ")
         return std::nullopt;
     StreamCensus census;
     // The headers are read as one run of chunks, a list's chunks taken where the list stands, up to
@@ -225,25 +229,17 @@ std::optional<StreamCensus> ReadStreamCensus(const std::string& path)
     enum class Kind { none, video, audio, skipped } last = Kind::none;
     bool formatRead = true; // of the last stream header: only its first format header counts
     bool firstAudio = true;
-    std::uint64_t at = 12;
-    for (;;) {
-        if (!r.Seek(at))
-            return std::nullopt;
-        const auto id = r.Tag();
-        const auto size = r.Number<std::uint32_t>();
-        if (!id || !size)
-            return std::nullopt;
-        if (*id == "LIST") {
-            const auto type = r.Tag();
+    RiffWalker chunks(read, 12, r.size());
+    while (const auto chunk = chunks.Next()) {
+        if (chunk->id == "LIST") {
+            const auto type = chunks.BodyTag(*chunk);
             if (!type)
                 return std::nullopt;
             if (*type == "movi")
                 return census;
-            at += 12;
-            continue;
-        }
-        if (*id == "strh") {
-            const auto type = r.Tag();
+            chunks.Enter(*chunk);
+        } else if (chunk->id == "strh") {
+            const auto type = chunks.BodyTag(*chunk);
             if (!type)
                 return std::nullopt;
             formatRead = false;
@@ -260,12 +256,12 @@ std::optional<StreamCensus> ReadStreamCensus(const std::string& path)
             } else if (*type == "dats") {
                 ++census.data;
             } else {
-                census.other.push_back(*type);
+                census.other.push_back(type->text());
             }
-        } else if (*id == "strf" && !formatRead) {
+        } else if (chunk->id == "strf" && !formatRead) {
             formatRead = true;
-            std::string strf(std::min<std::uint32_t>(*size, 4096), '\0');
-            if (!r.Bytes(strf.data(), strf.size()))
+            std::string strf(std::min<std::uint32_t>(chunk->size, 4096), '\0');
+            if (read(chunk->body(), strf.data(), strf.size()) != strf.size())
                 return std::nullopt;
             if (last == Kind::video && strf.size() >= 20 &&
                 (strf.compare(16, 4, "DXSB") == 0 || strf.compare(16, 4, "DXSA") == 0)) {
@@ -275,8 +271,9 @@ std::optional<StreamCensus> ReadStreamCensus(const std::string& path)
                 census.audioPrecision = PrecisionOf(strf);
             }
         }
-        at += 8 + std::uint64_t{*size} + (*size & 1);
     }
+    // The file ends, or a header cannot be read, before the movi list.
+    return std::nullopt;
 }
 
 std::string NoRightChannel(const std::string& soundtrack)

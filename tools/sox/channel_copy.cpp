@@ -17,6 +17,7 @@
 #include <sndfile.h>
 
 #include "file_io.h"
+#include "riff_chunks.h"
 
 namespace sox {
 
@@ -183,24 +184,29 @@ std::uint64_t Le(const unsigned char* p, int bytes)
 // header as if it were complete, counting only what is there.
 std::optional<std::uint64_t> StatedDataBytes(File& file)
 {
-    unsigned char head[12];
-    if (file.Seek(0, SEEK_SET) != 0 || file.Read(head, 12) != 12 || std::memcmp(head + 8, "WAVE", 4) != 0)
+    const quorvil::ReadAt read = [&file](std::uint64_t at, void* into, std::size_t bytes) -> std::size_t {
+        const auto offset = static_cast<std::int64_t>(at);
+        if (file.Seek(offset, SEEK_SET) != offset)
+            return 0;
+        return static_cast<std::size_t>(std::max<std::int64_t>(0, file.Read(into, static_cast<std::int64_t>(bytes))));
+    };
+    const auto header = quorvil::ReadRiffHeader(read);
+    if (!header || header->form != "WAVE")
         return std::nullopt;
-    const bool rf64 = std::memcmp(head, "RF64", 4) == 0 || std::memcmp(head, "BW64", 4) == 0;
-    if (!rf64 && std::memcmp(head, "RIFF", 4) != 0)
+    const bool rf64 = header->id == "RF64" || header->id == "BW64";
+    if (!rf64 && header->id != "RIFF")
+        return std::nullopt;
+    const std::int64_t size = file.Size();
+    if (size < 0)
         return std::nullopt;
     std::optional<std::uint64_t> ds64;
-    const std::int64_t size = file.Size();
-    for (std::int64_t at = 12; at + 8 <= size;) {
-        unsigned char chunk[8 + 16];
-        if (file.Seek(at, SEEK_SET) != at || file.Read(chunk, 8) != 8)
-            return std::nullopt;
-        const std::uint64_t bytes = Le(chunk + 4, 4);
-        if (std::memcmp(chunk, "ds64", 4) == 0 && bytes >= 16 && file.Read(chunk + 8, 16) == 16)
-            ds64 = Le(chunk + 16, 8);
-        if (std::memcmp(chunk, "data", 4) == 0)
-            return rf64 && bytes == 0xFFFFFFFF ? ds64 : std::optional<std::uint64_t>(bytes);
-        at += 8 + static_cast<std::int64_t>(bytes + (bytes & 1));
+    quorvil::RiffWalker chunks(read, 12, static_cast<std::uint64_t>(size));
+    while (const auto chunk = chunks.Next()) {
+        unsigned char sizes[16]; // of the RIFF chunk, then of the data
+        if (chunk->id == "ds64" && chunk->size >= 16 && read(chunk->body(), sizes, sizeof sizes) == sizeof sizes)
+            ds64 = Le(sizes + 8, 8);
+        if (chunk->id == "data")
+            return rf64 && chunk->size == 0xFFFFFFFF ? ds64 : std::optional<std::uint64_t>(chunk->size);
     }
     return std::nullopt;
 }

@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "ffmpeg_owned.h"
+#include "riff_chunks.h"
 #include "script.h"
 
 namespace vdub {
@@ -28,50 +29,60 @@ std::uint32_t Le32(const unsigned char* p)
     return p[0] | p[1] << 8 | p[2] << 16 | static_cast<std::uint32_t>(p[3]) << 24;
 }
 
+quorvil::ReadAt ReaderOf(const InputFile& file)
+{
+    return [&file](std::uint64_t at, void* into, std::size_t bytes) -> std::size_t {
+        const long got = file.ReadAt(into, bytes, static_cast<std::int64_t>(at));
+        return got < 0 ? 0 : static_cast<std::size_t>(got);
+    };
+}
+
+// Where the RIFF chunk ends as its header states, or the file where it ends first.
+std::uint64_t RiffEnd(const InputFile& file, const quorvil::RiffHeader& header)
+{
+    return static_cast<std::uint64_t>(std::clamp<std::int64_t>(file.Size(), 0, 8 + std::int64_t{header.size}));
+}
+
+bool IsAvi(const std::optional<quorvil::RiffHeader>& header)
+{
+    return header && header->id == "RIFF" && header->form == "AVI ";
+}
+
 // Where the first RIFF list's idx1 chunk begins, or -1: the top-level chunks are walked by their
 // headers alone.
 std::int64_t FindIndexChunk(const InputFile& file)
 {
-    unsigned char header[12];
-    const std::int64_t size = file.Size();
-    if (file.ReadAt(header, 12, 0) != 12 || std::memcmp(header, "RIFF", 4) != 0 ||
-        std::memcmp(header + 8, "AVI ", 4) != 0)
+    const quorvil::ReadAt read = ReaderOf(file);
+    const auto header = quorvil::ReadRiffHeader(read);
+    if (!IsAvi(header))
         return -1;
-    const std::int64_t end = std::min<std::int64_t>(size, 8 + std::int64_t{Le32(header + 4)});
-    for (std::int64_t at = 12; at + 8 <= end;) {
-        if (file.ReadAt(header, 8, at) != 8)
-            return -1;
-        if (std::memcmp(header, "idx1", 4) == 0)
-            return at;
-        const std::int64_t chunk = Le32(header + 4);
-        at += 8 + chunk + (chunk & 1);
+    quorvil::RiffWalker chunks(read, 12, RiffEnd(file, *header));
+    while (const auto chunk = chunks.Next()) {
+        if (chunk->id == "idx1")
+            return static_cast<std::int64_t>(chunk->at);
     }
     return -1;
 }
 
-bool Tag(const unsigned char* p, const char* tag)
-{
-    return std::memcmp(p, tag, 4) == 0;
-}
-
 // Walks the chunks in [at, end) and in every list among them, adding each strh to `lengths`.
-void WalkHeaders(const InputFile& file, std::int64_t at, std::int64_t end, std::vector<StreamLength>& lengths,
+void WalkHeaders(const InputFile& file, std::uint64_t at, std::uint64_t end, std::vector<StreamLength>& lengths,
                  int depth)
 {
-    unsigned char header[12];
-    while (at + 8 <= end && depth < 8) {
-        if (file.ReadAt(header, 8, at) != 8)
-            return;
-        const std::int64_t size = Le32(header + 4);
-        const std::int64_t next = at + 8 + size + (size & 1);
-        if (Tag(header, "LIST")) {
-            if (size >= 4 && file.ReadAt(header + 8, 4, at + 8) == 4 && !Tag(header + 8, "movi") &&
-                !Tag(header + 8, "INFO"))
-                WalkHeaders(file, at + 12, std::min(end, at + 8 + size), lengths, depth + 1);
-        } else if (Tag(header, "strh")) {
+    if (depth >= 8)
+        return;
+    quorvil::RiffWalker chunks(ReaderOf(file), at, end);
+    while (const auto chunk = chunks.Next()) {
+        const std::uint32_t size = chunk->size;
+        if (chunk->id == "LIST") {
+            const auto type = size >= 4 ? chunks.BodyTag(*chunk) : std::nullopt;
+            if (type && *type != "movi" && *type != "INFO")
+                WalkHeaders(file, chunk->body() + 4, std::min(end, chunk->body() + size), lengths, depth + 1);
+        } else if (chunk->id == "strh") {
             unsigned char strh[48];
-            const long got = size >= 8 ? file.ReadAt(strh, std::min<std::size_t>(48, size), at + 8) : 0;
-            if (got < 8 || !Tag(strh, "pads")) {
+            const long got =
+                size >= 8 ? file.ReadAt(strh, std::min<std::size_t>(48, size), static_cast<std::int64_t>(chunk->body()))
+                          : 0;
+            if (got < 8 || std::memcmp(strh, "pads", 4) != 0) {
                 StreamLength stream;
                 if (got == 48 && size >= 48) {
                     stream.known = true;
@@ -81,7 +92,6 @@ void WalkHeaders(const InputFile& file, std::int64_t at, std::int64_t end, std::
                 lengths.push_back(stream);
             }
         }
-        at = next;
     }
 }
 
@@ -203,19 +213,22 @@ std::vector<IndexFacts> ReadIndex(const InputFile& file, const std::string& path
 std::vector<StreamLength> ReadStreamLengths(const InputFile& file)
 {
     std::vector<StreamLength> lengths;
-    unsigned char header[12];
-    if (file.ReadAt(header, 12, 0) != 12 || !Tag(header, "RIFF") || !Tag(header + 8, "AVI "))
+    const quorvil::ReadAt read = ReaderOf(file);
+    const auto header = quorvil::ReadRiffHeader(read);
+    if (!IsAvi(header))
         return lengths;
-    const std::int64_t end = std::min<std::int64_t>(file.Size(), 8 + std::int64_t{Le32(header + 4)});
-    for (std::int64_t at = 12; at + 12 <= end;) {
-        if (file.ReadAt(header, 12, at) != 12)
+    const std::uint64_t end = RiffEnd(file, *header);
+    quorvil::RiffWalker chunks(read, 12, end);
+    while (const auto chunk = chunks.Next()) {
+        if (chunk->id != "LIST")
+            continue;
+        const auto type = chunks.BodyTag(*chunk);
+        if (!type)
             break;
-        const std::int64_t size = Le32(header + 4);
-        if (Tag(header, "LIST") && Tag(header + 8, "hdrl")) {
-            WalkHeaders(file, at + 12, std::min(end, at + 8 + size), lengths, 0);
+        if (*type == "hdrl") {
+            WalkHeaders(file, chunk->body() + 4, std::min(end, chunk->body() + chunk->size), lengths, 0);
             break;
         }
-        at += 8 + size + (size & 1);
     }
     return lengths;
 }
