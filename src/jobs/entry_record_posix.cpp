@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include "handles_posix.h"
+#include "read_write_all.h"
 #include "rename_posix.h"
 
 namespace quorvil {
@@ -118,16 +119,7 @@ std::optional<std::string> ReadRecord(const std::string& path)
         info.st_size > kLargestRecord)
         return std::nullopt;
     std::string bytes(static_cast<std::size_t>(info.st_size), '\0');
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::read(file.get(), bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        done += static_cast<std::size_t>(n);
-    }
-    bytes.resize(done);
+    bytes.resize(ReadAll(file.get(), bytes.data(), bytes.size()).done);
     return bytes;
 }
 
@@ -136,15 +128,7 @@ bool WriteDurably(const std::string& path, const std::string& bytes)
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0)
         return false;
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        done += static_cast<std::size_t>(n);
-    }
+    const std::size_t done = WriteAll(fd, bytes.data(), bytes.size()).done;
     // On disk before it replaces the old record: after a power loss the record is whole.
     const bool synced = done == bytes.size() && ::fsync(fd) == 0;
     return (::close(fd) == 0) && synced;

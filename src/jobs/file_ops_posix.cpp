@@ -21,28 +21,12 @@
 #include "errors.h"
 #include "errors_posix.h"
 #include "handles_posix.h"
+#include "read_write_all.h"
 #include "rename_posix.h"
 
 namespace quorvil {
 
 namespace {
-
-// Writes every byte; on failure returns the system's error (ENOSPC for a write that took nothing).
-int WriteAll(int fd, const std::string& bytes)
-{
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return errno;
-        if (n == 0)
-            return ENOSPC;
-        done += static_cast<std::size_t>(n);
-    }
-    return 0;
-}
 
 std::int64_t Nanoseconds(const statx_timestamp& time)
 {
@@ -139,7 +123,7 @@ void WriteScriptFile(const std::string& path, const std::string& bytes)
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0)
         throw Error(CannotCreateFileMessage(path, std::strerror(errno)));
-    int error = WriteAll(fd, bytes);
+    int error = WriteAll(fd, bytes.data(), bytes.size()).error;
     if (::close(fd) != 0 && error == 0)
         error = errno;
     if (error != 0) {

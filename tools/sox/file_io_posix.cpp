@@ -1,5 +1,6 @@
 #include "file_io.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -13,6 +14,7 @@
 
 #include "channel_copy.h"
 #include "new_file.h"
+#include "read_write_all.h"
 
 namespace sox {
 
@@ -41,42 +43,27 @@ public:
 
     std::int64_t Read(void* data, std::int64_t bytes) override
     {
-        auto* at = static_cast<char*>(data);
-        std::int64_t done = 0;
-        while (done < bytes) {
-            const ssize_t n = ::read(fd_, at + done, static_cast<std::size_t>(bytes - done));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0)
-                return Failed();
-            if (n == 0)
-                break;
-            done += n;
-        }
-        return done;
+        return Moved(quorvil::ReadAll(fd_, data, Count(bytes)));
     }
 
     std::int64_t Write(const void* data, std::int64_t bytes) override
     {
         if (output_)
             output_->WillWrite(bytes);
-        const auto* at = static_cast<const char*>(data);
-        std::int64_t done = 0;
-        while (done < bytes) {
-            const ssize_t n = ::write(fd_, at + done, static_cast<std::size_t>(bytes - done));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0)
-                return Failed();
-            done += n;
-        }
-        return done;
+        return Moved(quorvil::WriteAll(fd_, data, Count(bytes)));
     }
 
 private:
-    std::int64_t Failed()
+    static std::size_t Count(std::int64_t bytes) { return static_cast<std::size_t>(std::max<std::int64_t>(bytes, 0)); }
+
+    std::int64_t Moved(const quorvil::Transfer& transfer)
     {
-        lastError_ = std::strerror(errno);
+        return transfer.error == 0 ? static_cast<std::int64_t>(transfer.done) : Failed(transfer.error);
+    }
+
+    std::int64_t Failed(int error = errno)
+    {
+        lastError_ = std::strerror(error);
         return -1;
     }
 

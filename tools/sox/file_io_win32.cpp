@@ -9,6 +9,7 @@
 
 #include "channel_copy.h"
 #include "new_file.h"
+#include "read_write_all.h"
 #include "system_text_win32.h"
 #include "wide_text_win32.h"
 
@@ -49,41 +50,28 @@ public:
 
     std::int64_t Read(void* data, std::int64_t bytes) override
     {
-        auto* at = static_cast<char*>(data);
-        std::int64_t done = 0;
-        while (done < bytes) {
-            DWORD n = 0;
-            if (!ReadFile(handle_, at + done, Piece(bytes - done), &n, nullptr))
-                return Failed();
-            if (n == 0)
-                break;
-            done += n;
-        }
-        return done;
+        return Moved(quorvil::ReadAll(reinterpret_cast<quorvil::NativeFile>(handle_), data, Count(bytes)));
     }
 
     std::int64_t Write(const void* data, std::int64_t bytes) override
     {
         if (output_)
             output_->WillWrite(bytes);
-        const auto* at = static_cast<const char*>(data);
-        std::int64_t done = 0;
-        while (done < bytes) {
-            DWORD n = 0;
-            if (!WriteFile(handle_, at + done, Piece(bytes - done), &n, nullptr))
-                return Failed();
-            done += n;
-        }
-        return done;
+        return Moved(quorvil::WriteAll(reinterpret_cast<quorvil::NativeFile>(handle_), data, Count(bytes)));
     }
 
 private:
-    // ReadFile and WriteFile count in 32 bits.
-    static DWORD Piece(std::int64_t bytes) { return static_cast<DWORD>(std::min<std::int64_t>(bytes, 1 << 30)); }
+    static std::size_t Count(std::int64_t bytes) { return static_cast<std::size_t>(std::max<std::int64_t>(bytes, 0)); }
 
-    std::int64_t Failed()
+    std::int64_t Moved(const quorvil::Transfer& transfer)
     {
-        lastError_ = SystemReason(GetLastError());
+        return transfer.error == 0 ? static_cast<std::int64_t>(transfer.done)
+                                   : Failed(static_cast<DWORD>(transfer.error));
+    }
+
+    std::int64_t Failed(DWORD error = GetLastError())
+    {
+        lastError_ = SystemReason(error);
         return -1;
     }
 
