@@ -11,6 +11,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "quoted.h"
+
 namespace tool {
 
 // A failure of a tool's file operation: the one line (after the tool's name) it prints.
@@ -18,12 +20,6 @@ class FileFailure : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
-
-// The file name in double quotes, as failure lines show it.
-[[nodiscard]] inline std::string Quoted(const std::string& name)
-{
-    return '"' + name + '"';
-}
 
 class NewFile {
 public:
@@ -85,7 +81,7 @@ private:
 
 inline FileFailure NewFile::NameTaken() const
 {
-    return FileFailure("cannot write " + Quoted(target_) +
+    return FileFailure("cannot write " + quorvil::Quoted(target_) +
                        ": another program made a file of that name meanwhile, which is left as it is");
 }
 

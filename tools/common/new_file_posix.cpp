@@ -24,6 +24,7 @@ namespace {
 
 using quorvil::kOutputRecordVariable;
 using quorvil::kRecordHeader;
+using quorvil::Quoted;
 using quorvil::RecordLine;
 using quorvil::ToolRecordName;
 

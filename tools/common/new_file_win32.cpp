@@ -17,6 +17,7 @@ using quorvil::FilePath;
 using quorvil::FromUtf8;
 using quorvil::kOutputRecordVariable;
 using quorvil::kRecordHeader;
+using quorvil::Quoted;
 using quorvil::RecordLine;
 using quorvil::SystemReason;
 using quorvil::ToolRecordName;

@@ -17,9 +17,12 @@
 #include <sndfile.h>
 
 #include "file_io.h"
+#include "quoted.h"
 #include "riff_chunks.h"
 
 namespace sox {
+
+using quorvil::Quoted;
 
 namespace {
 

@@ -84,10 +84,4 @@ template <class T> struct ChunkAllocator {
 
 using ChunkBuffer = std::vector<unsigned char, ChunkAllocator<unsigned char>>;
 
-// The file name in double quotes, as failure lines show it.
-[[nodiscard]] inline std::string Quoted(const std::string& name)
-{
-    return '"' + name + '"';
-}
-
 } // namespace sox

@@ -14,9 +14,12 @@
 
 #include "channel_copy.h"
 #include "new_file.h"
+#include "quoted.h"
 #include "read_write_all.h"
 
 namespace sox {
+
+using quorvil::Quoted;
 
 namespace {
 

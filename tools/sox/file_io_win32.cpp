@@ -9,6 +9,7 @@
 
 #include "channel_copy.h"
 #include "new_file.h"
+#include "quoted.h"
 #include "read_write_all.h"
 #include "system_text_win32.h"
 #include "wide_text_win32.h"
@@ -18,6 +19,7 @@ namespace sox {
 namespace {
 
 using quorvil::FilePath;
+using quorvil::Quoted;
 using quorvil::SystemReason;
 
 class HandleFile : public File {

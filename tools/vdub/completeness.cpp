@@ -3,14 +3,14 @@
 #include <string>
 
 #include "ffmpeg_owned.h"
-#include "new_file.h"
+#include "quoted.h"
 #include "source_reader.h"
 
 namespace vdub {
 
 namespace {
 
-using tool::Quoted;
+using quorvil::Quoted;
 
 // Every stream's chunks (empty ones too: a dropped frame) and bytes as the reader finds them in
 // file order, read once more without parsers.

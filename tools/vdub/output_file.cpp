@@ -5,13 +5,14 @@
 #include "ffmpeg_owned.h"
 #include "file_system.h"
 #include "new_file.h"
+#include "quoted.h"
 #include "script.h"
 
 namespace vdub {
 
 namespace {
 
-using tool::Quoted;
+using quorvil::Quoted;
 
 // Bytes gathered before each write to the output file.
 constexpr int kWriteBuffer = 256 * 1024;

@@ -11,7 +11,7 @@ extern "C" {
 #include "completeness.h"
 #include "ffmpeg_owned.h"
 #include "file_system.h"
-#include "new_file.h"
+#include "quoted.h"
 #include "output_file.h"
 #include "source_reader.h"
 #include "warnings.h"
@@ -19,7 +19,7 @@ extern "C" {
 
 namespace vdub {
 
-using tool::Quoted;
+using quorvil::Quoted;
 
 void RunJob(const Job& job)
 {

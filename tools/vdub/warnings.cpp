@@ -1,13 +1,13 @@
 #include "warnings.h"
 
-#include "new_file.h"
+#include "quoted.h"
 #include "tool_report.h"
 
 namespace vdub {
 
 namespace {
 
-using tool::Quoted;
+using quorvil::Quoted;
 
 const char* KindName(AVMediaType type)
 {

@@ -7,7 +7,7 @@ extern "C" {
 #include <libswresample/swresample.h>
 }
 
-#include "new_file.h"
+#include "quoted.h"
 #include "script.h"
 #include "warnings.h"
 
@@ -15,7 +15,7 @@ namespace vdub {
 
 namespace {
 
-using tool::Quoted;
+using quorvil::Quoted;
 
 bool IsPcmForWav(AVCodecID id)
 {
