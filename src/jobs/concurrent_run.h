@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "entry_conversion.h"
-#include "queue_run.h"
 #include "run_tally.h"
+#include "run_types.h"
 
 namespace quorvil {
 

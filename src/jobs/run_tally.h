@@ -6,8 +6,8 @@
 #include <string>
 
 #include "errors.h"
-#include "queue_run.h"
 #include "run_report.h"
+#include "run_types.h"
 
 namespace quorvil {
 
