@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <string_view>
 
+#include "host.h"
 #include "plan.h"
+#include "script_directory.h"
 
 namespace quorvil {
 
@@ -51,25 +53,6 @@ bool EntryConversion::OutputsStillAtTheirNames() const
 std::string EntryConversion::FolderReplacedReason() const
 {
     return "its output folder " + madeDirectory_ + " was moved or replaced during its conversion";
-}
-
-const std::string& JobSlot::ScriptDir()
-{
-    const std::string& dir = scriptDir_.Get([this](const std::string& name) {
-        if (!ScriptDirectory::Owned())
-            return;
-        if (!folderNamed_.empty())
-            folderRecord_.Forget(folderNamed_); // a name taken meanwhile, not ours
-        folderNamed_ = name;
-        folderRecord_.Folder(name);
-        folderRecord_.Save();
-    });
-    if (ScriptDirectory::Owned() && !folderRecorded_) {
-        folderRecord_.Folder(dir);
-        folderRecord_.Save();
-        folderRecorded_ = true;
-    }
-    return dir;
 }
 
 EntryOutcome EntryConversion::Run()

@@ -271,15 +271,6 @@ std::string ToolRecordPrefix(const RecordPlace& place)
 
 } // namespace
 
-bool IsStampedFolder(const FolderStamp& now, const FolderStamp& stamp)
-{
-    if (!now.exists || !stamp.exists || now.identity != stamp.identity)
-        return false;
-    if (stamp.born != 0 || stamp.generation != 0)
-        return now.born == stamp.born && now.generation == stamp.generation;
-    return now.volume == stamp.volume;
-}
-
 ToolRecords::ToolRecords(const RecordPlace& place)
 {
     record_host::SetToolEnvironment(kOutputRecordVariable, ToolRecordPrefix(place));

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "file_ops.h"
+#include "folder_stamp.h"
 
 namespace quorvil {
 
@@ -66,23 +67,6 @@ struct RecordFolder {
     bool stateFolder = false; // the user's state folder, which a run leaves only when something is in it
 };
 [[nodiscard]] RecordFolder PrepareRecordFolder(const std::string& chosen);
-
-// A folder as the system tells it from another: its volume and its number there.
-struct FolderStamp {
-    bool exists = false; // a folder, not a link to one, is there
-    std::uint64_t volume = 0;
-    std::uint64_t identity = 0;
-    // When it was made, and the generation of its number, where the system tells (else 0): a number
-    // given anew to a folder made since is then told apart.
-    std::int64_t born = 0;
-    std::uint64_t generation = 0;
-
-    friend bool operator==(const FolderStamp&, const FolderStamp&) = default;
-};
-[[nodiscard]] FolderStamp FolderStampAt(const std::string& path);
-// Whether the folder now at a name is the folder stamped. Its number with its birth or generation
-// names it on any volume (a disk that came back after a power loss may have another number).
-[[nodiscard]] bool IsStampedFolder(const FolderStamp& now, const FolderStamp& stamp);
 
 // The record of one entry, a file of its own in the record folder whose name tells its owner,
 // rewritten whole (a new file, on disk, renamed over the old) at each Save(), so that a reader finds

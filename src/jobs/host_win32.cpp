@@ -111,16 +111,4 @@ std::string FullPath(const std::string& path)
     return Utf8(full);
 }
 
-ScriptDirectory::~ScriptDirectory() = default;
-
-bool ScriptDirectory::Owned()
-{
-    return false;
-}
-
-const std::string& ScriptDirectory::Get(const std::function<void(const std::string&)>&)
-{
-    return programDir_;
-}
-
 } // namespace quorvil
