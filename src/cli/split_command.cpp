@@ -7,9 +7,9 @@
 #include <string_view>
 
 #include "errors.h"
+#include "failure_report.h"
 #include "host.h"
 #include "queue_run.h"
-#include "run_report.h"
 #include "wildcards.h"
 
 namespace quorvil {

@@ -107,8 +107,10 @@ void ConcurrentRun::StartWhatCan(RunTally& tally)
         try {
             if (!waiting_) {
                 waiting_ = queue_.entry(next_);
-                if (!waiting_)
+                if (!waiting_) {
+                    tally.EntryGone(next_);
                     throw Error(ListIndexOutOfBoundsMessage(next_));
+                }
             }
             if (OutputsInUse(*waiting_))
                 return;

@@ -30,8 +30,10 @@ void RunOneAtATime(const QueueAccess& queue, const EventHook& processEvents, con
     const int count = queue.count();
     for (int i = 0; i < count; ++i) {
         const std::optional<std::string> entry = queue.entry(i);
-        if (!entry)
+        if (!entry) {
+            tally.EntryGone(i);
             throw Error(ListIndexOutOfBoundsMessage(i));
+        }
         const std::string& path = *entry;
         tally.Started(i, path);
         EntryOutcome outcome;
@@ -56,7 +58,7 @@ void QueueRunner::RunQueue(const QueueAccess& queue, const EventHook& processEve
         return;
     const FlagScope busy(busy_);
     const RunEnvironment& environment = environment_;
-    RunTally tally(environment.observer, queue.deleteOriginal);
+    RunTally tally(environment.observer, queue.deleteOriginal, environment.words);
     std::exception_ptr stop;
     try {
         const std::string dir = environment.programDir.empty() ? ProgramDirectory() : environment.programDir;

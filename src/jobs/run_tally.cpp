@@ -18,8 +18,9 @@ void RunTally::Warn(const std::string& text) const
 
 void RunTally::Finished(int index, const std::string& path, const EntryOutcome& outcome)
 {
-    // The closing message is quorvil-split's: in the words that say what a reason is about.
-    const std::string& reason = outcome.namedReason.empty() ? outcome.reason : outcome.namedReason;
+    // quorvil-split says what a reason is about; the window tells it as it was raised.
+    const bool named = words_ == ReportWords::commandLine && !outcome.namedReason.empty();
+    const std::string& reason = named ? outcome.namedReason : outcome.reason;
     if (!outcome.converted)
         report_.NotConverted(path, reason, DeleteOriginal(), outcome.sourceMissing);
     else if (!outcome.reason.empty())
@@ -38,17 +39,33 @@ void RunTally::Interrupted(int index, const std::string& path)
 
 void RunTally::StoppedAt(int index, const std::string& path, const Error& error, int notStarted)
 {
-    if (!stoppedAt_)
-        stoppedAt_ = StopPlace{path, notStarted};
     EntryOutcome outcome{false, error.what()};
     outcome.stoppedRun = true;
     if (const std::string named = NamedText(error); named != outcome.reason)
         outcome.namedReason = named;
+    if (words_ == ReportWords::window) {
+        // Not listed: the window's closing words end with the error itself, after the files listed.
+        if (!stopCause_)
+            stopCause_ = outcome.reason;
+        if (observer_)
+            observer_->EntryFinished(index, path, outcome);
+        return;
+    }
+    if (!stoppedAt_)
+        stoppedAt_ = StopPlace{path, notStarted};
     Finished(index, path, outcome);
+}
+
+void RunTally::EntryGone(int index)
+{
+    if (!stopCause_)
+        stopCause_ = ListIndexOutOfBoundsMessage(index);
 }
 
 void RunTally::ThrowStop(const std::exception_ptr& stop) const
 {
+    if (words_ == ReportWords::window)
+        ThrowInWindowWords(stop);
     FailureReport report = report_;
     try {
         std::rethrow_exception(stop);
@@ -66,14 +83,32 @@ void RunTally::ThrowStop(const std::exception_ptr& stop) const
             throw;
         else
             report.Stopped(e.what());
-        throw Error(report.Text());
+        throw RunFailed(report);
     }
+}
+
+void RunTally::ThrowInWindowWords(const std::exception_ptr& stop) const
+{
+    std::string stopWords;
+    try {
+        std::rethrow_exception(stop);
+    } catch (const RunInterrupted& e) {
+        stopWords = e.what();
+    } catch (const Error&) {
+        // An error the run did not stop at itself adds no words of its own to a list of files.
+        stopWords = stopCause_.value_or(std::string());
+    }
+    if (stopWords.empty() && report_.Empty())
+        std::rethrow_exception(stop); // not the run's own closing words: nothing to put in other words
+    FailureReport report = report_;
+    report.Stopped(stopWords);
+    throw RunFailed(report);
 }
 
 void RunTally::End() const
 {
     if (!report_.Empty())
-        throw Error(report_.Text());
+        throw RunFailed(report_);
 }
 
 } // namespace quorvil

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "errors.h"
-#include "run_report.h"
+#include "failure_report.h"
 #include "run_types.h"
 
 namespace quorvil {
@@ -17,8 +17,8 @@ class RunTally {
 public:
     // deleteOriginal: "Delete original file(s)", read as each entry's end is told: a source not
     // converted is said to be kept only when it was to be deleted.
-    RunTally(RunObserver* observer, std::function<bool()> deleteOriginal)
-        : observer_(observer), deleteOriginal_(std::move(deleteOriginal))
+    RunTally(RunObserver* observer, std::function<bool()> deleteOriginal, ReportWords words)
+        : observer_(observer), deleteOriginal_(std::move(deleteOriginal)), words_(words)
     {
     }
 
@@ -31,16 +31,20 @@ public:
     // An entry that could not begin and stops the run with error: told as not converted, with the
     // error as its reason; the notStarted entries after it are not begun.
     void StoppedAt(int index, const std::string& path, const Error& error, int notStarted);
+    // The queue no longer had entry index when the run came to it: the run stops there.
+    void EntryGone(int index);
 
-    // Throws what stopped the run: as it is when nothing else is to be told, else as an Error (a
-    // RunInterrupted, when that stopped it) that lists the failures so far first and names the
-    // entry the run stopped at. An exception that is no Error goes on unchanged.
+    // Throws what stopped the run: as it is when nothing else is to be told, else as a RunFailed
+    // that lists the failures so far first and then tells the stop. In quorvil-split's words an
+    // interruption stays a RunInterrupted, with that text. An exception that is no Error goes on
+    // unchanged.
     [[noreturn]] void ThrowStop(const std::exception_ptr& stop) const;
-    // Throws the closing message, when there is one.
+    // Throws the closing message as a RunFailed, when there is one.
     void End() const;
 
 private:
     [[nodiscard]] bool DeleteOriginal() const { return deleteOriginal_ && deleteOriginal_(); }
+    [[noreturn]] void ThrowInWindowWords(const std::exception_ptr& stop) const;
 
     struct StopPlace {
         std::string path;
@@ -49,8 +53,12 @@ private:
 
     RunObserver* observer_;
     std::function<bool()> deleteOriginal_;
+    ReportWords words_;
     FailureReport report_;
     std::optional<StopPlace> stoppedAt_;
+    // In the window's words, what the run stopped at: the error of the entry that could not begin,
+    // or the entry the queue no longer had.
+    std::optional<std::string> stopCause_;
 };
 
 } // namespace quorvil

@@ -66,6 +66,12 @@ public:
 
 using Launcher = std::function<std::int32_t(const ToolCommand&, const EventHook&, ToolEnd*)>;
 
+// The words of a run's closing message. The window's: each reason as it was raised, and an entry
+// that could not begin told by its error alone, after the files listed. quorvil-split's: a reason in
+// words that say what it is about ("I/O error 183" names no folder), and the entry the run stopped
+// at named, with how much of the queue was left.
+enum class ReportWords { window, commandLine };
+
 // What the host provides, by default the running program's own; tests replace parts of it.
 struct RunEnvironment {
     std::string programDir; // empty: the directory of the running executable
@@ -75,6 +81,7 @@ struct RunEnvironment {
     // Where entries keep records of what they made, for the next run to take back should a run be
     // killed outright; empty: the user's state folder (see entry_record.h).
     std::string recordFolder;
+    ReportWords words = ReportWords::commandLine;
 };
 
 } // namespace quorvil

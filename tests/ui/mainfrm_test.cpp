@@ -31,7 +31,7 @@
 #include "application.h"
 #include "end_signals.h"
 #include "errors.h"
-#include "failure_report.h"
+#include "error_box_text.h"
 #include "form_design.h"
 #include "form_support.h"
 #include "forms.h"

@@ -19,7 +19,7 @@
 #include "ansi_path_win32.h"
 #include "application.h"
 #include "errors.h"
-#include "failure_report.h"
+#include "error_box_text.h"
 #include "file_ops.h"
 #include "form_design.h"
 #include "forms.h"

@@ -4,73 +4,35 @@
 #include <iostream>
 
 #include "errors.h"
-#include "failure_report.h"
 
 namespace quorvil {
 
-// Listens to a run: what each entry came to, in the words of the failure report, and the
-// progress; between two entries the window handles its events.
-class QueueForm::Tally : public RunObserver {
+// Listens to a run for its progress: between two entries the window handles its events.
+class QueueForm::Progress : public RunObserver {
 public:
-    explicit Tally(QueueForm& form) : form_(form) {}
+    explicit Progress(QueueForm& form) : form_(form) {}
 
-    void Begin()
+    void EntryFinished(int index, const std::string&, const EntryOutcome& outcome) override
     {
-        report = {};
-        entryOpen = false;
-        listIndexStop.reset();
-        stopCause.reset();
-        hookThrew = false;
-    }
-
-    void EntryStarted(int, const std::string& path) override
-    {
-        current_ = path;
-        entryOpen = true;
-    }
-
-    void EntryFinished(int index, const std::string& path, const EntryOutcome& outcome) override
-    {
-        entryOpen = false;
-        if (outcome.stoppedRun) {
-            stopCause = outcome.reason; // the window tells the error alone, as it was raised
-            return;
-        }
-        if (!outcome.converted)
-            NotConverted(path, outcome.reason, outcome.sourceMissing);
-        else if (!outcome.reason.empty())
-            report.SourceKept(path, outcome.reason);
+        if (outcome.stoppedRun)
+            return; // the run stops at it
         const int total = form_.view_.EntryCount();
         form_.ShowRun(true, total > 0 ? std::min(1.0, static_cast<double>(index + 1) / total) : 1.0);
         form_.Events();
     }
 
-    // The entry under way when the run was stopped while its tool ran.
-    void Interrupted() { NotConverted(current_, "the run was interrupted", false); }
-
-    void NotConverted(const std::string& path, const std::string& reason, bool missing)
-    {
-        report.NotConverted(path, reason, form_.view_.DeleteOriginals(), missing);
-    }
-
-    FailureReport report;
-    bool entryOpen = false;               // an entry has started and not finished
-    std::optional<int> listIndexStop;     // the entry that was no longer in the queue
-    std::optional<std::string> stopCause; // the error of the entry that could not begin
-    bool hookThrew = false;               // the run was stopped from the event processing
-
 private:
     QueueForm& form_;
-    std::string current_;
 };
 
 QueueForm::QueueForm(QueueView& view, RunEnvironment environment, std::function<void()> endApplication,
                      std::function<void(double, bool)> showProgress)
     : view_(view), endApplication_(std::move(endApplication)), showProgress_(std::move(showProgress)),
-      runner_(std::move(environment)), tally_(std::make_unique<Tally>(*this))
+      runner_(std::move(environment)), progress_(std::make_unique<Progress>(*this))
 {
     RunEnvironment& run = runner_.Environment();
-    run.observer = tally_.get();
+    run.observer = progress_.get();
+    run.words = ReportWords::window;
     // After each tool the window answers too: a tool that ends within the launcher's first wait
     // never lets it call the event processing.
     run.launch = [this, launch = std::move(run.launch)](const ToolCommand& command, const EventHook& events,
@@ -86,10 +48,8 @@ QueueForm::~QueueForm() = default;
 void QueueForm::Events()
 {
     view_.ProcessEvents();
-    if (interrupted_ && runner_.Busy()) {
-        tally_->hookThrew = true;
+    if (interrupted_ && runner_.Busy())
         throw RunInterrupted(*interrupted_);
-    }
 }
 
 void QueueForm::Command(const std::function<void()>& command)
@@ -132,16 +92,9 @@ void QueueForm::ProcessQueue()
 {
     if (runner_.Busy())
         return; // the run under way goes on; its pointer and progress stay its own
-    Tally& tally = *tally_;
-    tally.Begin();
     const QueueAccess queue{
         [this] { return view_.EntryCount(); },
-        [this, &tally](int i) {
-            std::optional<std::string> entry = view_.Entry(i);
-            if (!entry)
-                tally.listIndexStop = i;
-            return entry;
-        },
+        [this](int i) { return view_.Entry(i); },
         [this] { return view_.PlaceInSubdirectory(); },
         [this] { return view_.DeleteOriginals(); },
     };
@@ -150,28 +103,8 @@ void QueueForm::ProcessQueue()
         QueueForm& form;
         ~EndOfRun() { form.ShowRun(false, 0.0); }
     } endOfRun{*this};
-
-    try {
-        runner_.RunQueue(queue, [this] { Events(); });
-    } catch (const Error& error) {
-        std::string stop;
-        if (tally.hookThrew) {
-            if (tally.entryOpen)
-                tally.Interrupted();
-            stop = interrupted_.value_or(error.what());
-        } else if (tally.listIndexStop) {
-            stop = ListIndexOutOfBoundsMessage(*tally.listIndexStop);
-        } else if (tally.stopCause) {
-            // The entry could not begin (its output directory or script): the run's closing words
-            // end with that error, after the files listed before it.
-            stop = *tally.stopCause;
-        }
-        if (stop.empty() && tally.report.Empty())
-            throw; // not the run's own closing words: nothing to put in other words
-        tally.report.Stopped(stop);
-    }
-    if (!tally.report.Empty())
-        throw RunFailed(tally.report);
+    // A failure ends the run as a RunFailed, in the window's words.
+    runner_.RunQueue(queue, [this] { Events(); });
 }
 
 bool QueueForm::RequestEnd()

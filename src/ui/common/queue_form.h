@@ -73,7 +73,7 @@ public:
     void Command(const std::function<void()>& command);
 
     // The window's commands, each run through Command() by the view.
-    void Button1Click(); // Add AVI files
+    void Button1Click();                          // Add AVI files
     void Button2Click() { view_.ClearEntries(); } // Clear, and the list's Clear1
     void Button3Click() { ProcessQueue(); }       // Process Queue
     void Delete1Click();
@@ -98,7 +98,7 @@ public:
     [[nodiscard]] bool RunUnderWay() const { return runner_.Busy(); }
 
 private:
-    class Tally;
+    class Progress;
     void Events();
     void EndIfDue();
     void ShowRun(bool running, double fraction);
@@ -108,7 +108,7 @@ private:
     std::function<void(double, bool)> showProgress_;
     bool busy_ = false;
     QueueRunner runner_;
-    std::unique_ptr<Tally> tally_;
+    std::unique_ptr<Progress> progress_;
     bool endRequested_ = false;
     std::optional<std::string> interrupted_;
 };

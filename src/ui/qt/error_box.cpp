@@ -9,7 +9,7 @@
 #include <QStyle>
 
 #include "error_text.h"
-#include "failure_report.h"
+#include "error_box_text.h"
 #include "form_design.h"
 
 namespace quorvil {

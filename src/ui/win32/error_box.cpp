@@ -4,7 +4,7 @@
 #include <string>
 
 #include "ansi_path_win32.h"
-#include "failure_report.h"
+#include "error_box_text.h"
 #include "form_design.h"
 #include "form_support.h"
 

@@ -2,7 +2,10 @@
 
 #include <limits>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "errors.h"
 
 namespace quorvil {
 
@@ -43,6 +46,16 @@ private:
 
     std::vector<Listed> groups_;
     std::string stop_;
+};
+
+// The error that ends a run with a report; what() is the whole text, in UTF-8 as the names in it.
+class RunFailed : public Utf8Error {
+public:
+    explicit RunFailed(FailureReport report) : Utf8Error(report.Text()), report_(std::move(report)) {}
+    [[nodiscard]] const FailureReport& Report() const { return report_; }
+
+private:
+    FailureReport report_;
 };
 
 } // namespace quorvil

@@ -1,4 +1,4 @@
-#include "run_report.h"
+#include "failure_report.h"
 
 #include <algorithm>
 

@@ -4,20 +4,9 @@
 #include <functional>
 #include <string>
 
-#include "errors.h"
-#include "run_report.h"
+#include "failure_report.h"
 
 namespace quorvil {
-
-// The error that ends a run with a report; what() is the whole text, in UTF-8 as the names in it.
-class RunFailed : public Utf8Error {
-public:
-    explicit RunFailed(FailureReport report) : Utf8Error(report.Text()), report_(std::move(report)) {}
-    [[nodiscard]] const FailureReport& Report() const { return report_; }
-
-private:
-    FailureReport report_;
-};
 
 // The error box's text for an error on a screen that holds maxLines lines of it, by the full-stop
 // rule. A run's report is cut by its groups; any other long text keeps its first lines.

@@ -1,4 +1,4 @@
-#include "failure_report.h"
+#include "error_box_text.h"
 
 #include <algorithm>
 
