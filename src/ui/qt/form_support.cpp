@@ -32,13 +32,19 @@ void ShowCentred(QWidget* window)
     QWindow* handle = window->windowHandle();
     QElapsedTimer waited;
     waited.start();
-    while (handle && handle->frameMargins().isNull() && waited.elapsed() < 300)
+    // Just after mapping, Qt may for a moment hold the frame as smaller than the window (seen at a
+    // scale factor of 2, about one showing in 15): centred by that, the corner was at the middle.
+    const auto frameKnown = [handle] {
+        const QMargins frame = handle->frameMargins();
+        return !frame.isNull() && std::min({frame.left(), frame.top(), frame.right(), frame.bottom()}) >= 0;
+    };
+    while (handle && !frameKnown() && waited.elapsed() < 300)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     const QScreen* screen = QGuiApplication::primaryScreen();
     if (!screen)
         return;
     const QRect free = screen->availableGeometry();
-    const QSize frame = window->frameGeometry().size();
+    const QSize frame = window->size().grownBy(handle && frameKnown() ? handle->frameMargins() : QMargins());
     window->move(std::max(free.x(), free.x() + (free.width() - frame.width()) / 2),
                  std::max(free.y(), free.y() + (free.height() - frame.height()) / 2));
 }
