@@ -325,6 +325,84 @@ struct StartPlan {
     ReportAndExit(plan.reportFd, StartFailure::Step::program);
 }
 
+// The tool's argument vector, as execve takes it. There is no shell in between: the tool gets the
+// arguments the Windows runtime would give it.
+class ArgumentVector {
+public:
+    explicit ArgumentVector(const ToolCommand& command) : arguments_(SplitCommandLine(command.parameters))
+    {
+        argv_.push_back(const_cast<char*>(command.programFile.c_str()));
+        for (auto& argument : arguments_)
+            argv_.push_back(argument.data());
+        argv_.push_back(nullptr);
+    }
+    ArgumentVector(const ArgumentVector&) = delete;
+    ArgumentVector& operator=(const ArgumentVector&) = delete;
+
+    [[nodiscard]] char* const* get() { return argv_.data(); }
+
+private:
+    std::vector<std::string> arguments_;
+    std::vector<char*> argv_; // points into arguments_
+};
+
+// The highest descriptor that may be open, for the child's closing on kernels without close_range.
+int HighestPossibleFd()
+{
+    rlimit files{};
+    return ::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY
+               ? static_cast<int>(std::min<rlim_t>(files.rlim_cur, 1 << 20))
+               : 1 << 16;
+}
+
+// The close-on-exec pipe on which the child reports a StartFailure, both ends above the standard
+// streams; 0, or the errno of a pipe that could not be made.
+int OpenReportPipe(UniqueFd& readEnd, UniqueFd& writeEnd)
+{
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0)
+        return errno;
+    readEnd = UniqueFd(AboveStandardStreams(fds[0]));
+    writeEnd = UniqueFd(AboveStandardStreams(fds[1]));
+    return 0;
+}
+
+// Forks the child that becomes the tool; its process id, or -1 with the fork's errno in `error`.
+// Every signal is blocked across the fork, so that no handler of the application runs in the child
+// before BecomeTool has reset them all.
+pid_t Spawn(const StartPlan& plan, int& error)
+{
+    sigset_t all;
+    sigset_t old;
+    sigfillset(&all);
+    ::pthread_sigmask(SIG_SETMASK, &all, &old);
+    const pid_t pid = ::fork();
+    if (pid == 0)
+        BecomeTool(plan);
+    error = errno;
+    ::pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    return pid;
+}
+
+// Waits for the child's exec: whether it reported why it could not become the tool, in `failure`.
+// The pipe ends unwritten when the exec closes it.
+bool ReadStartFailure(int reportFd, StartFailure& failure)
+{
+    ssize_t got;
+    do {
+        got = ::read(reportFd, &failure, sizeof failure);
+    } while (got < 0 && errno == EINTR);
+    return got == static_cast<ssize_t>(sizeof failure);
+}
+
+void NotStarted(ToolEnd* end, int error)
+{
+    if (end) {
+        end->kind = ToolEnd::Kind::notStarted;
+        end->detail = std::strerror(error);
+    }
+}
+
 // Fills in why the tool could not be started.
 void DescribeStartFailure(const StartFailure& failure, const ToolCommand& command, ToolEnd& end)
 {
@@ -350,90 +428,9 @@ void DescribeStartFailure(const StartFailure& failure, const ToolCommand& comman
     }
 }
 
-} // namespace
-
-LauncherScope::LauncherScope() = default;
-
-LauncherScope::~LauncherScope() = default;
-
-std::int32_t LaunchTool(const ToolCommand& command, const EventHook& processEvents, ToolEnd* end)
+// Waits for a started tool to end, reading its error output meanwhile; its exit code.
+std::int32_t WaitForTool(Child& child, ErrorPipe& errors, const EventHook& processEvents, ToolEnd* end)
 {
-    // There is no shell in between: the tool gets the arguments the Windows runtime would give it.
-    std::vector<std::string> arguments = SplitCommandLine(command.parameters);
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(command.programFile.c_str()));
-    for (auto& argument : arguments)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
-
-    const bool hidden = command.showMode == ShowMode::hidden;
-    // Only a tool we wait for has its error output read; one left running keeps ours.
-    ErrorPipe errors;
-    int reportFds[2];
-    if (::pipe2(reportFds, O_CLOEXEC) != 0) {
-        if (end) {
-            end->kind = ToolEnd::Kind::notStarted;
-            end->detail = std::strerror(errno);
-        }
-        return -1;
-    }
-    UniqueFd reportRead(AboveStandardStreams(reportFds[0]));
-    UniqueFd reportWrite(AboveStandardStreams(reportFds[1]));
-    rlimit files{};
-    const int maxFd = ::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY
-                          ? static_cast<int>(std::min<rlim_t>(files.rlim_cur, 1 << 20))
-                          : 1 << 16;
-    const StartPlan plan{command.programFile.c_str(),
-                         argv.data(),
-                         command.directory.empty() ? nullptr : command.directory.c_str(),
-                         hidden,
-                         command.wait ? errors.writeFd() : -1,
-                         command.wait,
-                         ::getpid(),
-                         reportWrite.get(),
-                         maxFd};
-
-    // A tool we wait for is ours to end: it leads a process group of its own, and dies with us.
-    // That takes a step between fork and exec, which posix_spawn has no room for.
-    sigset_t all;
-    sigset_t old;
-    sigfillset(&all);
-    ::pthread_sigmask(SIG_SETMASK, &all, &old);
-    const pid_t pid = ::fork();
-    if (pid == 0)
-        BecomeTool(plan);
-    const int forkError = errno;
-    ::pthread_sigmask(SIG_SETMASK, &old, nullptr);
-    if (pid < 0) {
-        if (end) {
-            end->kind = ToolEnd::Kind::notStarted;
-            end->detail = std::strerror(forkError);
-        }
-        return -1;
-    }
-    if (command.wait)
-        (void)::setpgid(pid, pid); // as the child does: whichever comes first, the group is there
-    errors.CloseWriteEnd();
-    reportWrite = UniqueFd(-1);
-    if (end)
-        end->pid = pid;
-
-    StartFailure failure{};
-    ssize_t got;
-    do {
-        got = ::read(reportRead.get(), &failure, sizeof failure);
-    } while (got < 0 && errno == EINTR);
-    Child child(pid, command.wait);
-    if (got == static_cast<ssize_t>(sizeof failure)) {
-        (void)child.Reap(nullptr);
-        if (end)
-            DescribeStartFailure(failure, command, *end);
-        return -1;
-    }
-    if (!command.wait) {
-        child.Release();
-        return 0;
-    }
     try {
         WaitWithEvents(child, errors, processEvents);
     } catch (...) {
@@ -451,6 +448,66 @@ std::int32_t LaunchTool(const ToolCommand& command, const EventHook& processEven
     if (end)
         end->errorTail = errors.LastLines();
     return result;
+}
+
+} // namespace
+
+LauncherScope::LauncherScope() = default;
+
+LauncherScope::~LauncherScope() = default;
+
+std::int32_t LaunchTool(const ToolCommand& command, const EventHook& processEvents, ToolEnd* end)
+{
+    ArgumentVector argv(command);
+    const bool hidden = command.showMode == ShowMode::hidden;
+    // Only a tool we wait for has its error output read; one left running keeps ours.
+    ErrorPipe errors;
+    UniqueFd reportRead(-1);
+    UniqueFd reportWrite(-1);
+    if (const int error = OpenReportPipe(reportRead, reportWrite); error != 0) {
+        NotStarted(end, error);
+        return -1;
+    }
+    const int maxFd = HighestPossibleFd();
+    const StartPlan plan{command.programFile.c_str(),
+                         argv.get(),
+                         command.directory.empty() ? nullptr : command.directory.c_str(),
+                         hidden,
+                         command.wait ? errors.writeFd() : -1,
+                         command.wait,
+                         ::getpid(),
+                         reportWrite.get(),
+                         maxFd};
+
+    // A tool we wait for is ours to end: it leads a process group of its own, and dies with us.
+    // That takes a step between fork and exec, which posix_spawn has no room for.
+    int forkError = 0;
+    const pid_t pid = Spawn(plan, forkError);
+    if (pid < 0) {
+        NotStarted(end, forkError);
+        return -1;
+    }
+    if (command.wait)
+        (void)::setpgid(pid, pid); // as the child does: whichever comes first, the group is there
+    errors.CloseWriteEnd();
+    reportWrite = UniqueFd(-1);
+    if (end)
+        end->pid = pid;
+
+    StartFailure failure{};
+    const bool failed = ReadStartFailure(reportRead.get(), failure);
+    Child child(pid, command.wait);
+    if (failed) {
+        (void)child.Reap(nullptr);
+        if (end)
+            DescribeStartFailure(failure, command, *end);
+        return -1;
+    }
+    if (!command.wait) {
+        child.Release();
+        return 0;
+    }
+    return WaitForTool(child, errors, processEvents, end);
 }
 
 } // namespace quorvil
