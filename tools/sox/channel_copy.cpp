@@ -272,6 +272,82 @@ void PickFromStereo16(const unsigned char* in, std::size_t frames, int channel, 
     DeinterleaveFixed<2>(in + 4 * i, frames - i, 2, channel, out + 2 * i);
 }
 
+// The input's bytes per sample; fails unless it is a PCM WAV as long as its header says, with the
+// channel asked for.
+int CheckedBytesPerSample(const ChannelCopy& copy, const SF_INFO& info, const std::optional<std::uint64_t>& stated)
+{
+    const int major = info.format & SF_FORMAT_TYPEMASK;
+    const int bytesPerSample = BytesPerSample(info.format & SF_FORMAT_SUBMASK);
+    if ((major != SF_FORMAT_WAV && major != SF_FORMAT_WAVEX && major != SF_FORMAT_RF64) || bytesPerSample == 0)
+        throw Failure(Quoted(copy.input) + " is not a PCM WAV file");
+    const std::size_t frameBytes = static_cast<std::size_t>(info.channels) * static_cast<std::size_t>(bytesPerSample);
+    if (!stated)
+        throw Failure("cannot read " + Quoted(copy.input) + ": its header names no sample data");
+    if (static_cast<std::uint64_t>(info.frames) < *stated / frameBytes)
+        throw Failure(Quoted(copy.input) + " is shorter than its header says: the file is incomplete");
+    if (copy.channel > info.channels)
+        throw Failure(Quoted(copy.input) + " has " + std::to_string(info.channels) + " channel" +
+                      (info.channels == 1 ? "" : "s") + ", so there is no channel " + std::to_string(copy.channel));
+    return bytesPerSample;
+}
+
+// The one-channel output of the input's sample format and rate, over `outputFile`.
+Sound OpenOutputSound(const ChannelCopy& copy, File& outputFile, const SF_INFO& info, int bytesPerSample)
+{
+    SF_INFO outInfo{};
+    outInfo.samplerate = info.samplerate;
+    outInfo.channels = 1;
+    // A plain WAV header counts at most 4 GiB of data; RF64 takes what is bigger. Samples of more
+    // than 16 bits and rates above 48 kHz get an extensible header, as FFmpeg writes them, which
+    // states the sub-format (integer or float) beyond doubt.
+    const bool big = static_cast<std::uint64_t>(info.frames) * static_cast<std::uint64_t>(bytesPerSample) > 0xFFFF0000u;
+    const bool extensible = bytesPerSample > 2 || info.samplerate > 48000;
+    outInfo.format = (big          ? SF_FORMAT_RF64
+                      : extensible ? SF_FORMAT_WAVEX
+                                   : SF_FORMAT_WAV) |
+                     (info.format & SF_FORMAT_SUBMASK);
+    Sound output = OpenSound(outputFile, SFM_WRITE, &outInfo);
+    if (!output)
+        throw Failure("cannot write " + Quoted(copy.output) + ": " +
+                      (outputFile.LastError().empty() ? sf_strerror(nullptr) : outputFile.LastError()));
+    sf_command(output.get(), SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
+    return output;
+}
+
+// Copies the channel's samples from input to output, chunk by chunk; the sample frames copied.
+std::uint64_t CopySamples(const ChannelCopy& copy, SNDFILE* input, SNDFILE* output, File& outputFile,
+                          const SF_INFO& info, int bytesPerSample)
+{
+    const auto frames = static_cast<std::uint64_t>(info.frames);
+    const std::size_t frameBytes = static_cast<std::size_t>(info.channels) * static_cast<std::size_t>(bytesPerSample);
+    // No bigger than the soundtrack: the buffers are zeroed page by page, which would cost a short
+    // file more than copying it.
+    const auto chunkFrames =
+        static_cast<std::size_t>(std::max<std::uint64_t>(1, std::min<std::uint64_t>(frames, kChunkBytes / frameBytes)));
+    ChunkBuffer in(chunkFrames * frameBytes);
+    ChunkBuffer out(chunkFrames * static_cast<std::size_t>(bytesPerSample));
+    ChunkWriter writer(
+        [&](const ChunkBuffer& chunk, std::size_t n) {
+            Deinterleave(chunk.data(), n, info.channels, bytesPerSample, copy.channel - 1, out.data());
+            const auto bytes = static_cast<sf_count_t>(n * static_cast<std::size_t>(bytesPerSample));
+            if (sf_write_raw(output, out.data(), bytes) != bytes)
+                throw Failure("cannot write " + Quoted(copy.output) + ": " +
+                              (outputFile.LastError().empty() ? sf_strerror(output) : outputFile.LastError()));
+        },
+        in.size());
+    std::uint64_t copied = 0;
+    for (;;) {
+        const sf_count_t got = sf_read_raw(input, in.data(), static_cast<sf_count_t>(in.size()));
+        if (got <= 0)
+            break;
+        const std::size_t n = static_cast<std::size_t>(got) / frameBytes;
+        writer.Put(in, n);
+        copied += n;
+    }
+    writer.Finish();
+    return copied;
+}
+
 } // namespace
 
 std::optional<ChannelCopy> ParseChannelCopy(const std::vector<std::string>& arguments)
@@ -320,63 +396,13 @@ void RunChannelCopy(const ChannelCopy& copy)
     if (!input) // a file that cannot be read is the system's to explain, a file of another kind libsndfile's
         throw Failure("cannot read " + Quoted(copy.input) + ": " +
                       (inputFile->LastError().empty() ? sf_strerror(nullptr) : inputFile->LastError()));
-    const int major = info.format & SF_FORMAT_TYPEMASK;
-    const int subtype = info.format & SF_FORMAT_SUBMASK;
-    const int bytesPerSample = BytesPerSample(subtype);
-    if ((major != SF_FORMAT_WAV && major != SF_FORMAT_WAVEX && major != SF_FORMAT_RF64) || bytesPerSample == 0)
-        throw Failure(Quoted(copy.input) + " is not a PCM WAV file");
-    const std::size_t frameBytes = static_cast<std::size_t>(info.channels) * static_cast<std::size_t>(bytesPerSample);
-    if (!stated)
-        throw Failure("cannot read " + Quoted(copy.input) + ": its header names no sample data");
-    if (static_cast<std::uint64_t>(info.frames) < *stated / frameBytes)
-        throw Failure(Quoted(copy.input) + " is shorter than its header says: the file is incomplete");
-    if (copy.channel > info.channels)
-        throw Failure(Quoted(copy.input) + " has " + std::to_string(info.channels) + " channel" +
-                      (info.channels == 1 ? "" : "s") + ", so there is no channel " + std::to_string(copy.channel));
+    const int bytesPerSample = CheckedBytesPerSample(copy, info, stated);
 
     const auto frames = static_cast<std::uint64_t>(info.frames);
     const std::unique_ptr<OutputFile> temporary = CreateOutput(copy.output);
     File& outputFile = temporary->file();
-    SF_INFO outInfo{};
-    outInfo.samplerate = info.samplerate;
-    outInfo.channels = 1;
-    // A plain WAV header counts at most 4 GiB of data; RF64 takes what is bigger. Samples of more
-    // than 16 bits and rates above 48 kHz get an extensible header, as FFmpeg writes them, which
-    // states the sub-format (integer or float) beyond doubt.
-    const bool big = frames * static_cast<std::uint64_t>(bytesPerSample) > 0xFFFF0000u;
-    const bool extensible = bytesPerSample > 2 || info.samplerate > 48000;
-    outInfo.format = (big ? SF_FORMAT_RF64 : extensible ? SF_FORMAT_WAVEX : SF_FORMAT_WAV) | subtype;
-    Sound output = OpenSound(outputFile, SFM_WRITE, &outInfo);
-    if (!output)
-        throw Failure("cannot write " + Quoted(copy.output) + ": " +
-                      (outputFile.LastError().empty() ? sf_strerror(nullptr) : outputFile.LastError()));
-    sf_command(output.get(), SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
-
-    // No bigger than the soundtrack: the buffers are zeroed page by page, which would cost a short
-    // file more than copying it.
-    const auto chunkFrames =
-        static_cast<std::size_t>(std::max<std::uint64_t>(1, std::min<std::uint64_t>(frames, kChunkBytes / frameBytes)));
-    ChunkBuffer in(chunkFrames * frameBytes);
-    ChunkBuffer out(chunkFrames * static_cast<std::size_t>(bytesPerSample));
-    ChunkWriter writer(
-        [&](const ChunkBuffer& chunk, std::size_t n) {
-            Deinterleave(chunk.data(), n, info.channels, bytesPerSample, copy.channel - 1, out.data());
-            const auto bytes = static_cast<sf_count_t>(n * static_cast<std::size_t>(bytesPerSample));
-            if (sf_write_raw(output.get(), out.data(), bytes) != bytes)
-                throw Failure("cannot write " + Quoted(copy.output) + ": " +
-                              (outputFile.LastError().empty() ? sf_strerror(output.get()) : outputFile.LastError()));
-        },
-        in.size());
-    std::uint64_t copied = 0;
-    for (;;) {
-        const sf_count_t got = sf_read_raw(input.get(), in.data(), static_cast<sf_count_t>(in.size()));
-        if (got <= 0)
-            break;
-        const std::size_t n = static_cast<std::size_t>(got) / frameBytes;
-        writer.Put(in, n);
-        copied += n;
-    }
-    writer.Finish();
+    Sound output = OpenOutputSound(copy, outputFile, info, bytesPerSample);
+    const std::uint64_t copied = CopySamples(copy, input.get(), output.get(), outputFile, info, bytesPerSample);
     if (!inputFile->LastError().empty())
         throw Failure("cannot read " + Quoted(copy.input) + ": " + inputFile->LastError());
     if (copied != frames)
