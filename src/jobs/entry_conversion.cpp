@@ -105,36 +105,41 @@ EntryOutcome EntryConversion::Run()
     } else if (outcome.reason.empty() && source.WriteProtected()) {
         outcome.reason = "it is write-protected; Quorvil deletes no write-protected file";
     } else if (outcome.reason.empty()) {
-        // The outputs and the names that lead to them on disk before their only other copy goes: a
-        // power loss or a stick pulled just after must not leave the source gone and the outputs empty.
-        const std::string sourceFolder = DirectoryPart(path_, rules_);
-        std::vector<std::string> durable;
-        for (const Step& step : steps_)
-            durable.push_back(step.output);
-        for (const Step& step : steps_)
-            durable.push_back(DirectoryPart(step.output, rules_));
-        durable.push_back(sourceFolder); // holds the outputs' own folder
-        std::sort(durable.begin() + 3, durable.end());
-        durable.erase(std::unique(durable.begin() + 3, durable.end()), durable.end());
-        if (const std::string why = FlushToDisk(durable); !why.empty()) {
-            outcome.reason = "its outputs could not be put on disk: " + why;
-        } else if (!OutputsStillAtTheirNames()) { // the files flushed are the files checked
-            outcome.reason = "its outputs were moved or replaced by another program before its source could be deleted";
-        } else {
-            // Killed from here on, a later run keeps the outputs once the source is gone, and takes them
-            // back (putting the source back, should it be aside) while it is there.
-            record_.Deleting();
-            record_.Save();
-            if (const std::string removed = source.Remove(sourceBefore); !removed.empty()) {
-                outcome.reason = "its source file could not be deleted: " + removed;
-            } else {
-                outcome.sourceDeleted = true;
-                (void)FlushToDisk({sourceFolder}); // the removal itself: a power loss brings no source back
-            }
-        }
+        DeleteSource(source, sourceBefore, outcome);
     }
     Finish(outcome.sourceDeleted);
     return outcome;
+}
+
+void EntryConversion::DeleteSource(SourceFile& source, const FileStamp& sourceBefore, EntryOutcome& outcome)
+{
+    // The outputs and the names that lead to them on disk before their only other copy goes: a
+    // power loss or a stick pulled just after must not leave the source gone and the outputs empty.
+    const std::string sourceFolder = DirectoryPart(path_, rules_);
+    std::vector<std::string> durable;
+    for (const Step& step : steps_)
+        durable.push_back(step.output);
+    for (const Step& step : steps_)
+        durable.push_back(DirectoryPart(step.output, rules_));
+    durable.push_back(sourceFolder); // holds the outputs' own folder
+    std::sort(durable.begin() + 3, durable.end());
+    durable.erase(std::unique(durable.begin() + 3, durable.end()), durable.end());
+    if (const std::string why = FlushToDisk(durable); !why.empty()) {
+        outcome.reason = "its outputs could not be put on disk: " + why;
+    } else if (!OutputsStillAtTheirNames()) { // the files flushed are the files checked
+        outcome.reason = "its outputs were moved or replaced by another program before its source could be deleted";
+    } else {
+        // Killed from here on, a later run keeps the outputs once the source is gone, and takes them
+        // back (putting the source back, should it be aside) while it is there.
+        record_.Deleting();
+        record_.Save();
+        if (const std::string removed = source.Remove(sourceBefore); !removed.empty()) {
+            outcome.reason = "its source file could not be deleted: " + removed;
+        } else {
+            outcome.sourceDeleted = true;
+            (void)FlushToDisk({sourceFolder}); // the removal itself: a power loss brings no source back
+        }
+    }
 }
 
 // Why a tool cannot be given the names it would get, before any runs; empty when each can. Both

@@ -75,6 +75,9 @@ private:
     Assessment Assess(const std::string& wav, const SourceFile& source, const FileStamp& sourceBefore,
                       const std::optional<StreamCensus>& census) const;
     void CleanUp(bool converted);
+    // Deletes a converted entry's source once its outputs are on disk and still at their names; what
+    // stopped it goes into the outcome's reason.
+    void DeleteSource(SourceFile& source, const FileStamp& sourceBefore, EntryOutcome& outcome);
     void Finish(bool sourceDeleted);
     void DropToolRecords();
 
