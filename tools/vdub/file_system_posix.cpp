@@ -14,6 +14,7 @@ extern "C" {
 #include <libavutil/error.h>
 }
 
+#include "read_write_all.h"
 #include "script.h"
 
 namespace vdub {
@@ -61,17 +62,8 @@ long InputFile::ReadAt(void* buffer, std::size_t size, std::int64_t offset) cons
 
 int WriteAll(std::intptr_t handle, const void* data, std::size_t size)
 {
-    const auto* at = static_cast<const char*>(data);
-    while (size > 0) {
-        const ssize_t n = ::write(static_cast<int>(handle), at, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return AVERROR(errno);
-        at += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return 0;
+    const quorvil::Transfer written = quorvil::WriteAll(handle, data, size);
+    return written.done == size ? 0 : AVERROR(written.error);
 }
 
 std::int64_t SeekFile(std::intptr_t handle, std::int64_t offset, int whence)

@@ -9,6 +9,7 @@ extern "C" {
 #include <libavutil/error.h>
 }
 
+#include "read_write_all.h"
 #include "script.h"
 #include "system_text_win32.h"
 #include "wide_text_win32.h"
@@ -107,16 +108,8 @@ int WriteError(DWORD code)
 
 int WriteAll(std::intptr_t handle, const void* data, std::size_t size)
 {
-    const auto* at = static_cast<const char*>(data);
-    while (size > 0) {
-        DWORD n = 0;
-        const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
-        if (!WriteFile(Handle(handle), at, piece, &n, nullptr))
-            return WriteError(GetLastError());
-        at += n;
-        size -= n;
-    }
-    return 0;
+    const quorvil::Transfer written = quorvil::WriteAll(handle, data, size);
+    return written.done == size ? 0 : WriteError(static_cast<DWORD>(written.error));
 }
 
 std::int64_t SeekFile(std::intptr_t handle, std::int64_t offset, int whence)
