@@ -161,7 +161,7 @@ private slots:
                                       progress_.push_back({fraction, visible});
                                   },
                                   [this] { return nowMs_; }};
-        forms_ = std::make_unique<Forms>(std::move(services));
+        forms_ = std::make_unique<Forms>(*TApplication::Instance(), std::move(services));
         form1_ = &forms_->main;
         form2_ = &forms_->about;
         shown_.clear();

@@ -14,7 +14,7 @@ int main(int argc, char** argv)
     quorvil::TApplication application(argc, argv);
     if (argc < 3)
         return 2;
-    quorvil::Forms forms;
+    quorvil::Forms forms(application);
     forms.main.AppendFiles({"/home/ann/clips/take1.avi", "/home/ann/clips/take2.avi",
                             "/home/ann/clips/interview, camera B.avi", "/media/archive/1998/wedding reel 03.avi"});
     forms.main.ListBox1->setCurrentRow(1);

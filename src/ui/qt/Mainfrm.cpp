@@ -1,6 +1,7 @@
 #include "Mainfrm.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QFile>
@@ -12,7 +13,6 @@
 
 #include "Unit2.h"
 #include "anchored_panel.h"
-#include "application.h"
 #include "form_design.h"
 #include "form_support.h"
 #include "launcher_entry.h"
@@ -38,7 +38,8 @@ TForm1::Services TForm1::DefaultServices()
             {}};
 }
 
-TForm1::TForm1(Services services) : services_(std::move(services)), queue_(*this, services_)
+TForm1::TForm1(FormHost& application, Services services)
+    : application_(application), services_(std::move(services)), queue_(*this, services_)
 {
     setWindowTitle(Text(design::kMainCaption));
     OpenDialog1 = services_.chooser.get();
@@ -237,7 +238,7 @@ bool TForm1::DeleteOriginals() const
 
 void TForm1::ShowError(const std::exception& error)
 {
-    TApplication::Instance()->ShowException(error);
+    application_.ShowException(error);
 }
 
 void TForm1::ProcessEvents()

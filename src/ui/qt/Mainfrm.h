@@ -9,6 +9,7 @@
 #include <QMainWindow>
 #include <QStringList>
 
+#include "form_host.h"
 #include "open_dialog.h"
 #include "queue_form.h"
 #include "type_ahead.h"
@@ -33,7 +34,7 @@ public:
     using Services = FormServices<FileChooser>;
     [[nodiscard]] static Services DefaultServices();
 
-    explicit TForm1(Services services = DefaultServices());
+    explicit TForm1(FormHost& application, Services services = DefaultServices());
     ~TForm1() override;
 
     void SetAboutForm(TForm2* form) { aboutForm_ = form; }
@@ -89,6 +90,7 @@ private:
     void ProcessEvents() override;
     void ShowBusyPointer(bool busy) override;
 
+    FormHost& application_;
     Services services_;
     QueueForm queue_;
     TForm2* aboutForm_ = nullptr;

@@ -107,7 +107,7 @@ int RunApplication(int argc, char** argv)
     }
 
     TApplication app(argc, argv);
-    Forms forms;
+    Forms forms(app);
     int endedBy = 0;
     const EndSignals endSignals([&](int signal) {
         endedBy = signal;

@@ -6,18 +6,20 @@
 #include <QApplication>
 #include <QStringList>
 
+#include "form_host.h"
+
 namespace quorvil {
 
 // The application object: its title and icon, and the one place where an error that escapes a
 // command is shown.
-class TApplication : public QApplication {
+class TApplication : public QApplication, public FormHost {
 public:
     TApplication(int& argc, char** argv);
 
     [[nodiscard]] static TApplication* Instance();
 
     // Shows the error in the error box, and goes on.
-    void ShowException(const std::exception& error);
+    void ShowException(const std::exception& error) override;
 
     // What puts the error on screen: the error box by default; tests read it instead.
     std::function<void(const std::exception& error)> showError;

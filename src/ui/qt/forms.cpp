@@ -2,7 +2,7 @@
 
 namespace quorvil {
 
-Forms::Forms(TForm1::Services services) : main(std::move(services)), about(&main)
+Forms::Forms(FormHost& application, TForm1::Services services) : main(application, std::move(services)), about(&main)
 {
     main.SetAboutForm(&about);
 }
