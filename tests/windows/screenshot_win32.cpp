@@ -9,7 +9,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
     quorvil::TApplication application(instance);
     ShowWindow(application.Handle(), SW_SHOWNORMAL);
-    quorvil::Forms forms;
+    quorvil::Forms forms(application);
     forms.main.AppendFiles({"C:\\Users\\ann\\Videos\\take1.avi", "C:\\Users\\ann\\Videos\\take2.avi",
                             "C:\\Users\\ann\\Videos\\interview, camera B.avi",
                             "D:\\archive\\1998\\wedding reel 03.avi"});

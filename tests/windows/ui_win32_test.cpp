@@ -111,7 +111,8 @@ protected:
         test::InstallFakeTools(tools);
         auto chooser = std::make_unique<FakeChooser>();
         chooser_ = chooser.get();
-        forms = std::make_unique<Forms>(TForm1::Services{std::move(chooser),
+        forms = std::make_unique<Forms>(*TApplication::Instance(),
+                                        TForm1::Services{std::move(chooser),
                                                          {tools.dir(), HostPathRules(), LaunchTool, nullptr, {}},
                                                          [this] { ++ends; },
                                                          [this](double, bool) { pointers.push_back(GetCursor()); },
@@ -301,7 +302,7 @@ TEST_F(WindowsUiTest, QueueCommandsFromButtonsMenusAndKeys)
 
 TEST_F(WindowsUiTest, TheOpenDialogReturnsTheFilesChosenOrTyped)
 {
-    OpenDialogChooser chooser;
+    OpenDialogChooser chooser(*TApplication::Instance());
     SetCurrentDirectoryA(clips.dir().c_str());
     std::string typed = "\"a.avi\" \"not there yet.avi\"";
     const auto type = [&typed](HWND dialog) {
@@ -476,7 +477,7 @@ TEST_F(WindowsUiTest, TheOpenDialogIsModalOverTheAboutWindowToo)
         mainEnabled = IsWindowEnabled(form1->Handle) != FALSE;
         PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
     });
-    OpenDialogChooser chooser;
+    OpenDialogChooser chooser(*TApplication::Instance());
     EXPECT_FALSE(chooser.Choose(form1->Handle));
     EXPECT_TRUE(answer.Found());
     EXPECT_FALSE(aboutEnabled);
@@ -640,7 +641,7 @@ TEST_F(WindowsUiTest, FilesFromTheShellAreQueuedByTheirOwnNamesNeverByALookAlike
     std::string shown;
     const auto errorBox =
         std::exchange(TApplication::Instance()->showError, [&](const std::exception& error) { shown = error.what(); });
-    OpenDialogChooser dialog;
+    OpenDialogChooser dialog(*TApplication::Instance());
     chooser_->dialog = &dialog;
     enum class From { drop, commandLine, openDialog };
     const struct {

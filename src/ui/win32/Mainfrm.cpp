@@ -9,7 +9,6 @@
 
 #include "Unit2.h"
 #include "anchored_panel.h"
-#include "application.h"
 #include "form_design.h"
 #include "queue_list_box.h"
 
@@ -40,19 +39,20 @@ HMENU AddSubmenu(HMENU menu, const design::MenuItem& item)
 
 } // namespace
 
-TForm1::Services TForm1::DefaultServices()
+TForm1::Services TForm1::DefaultServices(FormHost& application)
 {
-    return {std::make_unique<OpenDialogChooser>(),
+    return {std::make_unique<OpenDialogChooser>(application),
             RunEnvironment{},
             [] { PostQuitMessage(0); },
-            [](double fraction, bool visible) { TApplication::Instance()->ShowProgress(fraction, visible); },
+            [&application](double fraction, bool visible) { application.ShowProgress(fraction, visible); },
             {}};
 }
 
-TForm1::TForm1(Services services) : services_(std::move(services)), queue_(*this, services_)
+TForm1::TForm1(FormHost& application, Services services)
+    : application_(application), services_(std::move(services)), queue_(*this, services_)
 {
     OpenDialog1 = services_.chooser.get();
-    RegisterClassOnce(kForm1Class, FormWindowProc<TForm1>, TApplication::Instance()->Icon(), COLOR_BTNFACE);
+    RegisterClassOnce(kForm1Class, FormWindowProc<TForm1>, application_.Icon(), COLOR_BTNFACE);
     CreateMenus();
     CreateComponents();
     LayOut();
@@ -82,10 +82,10 @@ void TForm1::CreateMenus()
 
 void TForm1::CreateComponents()
 {
-    TApplication* app = TApplication::Instance();
+    // In the module its class is registered for (RegisterClassOnce).
     Handle = CreateWindowExA(WS_EX_CONTROLPARENT, kForm1Class, Text(design::kMainCaption).c_str(),
                              WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, CW_USEDEFAULT, CW_USEDEFAULT, 100, 100,
-                             app->Handle(), MainMenu1, app->instance(), this);
+                             application_.Handle(), MainMenu1, GetModuleHandleA(nullptr), this);
     // Creation order is tab order: the list, then the panel with its controls in theirs.
     list_ = std::make_unique<QueueListBox>(Handle, kListBox1, font_.Normal(), services_.typeAheadClock,
                                            [this](HDROP drop) { AddShellFiles(DroppedFiles(drop)); });
@@ -207,7 +207,7 @@ LRESULT TForm1::Message(UINT message, WPARAM wParam, LPARAM lParam)
     if (const std::optional<LRESULT> answer = defaultLook_.FormMessage(message))
         return *answer;
     // The list has the focus whenever the window becomes active.
-    if (const auto answer = TApplication::Instance()->FormMessage(Handle, ListBox1, message, wParam, lParam))
+    if (const auto answer = application_.FormMessage(Handle, ListBox1, message, wParam, lParam))
         return *answer;
     switch (message) {
     case WM_SIZE:
@@ -216,7 +216,7 @@ LRESULT TForm1::Message(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_SYSCOMMAND:
         // Minimising the main window minimises the application: its task-bar button, both forms.
         if ((wParam & 0xFFF0) == SC_MINIMIZE) {
-            TApplication::Instance()->Minimise();
+            application_.Minimise();
             return 0;
         }
         break;
@@ -307,17 +307,17 @@ void TForm1::ShowAbout()
 
 void TForm1::ShowError(const std::exception& error)
 {
-    TApplication::Instance()->ShowException(error);
+    application_.ShowException(error);
 }
 
 void TForm1::ProcessEvents()
 {
-    TApplication::Instance()->ProcessMessages();
+    application_.ProcessMessages();
 }
 
 void TForm1::ShowBusyPointer(bool busy)
 {
-    TApplication::Instance()->ShowBusyPointer(busy);
+    application_.ShowBusyPointer(busy);
 }
 
 } // namespace quorvil

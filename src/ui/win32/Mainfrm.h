@@ -8,6 +8,7 @@
 
 #include <windows.h>
 
+#include "form_host.h"
 #include "form_support.h"
 #include "open_dialog.h"
 #include "queue_form.h"
@@ -38,12 +39,13 @@ enum : int {
 
 // The main window: the queue, its options and commands. What it does is the queue form's logic
 // (QueueForm); this class puts the design table on screen and routes the window's messages to it.
+// The application that owns it is given as it is made.
 class TForm1 : private QueueView {
 public:
     using Services = FormServices<FileChooser>;
-    [[nodiscard]] static Services DefaultServices();
+    [[nodiscard]] static Services DefaultServices(FormHost& application);
 
-    explicit TForm1(Services services = DefaultServices());
+    TForm1(FormHost& application, Services services);
     ~TForm1() override;
     TForm1(const TForm1&) = delete;
     TForm1& operator=(const TForm1&) = delete;
@@ -101,6 +103,7 @@ private:
     void ProcessEvents() override;
     void ShowBusyPointer(bool busy) override;
 
+    FormHost& application_;
     Services services_;
     FormFont font_;
     QueueForm queue_;

@@ -2,7 +2,6 @@
 
 #include <string>
 
-#include "application.h"
 #include "form_design.h"
 
 namespace quorvil {
@@ -13,7 +12,7 @@ constexpr char kForm2Class[] = "TForm2";
 
 } // namespace
 
-TForm2::TForm2(HWND owner)
+TForm2::TForm2(FormHost& application) : application_(application)
 {
     RegisterClassOnce(kForm2Class, FormWindowProc<TForm2>, nullptr, COLOR_BTNFACE);
     // A dialog frame with a caption and a close box only: no icon, no minimise or maximise box.
@@ -22,8 +21,8 @@ TForm2::TForm2(HWND owner)
     RECT outer{0, 0, font_.Scale(design::kAboutClientWidth), font_.Scale(design::kAboutClientHeight)};
     AdjustWindowRectEx(&outer, style, FALSE, exStyle);
     Handle = CreateWindowExA(exStyle, kForm2Class, std::string(design::kAboutCaption).c_str(), style, 0, 0,
-                             outer.right - outer.left, outer.bottom - outer.top, owner, nullptr,
-                             TApplication::Instance()->instance(), this);
+                             outer.right - outer.left, outer.bottom - outer.top, application_.Handle(), nullptr,
+                             GetModuleHandleA(nullptr), this);
 
     const auto place = [this](HWND control, const design::Control& designed) {
         const RECT at = font_.Scale(designed.place);
@@ -93,7 +92,7 @@ LRESULT TForm2::Message(UINT message, WPARAM wParam, LPARAM lParam)
     if (const std::optional<LRESULT> answer = defaultLook_.FormMessage(message))
         return *answer;
     // The OK button has the focus whenever the window becomes active.
-    if (const auto answer = TApplication::Instance()->FormMessage(Handle, Button1, message, wParam, lParam))
+    if (const auto answer = application_.FormMessage(Handle, Button1, message, wParam, lParam))
         return *answer;
     switch (message) {
     case WM_COMMAND:

@@ -3,14 +3,16 @@
 #include <windows.h>
 
 #include "about_form.h"
+#include "form_host.h"
 #include "form_support.h"
 
 namespace quorvil {
 
-// The About window: modeless, one for the application's run, hidden rather than closed.
+// The About window: modeless, one for the application's run, hidden rather than closed; owned by
+// the application's window.
 class TForm2 final : private AboutView {
 public:
-    explicit TForm2(HWND owner);
+    explicit TForm2(FormHost& application);
     ~TForm2();
     TForm2(const TForm2&) = delete;
     TForm2& operator=(const TForm2&) = delete;
@@ -35,6 +37,7 @@ private:
     void FocusOk() override;
     void PaintNow() override;
 
+    FormHost& application_;
     FormFont font_;
     FocusedButtonDefault defaultLook_{};
     AboutShowing showing_{*this};

@@ -29,7 +29,7 @@ constexpr UINT kGiveBackMs = 500;
 
 } // namespace
 
-TApplication::TApplication(HINSTANCE instance) : instance_(instance)
+TApplication::TApplication(HINSTANCE instance)
 {
     application = this;
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_BAR_CLASSES};
@@ -51,9 +51,9 @@ TApplication::TApplication(HINSTANCE instance) : instance_(instance)
     // Every text of ours is UTF-8, the names in it as the user wrote them.
     showError = [this](const std::exception& error) {
         if (dynamic_cast<const Utf8Error*>(&error))
-            ShowErrorBox(error, handle_);
+            ShowErrorBox(error, *this);
         else
-            ShowErrorBox(Utf8Error(error.what()), handle_);
+            ShowErrorBox(Utf8Error(error.what()), *this);
     };
 }
 
@@ -148,6 +148,10 @@ std::optional<LRESULT> TApplication::FormMessage(HWND form, HWND focus, UINT mes
         lastActive_ = form;
         SetFocus(focus);
         return 0;
+    case WM_MOUSEACTIVATE:
+        if (!TakesActivation(form))
+            return MA_NOACTIVATE;
+        return std::nullopt;
     case WM_SETCURSOR:
         if (!busyPointer_ || LOWORD(lParam) != HTCLIENT)
             return std::nullopt;
@@ -251,7 +255,7 @@ int TApplication::Run(int showCommand)
         return refused ? 2 : 0;
     }
     ShowWindow(handle_, SW_SHOWNORMAL); // of no size: only its task-bar button shows
-    Forms forms;
+    Forms forms(*this);
     forms.main.Show(showCommand);
     forms.main.AddShellFiles(shell.files);
     MSG message;

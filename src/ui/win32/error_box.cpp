@@ -6,6 +6,7 @@
 #include "ansi_path_win32.h"
 #include "error_box_text.h"
 #include "form_design.h"
+#include "form_host.h"
 #include "form_support.h"
 
 namespace quorvil {
@@ -150,7 +151,7 @@ LRESULT CALLBACK WatchForTheBox(int code, WPARAM wParam, LPARAM lParam)
 
 } // namespace
 
-void ShowErrorBox(const std::exception& error, HWND fallbackOwner)
+void ShowErrorBox(const std::exception& error, FormHost& application)
 {
     RECT free{};
     SystemParametersInfoA(SPI_GETWORKAREA, 0, &free, 0);
@@ -168,10 +169,10 @@ void ShowErrorBox(const std::exception& error, HWND fallbackOwner)
             return measure.Height(Wide(text, codePage), width) + parts - available;
         });
 
-    const ModalScope modal;
+    const ModalScope modal(application);
     fit = {&error, codePage, fitted.lines, line,
            SetWindowsHookExA(WH_CALLWNDPROCRET, WatchForTheBox, nullptr, GetCurrentThreadId())};
-    MessageBoxW(modal.Active() ? modal.Active() : fallbackOwner, Wide(fitted.text, codePage).c_str(),
+    MessageBoxW(modal.Active() ? modal.Active() : application.Handle(), Wide(fitted.text, codePage).c_str(),
                 FromUtf8(std::string(design::kErrorBoxCaption)).c_str(), MB_OK | MB_ICONSTOP);
     if (fit.hook)
         UnhookWindowsHookEx(fit.hook);

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <string>
 
-#include "application.h"
+#include "form_host.h"
 #include "layout.h"
 
 namespace quorvil {
@@ -125,10 +125,6 @@ std::optional<LRESULT> FocusedButtonDefault::FormMessage(UINT message)
     case kFollowFocus:
         FollowFocus();
         return 0;
-    case WM_MOUSEACTIVATE:
-        if (!TApplication::Instance()->TakesActivation(form_))
-            return MA_NOACTIVATE;
-        return std::nullopt;
     default:
         return std::nullopt;
     }
@@ -145,7 +141,7 @@ void RefreshPointer()
     SendMessageA(under, WM_SETCURSOR, reinterpret_cast<WPARAM>(under), MAKELPARAM(hit, WM_MOUSEMOVE));
 }
 
-ModalScope::ModalScope() : active_(GetActiveWindow())
+ModalScope::ModalScope(FormHost& application) : application_(application), active_(GetActiveWindow())
 {
     EnumThreadWindows(
         GetCurrentThreadId(),
@@ -165,12 +161,8 @@ ModalScope::~ModalScope()
         if (IsWindow(window))
             EnableWindow(window, TRUE);
     }
-    if (active_ && IsWindow(active_) && IsWindowVisible(active_)) {
-        if (TApplication* application = TApplication::Instance())
-            application->GiveActivationBack(active_);
-        else
-            SetActiveWindow(active_);
-    }
+    if (active_ && IsWindow(active_) && IsWindowVisible(active_))
+        application_.GiveActivationBack(active_);
 }
 
 } // namespace quorvil

@@ -10,6 +10,8 @@
 
 namespace quorvil {
 
+class FormHost;
+
 // The forms' font (design::kFormFont) in the ANSI character set at the screen's resolution, and the
 // scaling of the design table by the measured height of "0" in it. Owns its two fonts.
 class FormFont {
@@ -84,8 +86,7 @@ public:
     // The answer to DM_GETDEFID: the focused button, or none.
     [[nodiscard]] LRESULT DefaultId() const;
 
-    // What every form answers alike to DM_GETDEFID, kFollowFocus and WM_MOUSEACTIVATE (an offer of
-    // the activation the application may decline); nothing for any other message.
+    // What every form answers alike to DM_GETDEFID and kFollowFocus; nothing for any other message.
     [[nodiscard]] std::optional<LRESULT> FormMessage(UINT message);
 
 private:
@@ -99,10 +100,10 @@ void RefreshPointer();
 
 // While it lives, the application's windows that are visible and enabled are disabled: a modal
 // dialog or box is modal over all of them, not only over its owner. Afterwards they are enabled
-// again and the window that was active is active again.
+// again and the application gives the activation back to the window that was active.
 class ModalScope {
 public:
-    ModalScope();
+    explicit ModalScope(FormHost& application);
     ~ModalScope();
     ModalScope(const ModalScope&) = delete;
     ModalScope& operator=(const ModalScope&) = delete;
@@ -111,6 +112,7 @@ public:
     [[nodiscard]] HWND Active() const { return active_; }
 
 private:
+    FormHost& application_;
     HWND active_;
     std::vector<HWND> disabled_;
 };

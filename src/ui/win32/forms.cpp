@@ -1,20 +1,19 @@
 #include "forms.h"
 
-#include "application.h"
-
 namespace quorvil {
 
-Forms::Forms(TForm1::Services services) : main(std::move(services)), about(TApplication::Instance()->Handle())
+Forms::Forms(FormHost& application) : Forms(application, TForm1::DefaultServices(application)) {}
+
+Forms::Forms(FormHost& application, TForm1::Services services)
+    : main(application, std::move(services)), about(application), application_(application)
 {
     main.SetAboutForm(&about);
-    TApplication::Instance()->MainForm = &main;
-    TApplication::Instance()->AboutForm = &about;
+    application_.SetForms(&main, &about);
 }
 
 Forms::~Forms()
 {
-    TApplication::Instance()->MainForm = nullptr;
-    TApplication::Instance()->AboutForm = nullptr;
+    application_.SetForms(nullptr, nullptr);
 }
 
 } // namespace quorvil

@@ -103,7 +103,7 @@ std::optional<ShellFiles> OpenDialogChooser::Choose(HWND owner)
     BOOL chosen = FALSE;
     {
         // The dialog disables only its owner; the About window must wait for it too.
-        const ModalScope modal;
+        const ModalScope modal(application_);
         chosen = GetOpenFileNameW(&request);
     }
     filterIndex_ = request.nFilterIndex;

@@ -10,6 +10,8 @@
 
 namespace quorvil {
 
+class FormHost;
+
 // Where "Add AVI files" gets the user's choice; tests may answer without showing a dialog.
 class FileChooser {
 public:
@@ -23,9 +25,11 @@ public:
 // for the application's run, so that it remembers the filter and the file name last chosen.
 class OpenDialogChooser : public FileChooser {
 public:
+    explicit OpenDialogChooser(FormHost& application) : application_(application) {}
     std::optional<ShellFiles> Choose(HWND owner) override;
 
 private:
+    FormHost& application_;
     DWORD filterIndex_ = 1;
     std::wstring lastFile_;
 };
