@@ -452,7 +452,7 @@ void EntryRecord::Save()
     // A record that cannot be written leaves the entry as it would be without one.
     const std::string fresh = path_ + kNew;
     written_ = true;
-    if (!record_host::WriteDurably(fresh, text.str()) || !record_host::Rename(fresh, path_, true)) {
+    if (!record_host::WriteDurably(fresh, text.str()) || !record_host::Replace(fresh, path_)) {
         DeleteFileQuietly(fresh);
         return;
     }

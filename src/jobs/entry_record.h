@@ -176,7 +176,8 @@ void SetToolEnvironment(const char* name, const std::string& value);
 // of a sane size, opened without following a link and without waiting on a pipe; nothing otherwise.
 [[nodiscard]] std::optional<std::string> ReadRecord(const std::string& path);
 [[nodiscard]] bool WriteDurably(const std::string& path, const std::string& bytes);
-[[nodiscard]] bool Rename(const std::string& from, const std::string& to, bool replace);
+// Puts `from` in place of `to` in one step: a reader finds the old record or the new one, whole.
+[[nodiscard]] bool Replace(const std::string& from, const std::string& to);
 // Puts the names in a folder on disk.
 void FlushFolder(const std::string& folder);
 void RemoveFolderIfSame(const std::string& path, const FolderStamp& stamp);

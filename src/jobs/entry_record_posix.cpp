@@ -14,7 +14,6 @@
 
 #include "handles_posix.h"
 #include "read_write_all.h"
-#include "rename_posix.h"
 
 namespace quorvil {
 
@@ -109,10 +108,9 @@ bool WriteDurably(const std::string& path, const std::string& bytes)
     return (::close(fd) == 0) && synced;
 }
 
-bool Rename(const std::string& from, const std::string& to, bool replace)
+bool Replace(const std::string& from, const std::string& to)
 {
-    // Of two runs taking one record, only one gets it: the other finds the name taken.
-    return replace ? ::rename(from.c_str(), to.c_str()) == 0 : RenameNoReplace(from, to);
+    return ::rename(from.c_str(), to.c_str()) == 0;
 }
 
 void RemoveFolderIfSame(const std::string& path, const FolderStamp& stamp)

@@ -102,10 +102,10 @@ bool WriteDurably(const std::string& path, const std::string& bytes)
            written == bytes.size() && FlushFileBuffers(file.get());
 }
 
-bool Rename(const std::string& from, const std::string& to, bool replace)
+bool Replace(const std::string& from, const std::string& to)
 {
     return MoveFileExW(FilePath(from).c_str(), FilePath(to).c_str(),
-                       MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0));
+                       MOVEFILE_WRITE_THROUGH | MOVEFILE_REPLACE_EXISTING);
 }
 
 // MoveFileEx's write-through puts a record's new name on disk.
